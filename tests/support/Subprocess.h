@@ -1,0 +1,23 @@
+#pragma once
+// Runs a command line through /bin/sh and captures its output, for tests that drive the
+// densepack executables as a user would.
+
+#include <string>
+
+struct ProcessResult {
+    int status = -1;        ///< exit status, or -1 if the process did not exit normally
+    std::string out;        ///< standard output
+    std::string err;        ///< standard error
+};
+
+/// Runs `command` in directory `cwd` (empty: current) with standard input from /dev/null.
+ProcessResult RunCommand(const std::string& command, const std::string& cwd = "");
+
+/// Shell-quotes one argument.
+std::string ShellQuote(const std::string& s);
+
+/// A fresh, empty directory under the system temp folder, unique per call.
+std::string MakeTempDir(const std::string& tag);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Usage: xvfb-screenshot.sh OUT.png WORKDIR COMMAND...
+# Starts COMMAND under a private Xvfb screen, waits for its window, lets it draw, takes a
+# screenshot of the whole screen and ends COMMAND. Exit status 0 when a screenshot was taken.
+set -u
+out="$1"; workdir="$2"; shift 2
+inner=$(mktemp)
+cat >"$inner" <<'INNER'
+set -u
+out="$1"; workdir="$2"; shift 2
+cd "$workdir" || exit 3
+"$@" >"$out.stdout" 2>"$out.stderr" &
+pid=$!
+for _ in $(seq 1 100); do
+  if xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1 || xdotool search --onlyvisible --name densepack >/dev/null 2>&1; then break; fi
+  if ! kill -0 "$pid" 2>/dev/null; then echo "program ended before its window appeared" >&2; cat "$out.stderr" >&2; exit 4; fi
+  sleep 0.1
+done
+sleep "${SCREENSHOT_DELAY:-1.5}"
+import -window root "$out"
+status=$?
+kill "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+exit $status
+INNER
+xvfb-run -a -s "-screen 0 1280x1024x24" bash "$inner" "$out" "$workdir" "$@"
+status=$?
+rm -f "$inner"
+exit $status

@@ -1,0 +1,46 @@
+#include "viewer/Window.h"
+
+#include <GL/glew.h>
+#include <GL/freeglut.h>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "viewer/Callbacks.h"
+
+void init() {
+    glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glEnable(GL_DEPTH_TEST);
+}
+
+bool OpenWindow(int* argc, char** argv) {
+    glutInit(argc, argv);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowSize(500, 500);
+    glutInitWindowPosition(500, 200);
+    glutCreateWindow(argv[0]);
+
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_CULL_FACE);
+    init();
+
+    glewInit();
+    if (!glewIsSupported("GL_VERSION_3_0 ")) {
+        std::cerr << "ERROR: Support for necessary OpenGL extensions missing." << std::flush;
+        return false;
+    }
+    return true;
+}
+
+void RunWindowLoop() {
+    glutDisplayFunc(display);
+    glutReshapeFunc(reshape);
+    glutMouseFunc(mouseClick);
+    glutMotionFunc(mouseMoving);
+    glutKeyboardFunc(keyboard);
+    glutMainLoop();
+    std::exit(0);
+}
