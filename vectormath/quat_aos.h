@@ -93,7 +93,8 @@ inline Vector3 rotate(const Quat& q, const Vector3& v)
 /// q0 at t = 0. Nearly equal inputs fall back to linear weights, where the sine ratio loses precision.
 inline Quat slerp(float t, const Quat& q0, const Quat& q1)
 {
-    constexpr float kLinearAbove = 0.9999f;  // angle < ~0.014 rad: linear error below float noise of the result
+    // Below ~1.4e-3 rad the unnormalised linear blend is shorter than unit by < 3e-7, about float noise.
+    constexpr float kLinearAbove = 1.0f - 1e-6f;
     float cosAngle = dot(q0, q1);
     Quat end = q1;
     if (cosAngle < 0.0f) {
@@ -112,16 +113,19 @@ inline Quat slerp(float t, const Quat& q0, const Quat& q1)
 
 inline Quat Quat::rotation(const Vector3& unitVec0, const Vector3& unitVec1)
 {
-    constexpr float kOppositeBelow = -1.0f + 1e-6f;  // closer than this, the cross product is pure noise
-    const float d = dot(unitVec0, unitVec1);
-    if (d < kOppositeBelow) {
+    // Built from the half-way direction: near-opposite inputs cancel exactly in the sum, whereas
+    // 1 + dot(v0, v1) would lose all digits there.
+    constexpr float kOppositeBelow = 1e-6f;  // |v0 + v1| under this: no usable half-way direction
+    const Vector3 half = unitVec0 + unitVec1;
+    const float halfLen = length(half);
+    if (halfLen < kOppositeBelow) {
         Vector3 axis = cross(Vector3::xAxis(), unitVec0);
         if (lengthSqr(axis) < 1e-6f)
             axis = cross(Vector3::yAxis(), unitVec0);
         return {normalize(axis), 0.0f};
     }
-    const float cosHalfAngleX2 = std::sqrt(2.0f * (1.0f + d));
-    return {cross(unitVec0, unitVec1) * (1.0f / cosHalfAngleX2), cosHalfAngleX2 * 0.5f};
+    const Vector3 h = half / halfLen;
+    return {cross(unitVec0, h), dot(unitVec0, h)};
 }
 
 }  // namespace Vectormath::Aos
