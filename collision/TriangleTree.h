@@ -1,0 +1,60 @@
+#pragma once
+/// @file TriangleTree.h
+/// Bounding-sphere tree over a mesh's triangles and the exact mesh–mesh distance query on it.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "collision/TriDist.h"
+#include "vectormath/vectormath_aos.h"
+
+namespace col {
+
+using Vectormath::Aos::Matrix4;
+using Vectormath::Aos::Point3;
+
+/// Closest triangles of mesh 1 and mesh 2, both expressed in mesh 2's frame.
+struct MeshDistanceResult {
+  float distance;   ///< surface distance in mesh 2's units; 0 when the surfaces touch or cross
+  Point3 tri1[3];   ///< closest triangle of mesh 1 (mapped into mesh 2's frame)
+  Point3 tri2[3];   ///< closest triangle of mesh 2
+  bool valid;       ///< false when either tree is empty (distance is then +infinity, no triangles)
+};
+
+/// Binary tree of bounding spheres over the triangles of one mesh, in the mesh's model frame.
+/// Immutable after build(); safe to share read-only between threads.
+class TriangleTree {
+ public:
+  /// Builds the tree. Polygons with more than 3 corners are fan-triangulated from their first
+  /// corner; polygons with fewer than 3 corners or an index outside `pts` are skipped.
+  /// Degenerate (zero-area) triangles are kept: they still have a distance.
+  void build(const std::vector<Point3>& pts, const std::vector<std::vector<unsigned>>& polygons);
+  bool empty() const { return m_nodes.empty(); }
+  size_t triangleCount() const { return m_tris.size() / 3; }
+  /// Longest root-to-leaf path (1 for a single triangle, 0 when empty).
+  int depth() const { return m_depth; }
+
+ private:
+  friend MeshDistanceResult meshDistance(const TriangleTree&, const TriangleTree&, const Matrix4&);
+
+  struct Node {
+    float c[3];     ///< sphere centre, model frame
+    float r;        ///< sphere radius
+    int32_t child;  ///< >= 0: children at child and child+1; < 0: leaf of triangle ~child
+  };
+
+  void buildRange(int32_t self, std::vector<int32_t>& order, const std::vector<detail::Float3>& cent,
+                  const std::vector<detail::Float3>& tris, int32_t first, int32_t count, int level);
+
+  std::vector<Node> m_nodes;             ///< node 0 is the root
+  std::vector<detail::Float3> m_tris;    ///< three corners per triangle
+  int m_depth = 0;
+};
+
+/// Exact distance between the triangle surfaces of two meshes. m12 maps mesh 1's frame into
+/// mesh 2's frame (rigid, optionally with uniform scale). Only surfaces count: a mesh lying wholly
+/// inside the other is at its positive surface gap. Among several equally close pairs any one.
+MeshDistanceResult meshDistance(const TriangleTree& mesh1, const TriangleTree& mesh2, const Matrix4& m12);
+
+}  // namespace col
