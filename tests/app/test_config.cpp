@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/Config.h"
+#include "geometry/Random.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kExample =
+    "[Construction Heuristic]\nPlacementAlgorithm construction.txt\n"
+    "[Improvement Heuristic]\nCompactionAlgorithm improvement.txt\n"
+    "[Grid]\n10 10 10\n[SurfaceDensity Epsilon]\n0.1\n[Hopkins Statistic]\n0.1 10\n"
+    "[Preprocessing]\npoints.txt smallest 0.5 4\n[ModelPath]\nmodels/\n"
+    "[Container]\nbox 0.8 0.8 0.8 0.2\n[Objects]\nsphere 60 rand 1.0\ncube 40 0.2 0.4 0.9 1.0\n";
+
+class ConfigTest : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("densepack-config-" + std::to_string(getpid()));
+    std::string path = (dir / "run.cfg").string();
+    ConfigData data;
+
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+
+    int Load(const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+        return LoadConfig(path, data);
+    }
+};
+
+void ExpectColour(const PackingObjectInfo& info, float r, float g, float b, float a) {
+    EXPECT_FLOAT_EQ(info.color[0], r);
+    EXPECT_FLOAT_EQ(info.color[1], g);
+    EXPECT_FLOAT_EQ(info.color[2], b);
+    EXPECT_FLOAT_EQ(info.color[3], a);
+}
+
+// Runs the example with a known generator, with LF and with CRLF endings.
+void CheckExample(ConfigData& d, int result, col::FibRand& reference) {
+    ASSERT_EQ(result, kConfigOk);
+    EXPECT_EQ(d.constructionHeuristic + "|" + d.constructionFile, "PlacementAlgorithm|construction.txt");
+    EXPECT_EQ(d.improvementHeuristic + "|" + d.improvementFile, "CompactionAlgorithm|improvement.txt");
+    EXPECT_EQ(d.gridCells.getZ(), 10.0f);
+    EXPECT_FLOAT_EQ(d.surfaceDensityEpsilon, 0.1f);
+    EXPECT_EQ(d.hopkinsRepeat, 10);
+    EXPECT_EQ(d.pointFile + "|" + d.samplingVolume, "points.txt|smallest");
+    EXPECT_EQ(d.samplingThreads, 4);
+    EXPECT_EQ(d.modelPath, "models/");
+    EXPECT_EQ(d.containerName, "box");
+    EXPECT_FLOAT_EQ(d.containerColor[3], 0.2f);
+    ASSERT_EQ(d.objects.size(), 2u);  // the final newline adds no record
+    float rgb[3];
+    for (float& c : rgb) c = 0.1f + reference.rand() / 1533916928.0f;
+    EXPECT_EQ(d.objects[0].name, "sphere");
+    EXPECT_EQ(d.objects[0].percentage, 60.0f);
+    ExpectColour(d.objects[0], rgb[0], rgb[1], rgb[2], 1.0f);
+    EXPECT_EQ(d.objects[1].name, "cube");
+    ExpectColour(d.objects[1], 0.2f, 0.4f, 0.9f, 1.0f);
+}
+
+TEST_F(ConfigTest, ExampleFileWithLfAndCrlfEndings) {
+    col::FibRand* const saved = g_PRNG;
+    for (bool crlf : {false, true}) {
+        std::string text = kExample;
+        for (size_t i = 0; crlf && (i = text.find('\n', i)) != std::string::npos; i += 2) text.insert(i, "\r");
+        col::FibRand generator(1234), reference(1234);
+        g_PRNG = &generator;
+        data = ConfigData();
+        CheckExample(data, Load(text), reference);
+    }
+    g_PRNG = saved;
+}
+
+TEST_F(ConfigTest, HeadersMatchByCaseSensitivePrefixAndTakeTheNextLineWhateverItHolds) {
+    ASSERT_EQ(Load("# free comment\n[Grid] cells\n1 2 3\n[grid]\n7 7 7\n[Gri\n"
+                   "[SurfaceDensity Epsilon]\n0.3\n[SurfaceDensity Epsilon]\n# tuned\n0.5\n"
+                   "[Hopkins Statistic]\n[Container]\nbox 1 1 1 1\n"),
+              kConfigOk);
+    EXPECT_EQ(data.gridCells.getX(), 1.0f);
+    EXPECT_EQ(data.gridCells.getZ(), 3.0f);
+    EXPECT_EQ(data.surfaceDensityEpsilon, 0.0f);  // the comment was its data line
+    EXPECT_EQ(data.containerName, "");            // "[Container]" was the Hopkins data line
+    EXPECT_TRUE(data.objects.empty());
+}
+
+TEST_F(ConfigTest, StreamExtractionZeroesTheFailedFieldAndKeepsTheRest) {
+    ASSERT_EQ(Load("[Grid]\n1 2 3\n[Hopkins Statistic]\n0.5 7\n[Preprocessing]\na.txt average 0.25 8\n"
+                   "[ModelPath]\nfirst/\n[Grid]\n10 abc 5\n[Hopkins Statistic]\n0.2\n"
+                   "[Preprocessing]\nb.txt 12 x3 9 extra\n[ModelPath]\n  my models/ dir \n"
+                   "[Construction Heuristic]\nPlacementAlgorithm\n[Container]\n"),
+              kConfigOk);
+    EXPECT_EQ(data.gridCells.getX(), 10.0f);
+    EXPECT_EQ(data.gridCells.getY(), 0.0f);
+    EXPECT_EQ(data.gridCells.getZ(), 3.0f);
+    EXPECT_FLOAT_EQ(data.hopkinsSubSet, 0.2f);
+    EXPECT_EQ(data.hopkinsRepeat, 7);
+    EXPECT_EQ(data.pointFile + "|" + data.samplingVolume, "b.txt|12");
+    EXPECT_EQ(data.stepSize, 0.0f);
+    EXPECT_EQ(data.samplingThreads, 8);
+    EXPECT_EQ(data.modelPath, "  my models/ dir ");
+    EXPECT_EQ(data.constructionHeuristic + "|" + data.constructionFile, "PlacementAlgorithm|");
+}
+
+TEST_F(ConfigTest, RandomColoursStayInRangeAndKeepTheirAlpha) {
+    std::string text = "[Objects]\n";
+    for (int i = 0; i < 300; ++i) text += "t" + std::to_string(i) + " 1 rand 0.5\n";
+    ASSERT_EQ(Load(text), kConfigOk);
+    ASSERT_EQ(data.objects.size(), 300u);
+    float lo = 1.0f, hi = 0.0f;
+    for (const PackingObjectInfo& info : data.objects) {
+        for (int c = 0; c < 3; ++c) {
+            lo = std::min(lo, info.color[c]);
+            hi = std::max(hi, info.color[c]);
+        }
+        EXPECT_EQ(info.color[3], 0.5f);
+    }
+    EXPECT_GE(lo, 0.1f);
+    EXPECT_LE(hi, 0.8f);
+    EXPECT_LT(lo, 0.15f);  // the draws cover the range, not one value
+    EXPECT_GT(hi, 0.75f);
+}
+
+TEST_F(ConfigTest, ObjectSectionSkipsBlankAndCommentLinesAndReadsEverythingElse) {
+    ASSERT_EQ(Load("[Objects]\n\n  \t\n# old: cone 5 rand 1\na 10 0.5abc 0.1 0.2 0.3\n b 20 1 1 1\n\n"),
+              kConfigOk);
+    ASSERT_EQ(data.objects.size(), 2u);
+    ExpectColour(data.objects[0], 0.5f, 0.1f, 0.2f, 0.3f);
+    ExpectColour(data.objects[1], 1.0f, 1.0f, 1.0f, 0.0f);  // missing alpha stays 0
+}
+
+TEST_F(ConfigTest, BadColourStopsWithFileAndLineAndKeepsEarlierTypes) {
+    const struct { std::string line, token; } cases[] = {
+        {"cone 10 red 1 1 1", "red"}, {"cone 10", ""}, {"cone ten rand 1", ""}, {"cone 10 1e39 1 1 1", "1e39"},
+        {"[Grid]", ""}};  // headers mean nothing after "[Objects]"
+    for (const auto& c : cases) {
+        data = ConfigData();
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(Load("[Objects]\na 50 1 1 1 1\n\nb 50 rand 1\n" + c.line + "\nd 10 1 1 1 1\n"),
+                  kConfigBadObjectLine);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  path + ":5: invalid colour value '" + c.token + "' in object line\n");
+        ASSERT_EQ(data.objects.size(), 2u) << c.line;
+        EXPECT_EQ(data.objects[1].name, "b");
+    }
+}
+
+TEST_F(ConfigTest, UnreadableFileReportsOnStdoutAndLeavesDataUntouched) {
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir);
+    data.hopkinsRepeat = 3;
+    for (std::string name : {std::string("config.cfg"), dir.string()}) {
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(LoadConfig(name, data), kConfigCannotOpen);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Error reading filename:" + name + "\n");
+    }
+    fs::current_path(cwd);
+    EXPECT_EQ(data.hopkinsRepeat, 3);
+}
+
+}  // namespace
