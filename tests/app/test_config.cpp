@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "app/Config.h"
 #include "geometry/Random.h"
@@ -35,36 +36,9 @@ protected:
     }
 };
 
-void ExpectColour(const PackingObjectInfo& info, float r, float g, float b, float a) {
-    EXPECT_FLOAT_EQ(info.color[0], r);
-    EXPECT_FLOAT_EQ(info.color[1], g);
-    EXPECT_FLOAT_EQ(info.color[2], b);
-    EXPECT_FLOAT_EQ(info.color[3], a);
-}
+std::vector<float> Colour(const PackingObjectInfo& info) { return {info.color, info.color + 4}; }
 
-// Runs the example with a known generator, with LF and with CRLF endings.
-void CheckExample(ConfigData& d, int result, col::FibRand& reference) {
-    ASSERT_EQ(result, kConfigOk);
-    EXPECT_EQ(d.constructionHeuristic + "|" + d.constructionFile, "PlacementAlgorithm|construction.txt");
-    EXPECT_EQ(d.improvementHeuristic + "|" + d.improvementFile, "CompactionAlgorithm|improvement.txt");
-    EXPECT_EQ(d.gridCells.getZ(), 10.0f);
-    EXPECT_FLOAT_EQ(d.surfaceDensityEpsilon, 0.1f);
-    EXPECT_EQ(d.hopkinsRepeat, 10);
-    EXPECT_EQ(d.pointFile + "|" + d.samplingVolume, "points.txt|smallest");
-    EXPECT_EQ(d.samplingThreads, 4);
-    EXPECT_EQ(d.modelPath, "models/");
-    EXPECT_EQ(d.containerName, "box");
-    EXPECT_FLOAT_EQ(d.containerColor[3], 0.2f);
-    ASSERT_EQ(d.objects.size(), 2u);  // the final newline adds no record
-    float rgb[3];
-    for (float& c : rgb) c = 0.1f + reference.rand() / 1533916928.0f;
-    EXPECT_EQ(d.objects[0].name, "sphere");
-    EXPECT_EQ(d.objects[0].percentage, 60.0f);
-    ExpectColour(d.objects[0], rgb[0], rgb[1], rgb[2], 1.0f);
-    EXPECT_EQ(d.objects[1].name, "cube");
-    ExpectColour(d.objects[1], 0.2f, 0.4f, 0.9f, 1.0f);
-}
-
+// The example with LF and with CRLF endings, colours drawn from a known generator.
 TEST_F(ConfigTest, ExampleFileWithLfAndCrlfEndings) {
     col::FibRand* const saved = g_PRNG;
     for (bool crlf : {false, true}) {
@@ -73,7 +47,23 @@ TEST_F(ConfigTest, ExampleFileWithLfAndCrlfEndings) {
         col::FibRand generator(1234), reference(1234);
         g_PRNG = &generator;
         data = ConfigData();
-        CheckExample(data, Load(text), reference);
+        ASSERT_EQ(Load(text), kConfigOk);
+        EXPECT_EQ(data.constructionHeuristic + "|" + data.constructionFile + "|" + data.improvementHeuristic + "|" +
+                      data.improvementFile + "|" + data.pointFile + "|" + data.samplingVolume + "|" +
+                      data.modelPath + "|" + data.containerName,
+                  "PlacementAlgorithm|construction.txt|CompactionAlgorithm|improvement.txt|points.txt|smallest|"
+                  "models/|box");
+        EXPECT_EQ(data.gridCells.getZ(), 10.0f);
+        EXPECT_FLOAT_EQ(data.surfaceDensityEpsilon, 0.1f);
+        EXPECT_EQ(data.hopkinsRepeat + data.samplingThreads, 14);
+        EXPECT_EQ(data.containerColor[3], 0.2f);
+        ASSERT_EQ(data.objects.size(), 2u);  // the final newline adds no record
+        std::vector<float> rgba(4, 1.0f);
+        for (int c = 0; c < 3; ++c) rgba[c] = 0.1f + reference.rand() / 1533916928.0f;
+        EXPECT_EQ(data.objects[0].name + "|" + data.objects[1].name, "sphere|cube");
+        EXPECT_EQ(data.objects[0].percentage, 60.0f);
+        EXPECT_EQ(Colour(data.objects[0]), rgba);
+        EXPECT_EQ(Colour(data.objects[1]), (std::vector<float>{0.2f, 0.4f, 0.9f, 1.0f}));
     }
     g_PRNG = saved;
 }
@@ -110,29 +100,27 @@ TEST_F(ConfigTest, StreamExtractionZeroesTheFailedFieldAndKeepsTheRest) {
 
 TEST_F(ConfigTest, RandomColoursStayInRangeAndKeepTheirAlpha) {
     std::string text = "[Objects]\n";
-    for (int i = 0; i < 300; ++i) text += "t" + std::to_string(i) + " 1 rand 0.5\n";
+    for (int i = 0; i < 300; ++i) text += "t 1 rand 0.5\n";
     ASSERT_EQ(Load(text), kConfigOk);
     ASSERT_EQ(data.objects.size(), 300u);
-    float lo = 1.0f, hi = 0.0f;
+    std::vector<float> rgb;
     for (const PackingObjectInfo& info : data.objects) {
-        for (int c = 0; c < 3; ++c) {
-            lo = std::min(lo, info.color[c]);
-            hi = std::max(hi, info.color[c]);
-        }
+        rgb.insert(rgb.end(), info.color, info.color + 3);
         EXPECT_EQ(info.color[3], 0.5f);
     }
-    EXPECT_GE(lo, 0.1f);
-    EXPECT_LE(hi, 0.8f);
-    EXPECT_LT(lo, 0.15f);  // the draws cover the range, not one value
-    EXPECT_GT(hi, 0.75f);
+    const auto [lo, hi] = std::minmax_element(rgb.begin(), rgb.end());
+    EXPECT_GE(*lo, 0.1f);
+    EXPECT_LE(*hi, 0.8f);
+    EXPECT_LT(*lo, 0.15f);  // the draws cover the range, not one value
+    EXPECT_GT(*hi, 0.75f);
 }
 
 TEST_F(ConfigTest, ObjectSectionSkipsBlankAndCommentLinesAndReadsEverythingElse) {
     ASSERT_EQ(Load("[Objects]\n\n  \t\n# old: cone 5 rand 1\na 10 0.5abc 0.1 0.2 0.3\n b 20 1 1 1\n\n"),
               kConfigOk);
     ASSERT_EQ(data.objects.size(), 2u);
-    ExpectColour(data.objects[0], 0.5f, 0.1f, 0.2f, 0.3f);
-    ExpectColour(data.objects[1], 1.0f, 1.0f, 1.0f, 0.0f);  // missing alpha stays 0
+    EXPECT_EQ(Colour(data.objects[0]), (std::vector<float>{0.5f, 0.1f, 0.2f, 0.3f}));
+    EXPECT_EQ(Colour(data.objects[1]), (std::vector<float>{1.0f, 1.0f, 1.0f, 0.0f}));  // missing alpha stays 0
 }
 
 TEST_F(ConfigTest, BadColourStopsWithFileAndLineAndKeepsEarlierTypes) {
