@@ -15,8 +15,8 @@ float randMToN(float M, float N) {
 }
 
 void seedGlobalRandom(unsigned seed) {
-    // The old generator is left alive: code that cached the pointer keeps working.
-    g_PRNG = new col::FibRand(static_cast<int>(seed));
+    // Reseeded in place, so code that cached the pointer draws from the new sequence.
+    *g_PRNG = col::FibRand(static_cast<int>(seed));
     g_fixedSeed = true;
     g_seedValue = seed;
 }

@@ -42,8 +42,11 @@ std::vector<float> Colour(const PackingObjectInfo& info) { return {info.color, i
 TEST_F(ConfigTest, ExampleFileWithLfAndCrlfEndings) {
     col::FibRand* const saved = g_PRNG;
     for (bool crlf : {false, true}) {
-        std::string text = kExample;
-        for (size_t i = 0; crlf && (i = text.find('\n', i)) != std::string::npos; i += 2) text.insert(i, "\r");
+        std::string text;
+        for (const char* c = kExample; *c; ++c) {
+            if (crlf && *c == '\n') text += '\r';
+            text += *c;
+        }
         col::FibRand generator(1234), reference(1234);
         g_PRNG = &generator;
         data = ConfigData();
