@@ -1,0 +1,55 @@
+#pragma once
+/// @file BroadPhase.h
+/// Candidate pairs among the active objects from their world bounding spheres.
+///
+/// Three modes with the same contract (every pair whose spheres overlap is reported, each pair
+/// once, as CallbackMap keys; extra pairs are allowed and cost only time):
+/// - grid: uniform grid over a given box; objects partly outside it or spanning too many cells
+///   (such as the container) go to an overflow list tested against everyone;
+/// - sweep (default): sort-and-sweep along the axis of largest spread, with objects far larger
+///   than the median set aside in the same overflow list so one container doesn't make it quadratic;
+/// - brute force: all pairs, the reference.
+
+#include <cstdint>
+#include <vector>
+
+namespace col {
+
+struct BroadObject {
+  float c[3];  ///< world centre
+  float r;     ///< world radius
+  int id;      ///< pipeline id
+};
+
+class BroadPhase {
+ public:
+  enum class Mode { Sweep, Grid, BruteForce };
+
+  void useGrid(const unsigned cells[3], const float min[3], const float max[3]);
+  void setBruteForce(bool on) { m_brute = on; }
+  Mode mode() const { return m_brute ? Mode::BruteForce : (m_grid ? Mode::Grid : Mode::Sweep); }
+
+  /// Appends candidate pair keys to `out` (cleared first), unordered.
+  void findPairs(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+
+ private:
+  void grid(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+  void sweep(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+  void overflowPairs(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+
+  bool m_brute = false, m_grid = false;
+  unsigned m_cells[3] = {1, 1, 1};
+  float m_min[3] = {0, 0, 0}, m_max[3] = {0, 0, 0}, m_inv[3] = {1, 1, 1};
+  // Scratch reused across checks.
+  std::vector<uint64_t> m_entries;
+  std::vector<int> m_overflow;
+  std::vector<char> m_isOverflow;
+  std::vector<float> m_radii;
+  struct Sweep {
+    float lo, hi;
+    int idx;
+  };
+  std::vector<Sweep> m_sweep;
+};
+
+}  // namespace col

@@ -1,0 +1,28 @@
+#pragma once
+/// @file Callback.h
+/// Base of the user's reaction to an overlapping pair.
+
+#include "collision/Data.h"
+
+namespace col {
+
+class Callback {
+ public:
+  /// The two booleans are accepted for compatibility and ignored; every level reports all
+  /// overlapping leaf pairs.
+  Callback(int id1, int id2, bool unused1, bool unused2, LevelOfDetectionE level);
+  virtual ~Callback();
+  /// Called by CollisionPipeline::check with data whose object 1 is obj1.
+  virtual void operator()(const Data* data) = 0;
+
+  int getId1() const { return obj1; }
+  int getId2() const { return obj2; }
+  LevelOfDetectionE getLevel() const { return m_level; }
+
+  int obj1, obj2;
+
+ private:
+  LevelOfDetectionE m_level;
+};
+
+}  // namespace col

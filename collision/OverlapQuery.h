@@ -1,0 +1,68 @@
+#pragma once
+/// @file OverlapQuery.h
+/// Pair query: every overlapping leaf-sphere pair of two posed sphere trees.
+///
+/// Two leaf spheres overlap when |c1' - c2'| < r1' + r2' (strict: touching is not overlap), with
+/// c' = X_W * c (the full model matrix, which may carry a uniform scale) and r' = r * geometry
+/// scale. The traversal runs in tree 1's model frame, descends the larger node of each pair with
+/// a fixed stack and reports pairs in traversal order (deterministic for given inputs).
+
+#include <cstdint>
+#include <vector>
+
+#include "collision/Data.h"
+
+namespace col {
+
+/// Intersection volume of two spheres at centre distance d: 0 when d >= r1 + r2, the smaller
+/// sphere's volume when one contains the other, else the lens formula.
+float lensVolume(float d, float r1, float r2);
+
+/// A tree in a pose, precomputed once per object and check.
+struct PosedTree {
+  const SphereTree* tree = nullptr;
+  float toWorld[12] = {};    ///< rows of the 3x4 model-to-world matrix
+  float fromWorld[12] = {};  ///< rows of its inverse
+  float modelScale = 1;      ///< uniform scale of the model matrix (length of its first column)
+  float geomScale = 1;       ///< geometry scale value: multiplies radii
+
+  void set(const SphereTree* t, const Matrix4& X_WM, float geometryScale);
+  /// Centre of the bounding sphere of all leaf spheres in world coordinates, and its radius.
+  void worldSphere(float outCentre[3], float& outRadius) const;
+};
+
+struct OverlapResult {
+  std::vector<SphereIntersectionData> intersections;  ///< sphere 1 of tree 1, sphere 2 of tree 2
+  std::vector<NodePair> nodePairs;                    ///< same order
+  float overlap = 0;                                  ///< summed lens volumes, world units^3
+  void clear() {
+    intersections.clear();
+    nodePairs.clear();
+    overlap = 0;
+  }
+};
+
+/// Reusable traversal stack; grows only when a deeper pair of trees shows up.
+class OverlapScratch {
+ public:
+  struct Entry {
+    int32_t a, b;
+    float bx, by, bz;  ///< centre of node b in tree 1's frame
+  };
+  Entry* reserve(size_t n) {
+    if (m_stack.size() < n) m_stack.resize(n);
+    return m_stack.data();
+  }
+
+ private:
+  std::vector<Entry> m_stack;
+};
+
+/// Clears `out` and fills it with every overlapping leaf pair. Empty trees overlap nothing.
+void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out);
+
+/// Convenience form for tests and tools.
+void queryOverlap(const SphereTree* tree1, const Matrix4& X_W1, float scale1, const SphereTree* tree2,
+                  const Matrix4& X_W2, float scale2, OverlapResult& out);
+
+}  // namespace col

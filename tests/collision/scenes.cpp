@@ -1,0 +1,236 @@
+#include "scenes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <unistd.h>
+
+namespace colscene {
+
+col::SphereTree buildTree(const std::vector<Sphere>& leaves, int branching, col::SphereTreeKind kind) {
+  std::vector<col::SphereNode> nodes(1);
+  struct Job {
+    int node;
+    std::vector<int> items;
+  };
+  std::vector<Job> queue;
+  std::vector<int> all(leaves.size());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+  queue.push_back({0, all});
+  for (size_t q = 0; q < queue.size(); ++q) {
+    const int self = queue[q].node;
+    std::vector<int> items = std::move(queue[q].items);
+    if (items.size() == 1) {
+      const Sphere& s = leaves[static_cast<size_t>(items[0])];
+      col::SphereNode& n = nodes[static_cast<size_t>(self)];
+      n.center = Point3(s.x, s.y, s.z);
+      n.radius = s.r;
+      n.direction = Vector3(0, 0, 1);
+      n.angle = 0.5f;
+      continue;
+    }
+    float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
+    for (int i : items) {
+      const float c[3] = {leaves[i].x, leaves[i].y, leaves[i].z};
+      for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], c[k]), hi[k] = std::max(hi[k], c[k]);
+    }
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+      if (hi[k] - lo[k] > hi[axis] - lo[axis]) axis = k;
+    std::sort(items.begin(), items.end(), [&](int a, int b) {
+      const float ca = axis == 0 ? leaves[a].x : axis == 1 ? leaves[a].y : leaves[a].z;
+      const float cb = axis == 0 ? leaves[b].x : axis == 1 ? leaves[b].y : leaves[b].z;
+      return ca < cb || (ca == cb && a < b);
+    });
+    const int k = std::min<int>(branching, static_cast<int>(items.size()));
+    const int first = static_cast<int>(nodes.size());
+    nodes.resize(nodes.size() + static_cast<size_t>(k));
+    nodes[static_cast<size_t>(self)].firstChild = first;
+    nodes[static_cast<size_t>(self)].childCount = k;
+    for (int g = 0; g < k; ++g) {
+      const size_t b = items.size() * static_cast<size_t>(g) / static_cast<size_t>(k);
+      const size_t e = items.size() * static_cast<size_t>(g + 1) / static_cast<size_t>(k);
+      queue.push_back({first + g, std::vector<int>(items.begin() + static_cast<long>(b), items.begin() + static_cast<long>(e))});
+    }
+  }
+  // Children come after parents: fit each inner sphere once its children are final.
+  for (size_t i = nodes.size(); i-- > 0;) {
+    col::SphereNode& n = nodes[i];
+    if (n.isLeaf()) continue;
+    Point3 c(0, 0, 0);
+    for (int ch = n.firstChild; ch < n.firstChild + n.childCount; ++ch) c += Vector3(nodes[ch].center) / float(n.childCount);
+    float r = 0;
+    for (int ch = n.firstChild; ch < n.firstChild + n.childCount; ++ch)
+      r = std::max(r, std::sqrt(distSqr(c, nodes[ch].center)) + nodes[ch].radius);
+    n.center = c;
+    n.radius = r * 1.00001f;
+    n.direction = Vector3(0, 0, 0);
+    n.angle = 3.14159265f;
+  }
+  return col::SphereTree(std::move(nodes), kind);
+}
+
+std::vector<Sphere> randomLeaves(std::mt19937& rng, int count, float extent, float rmin, float rmax) {
+  std::uniform_real_distribution<float> u(-1, 1), ur(rmin, rmax);
+  std::vector<Sphere> out;
+  while (static_cast<int>(out.size()) < count) {
+    const float x = u(rng), y = u(rng), z = u(rng);
+    if (x * x + y * y + z * z > 1) continue;
+    out.push_back({x * extent, y * extent, z * extent, ur(rng)});
+  }
+  return out;
+}
+
+std::vector<Sphere> ellipsoidFill(float a, float b, float c, int cellsAcross) {
+  const float cell = 2 * std::max({a, b, c}) / static_cast<float>(cellsAcross);
+  const float r = cell * 0.5f * std::sqrt(3.0f);
+  std::vector<Sphere> out;
+  for (float x = -a + cell / 2; x < a; x += cell)
+    for (float y = -b + cell / 2; y < b; y += cell)
+      for (float z = -c + cell / 2; z < c; z += cell)
+        if (x * x / (a * a) + y * y / (b * b) + z * z / (c * c) <= 1) out.push_back({x, y, z, r});
+  if (out.empty()) out.push_back({0, 0, 0, std::min({a, b, c})});
+  return out;
+}
+
+std::vector<Sphere> boxShell(float h, float cell) {
+  std::vector<Sphere> out;
+  const int n = static_cast<int>(std::ceil(2 * h / cell)) + 2;
+  const float r = cell * 0.5f * std::sqrt(3.0f);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j)
+      for (int k = 0; k < n; ++k) {
+        const float p[3] = {-h - cell / 2 + cell * float(i), -h - cell / 2 + cell * float(j), -h - cell / 2 + cell * float(k)};
+        const float m = std::max({std::fabs(p[0]), std::fabs(p[1]), std::fabs(p[2])});
+        if (m >= h && m < h + cell) out.push_back({p[0], p[1], p[2], r});
+      }
+  return out;
+}
+
+Matrix4 randomPose(std::mt19937& rng, float range, float k) {
+  std::uniform_real_distribution<float> u(-1, 1);
+  Vector3 axis(u(rng), u(rng), u(rng));
+  if (lengthSqr(axis) < 1e-4f) axis = Vector3(0, 0, 1);
+  const float angle = 3.14159265f * u(rng);
+  return Matrix4::translation(Vector3(range * u(rng), range * u(rng), range * u(rng))) *
+         Matrix4::rotation(angle, normalize(axis)) * Matrix4::scale(Vector3(k));
+}
+
+std::string tempDir() {
+  static const std::string dir = [] {
+    auto p = std::filesystem::temp_directory_path() / ("colcore-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(p);
+    return p.string();
+  }();
+  return dir;
+}
+
+std::unique_ptr<col::ExtraData_SphereTree> roundTrip(const col::SphereTree& tree, const std::string& dir,
+                                                     const std::string& name) {
+  const std::string path = dir + "/" + name + ".spheres";
+  if (!col::writeSpheresFile(path.c_str(), tree)) return nullptr;
+  return std::make_unique<col::ExtraData_SphereTree>(path.c_str());
+}
+
+BruteResult bruteForce(const col::SphereTree& t1, const Matrix4& M1, float s1, const col::SphereTree& t2,
+                       const Matrix4& M2, float s2) {
+  struct W {
+    double x, y, z, r;
+    int i;
+  };
+  auto world = [](const col::SphereTree& t, const Matrix4& M, float s) {
+    std::vector<W> out;
+    for (size_t i = 0; i < t.nodes().size(); ++i) {
+      const col::SphereNode& n = t.nodes()[i];
+      if (!n.isLeaf()) continue;
+      double p[3];
+      for (int r = 0; r < 3; ++r)
+        p[r] = double(M.getElem(0, r)) * n.center.getX() + double(M.getElem(1, r)) * n.center.getY() +
+               double(M.getElem(2, r)) * n.center.getZ() + M.getElem(3, r);
+      out.push_back({p[0], p[1], p[2], double(n.radius) * s, static_cast<int>(i)});
+    }
+    return out;
+  };
+  const auto a = world(t1, M1, s1), b = world(t2, M2, s2);
+  BruteResult res;
+  for (const W& p : a)
+    for (const W& q : b) {
+      const double d = std::sqrt((p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) + (p.z - q.z) * (p.z - q.z));
+      const double R = p.r + q.r;
+      const double tol = 1e-5 * (R + std::fabs(p.x) + std::fabs(p.y) + std::fabs(p.z));
+      if (std::fabs(d - R) < tol)
+        res.ambiguous.push_back({p.i, q.i});
+      else if (d < R) {
+        res.overlapping.push_back({p.i, q.i});
+        res.overlap += col::lensVolume(static_cast<float>(d), static_cast<float>(p.r), static_cast<float>(q.r));
+      }
+    }
+  return res;
+}
+
+void ellipsoidMesh(float a, float b, float c, int level, std::vector<Point3>& pts,
+                   std::vector<std::vector<unsigned>>& tris) {
+  const float t = (1.0f + std::sqrt(5.0f)) / 2;
+  std::vector<Vector3> v = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0}, {0, -1, t}, {0, 1, t},
+                            {0, -1, -t}, {0, 1, -t}, {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
+  for (auto& x : v) x = normalize(x);
+  std::vector<std::vector<unsigned>> f = {{0, 11, 5}, {0, 5, 1},  {0, 1, 7},   {0, 7, 10}, {0, 10, 11},
+                                          {1, 5, 9},  {5, 11, 4}, {11, 10, 2}, {10, 7, 6}, {7, 1, 8},
+                                          {3, 9, 4},  {3, 4, 2},  {3, 2, 6},   {3, 6, 8},  {3, 8, 9},
+                                          {4, 9, 5},  {2, 4, 11}, {6, 2, 10},  {8, 6, 7},  {9, 8, 1}};
+  for (int l = 0; l < level; ++l) {
+    std::map<std::pair<unsigned, unsigned>, unsigned> mid;
+    auto midpoint = [&](unsigned i, unsigned j) {
+      const auto key = std::minmax(i, j);
+      auto it = mid.find(key);
+      if (it != mid.end()) return it->second;
+      v.push_back(normalize(v[i] + v[j]));
+      return mid[key] = static_cast<unsigned>(v.size() - 1);
+    };
+    std::vector<std::vector<unsigned>> g;
+    for (const auto& tri : f) {
+      const unsigned m0 = midpoint(tri[0], tri[1]), m1 = midpoint(tri[1], tri[2]), m2 = midpoint(tri[2], tri[0]);
+      g.push_back({tri[0], m0, m2});
+      g.push_back({tri[1], m1, m0});
+      g.push_back({tri[2], m2, m1});
+      g.push_back({m0, m1, m2});
+    }
+    f = std::move(g);
+  }
+  pts.clear();
+  for (const auto& x : v) pts.push_back(Point3(x.getX() * a, x.getY() * b, x.getZ() * c));
+  tris = std::move(f);
+}
+
+PackedScene packedScene(std::mt19937& rng, int objects, int leavesAcross) {
+  PackedScene s;
+  // Simple cubic lattice, spacing 2: radius 1.0164 gives 55% volume fraction with small overlaps.
+  const float spacing = 2.0f, radius = 1.0164f;
+  const int side = static_cast<int>(std::ceil(std::cbrt(static_cast<double>(objects))));
+  s.halfBox = side * spacing / 2;
+  s.trees.push_back(std::make_unique<col::ExtraData_SphereTree>(
+      buildTree(boxShell(s.halfBox, spacing / 2), 4, col::SphereTreeKind::Container)));
+  // A few shape variants shared by many objects, as object types are in a run.
+  const float axes[3][3] = {{1, 1, 1}, {1.1f, 0.95f, 0.9f}, {1.15f, 1.0f, 0.85f}};
+  for (const auto& ax : axes)
+    s.trees.push_back(std::make_unique<col::ExtraData_SphereTree>(
+        buildTree(ellipsoidFill(ax[0] * radius, ax[1] * radius, ax[2] * radius, leavesAcross))));
+  s.geoms.resize(static_cast<size_t>(objects) + 1);
+  s.geoms[0].m_extraData = s.trees[0].get();
+  s.poses.push_back(Matrix4::identity());
+  std::uniform_real_distribution<float> jitter(-0.02f, 0.02f);
+  for (int i = 0; i < objects; ++i) {
+    const int x = i % side, y = (i / side) % side, z = i / (side * side);
+    const Vector3 p(-s.halfBox + spacing * (float(x) + 0.5f) + jitter(rng), -s.halfBox + spacing * (float(y) + 0.5f) + jitter(rng),
+                    -s.halfBox + spacing * (float(z) + 0.5f) + jitter(rng));
+    Matrix4 pose = randomPose(rng, 0);
+    pose.setTranslation(p);
+    s.poses.push_back(pose);
+    s.geoms[static_cast<size_t>(i) + 1].m_extraData = s.trees[1 + static_cast<size_t>(i) % 3].get();
+  }
+  return s;
+}
+
+}  // namespace colscene
