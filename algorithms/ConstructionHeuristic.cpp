@@ -1,0 +1,22 @@
+#include "algorithms/ConstructionHeuristic.h"
+
+#include <iostream>
+
+#include "algorithms/Timer.h"
+
+void IConstructionHeuristic::Run() {
+    std::cout << "Construction Run" << std::endl;
+    // The construction file is a cache: a file that loads replaces the whole construction phase;
+    // a missing or damaged one (already reported by the loader) selects the construction.
+    const bool loaded = !m_constructionFile.empty() && LoadPlacedObjects(m_constructionFile, *m_placedObjects);
+    if (!loaded) {
+        Packing::Timer timer;
+        timer.Start();
+        Init();
+        ConstructionHeuristic();
+        std::cout << "Construction Heuristic time: " << Packing::Timer::ToMinutes(timer.Elapsed()) << std::endl;
+        std::cout.flush();
+        if (!m_constructionFile.empty()) WritePlacedObjects(m_constructionFile, *m_placedObjects);
+    }
+    if (m_improvementHeuristic != nullptr) m_improvementHeuristic->Run();
+}
