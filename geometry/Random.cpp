@@ -1,5 +1,6 @@
 #include "geometry/Random.h"
 
+#include <cmath>
 #include <ctime>
 
 col::FibRand* g_PRNG = new col::FibRand(static_cast<int>(time(nullptr)));
@@ -9,9 +10,14 @@ bool g_fixedSeed = false;
 unsigned g_seedValue = 0;
 }  // namespace
 
-float randMToN(float M, float N) {
-    const unsigned r = g_PRNG->rand();
-    return M + static_cast<float>(r) / (1073741824.0f / (N - M));
+float randMToN(float M, float N) { return randMToNFrom(g_PRNG->rand(), M, N); }
+
+float randMToNFrom(unsigned r, float M, float N) {
+    const float value = M + static_cast<float>(r) / (1073741824.0f / (N - M));
+    // The last 64 generator values round up to 2^30 as floats and would give N itself;
+    // callers truncate the result to an index, so the end stays excluded.
+    if (M < N && value >= N) return std::nextafter(N, M);
+    return value;
 }
 
 void seedGlobalRandom(unsigned seed) {
