@@ -2,6 +2,7 @@
 // whole packing. Both are written next to their final name and renamed into place, so a crash or a
 // full disk leaves the previous file intact.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,20 +25,49 @@ namespace {
 
 constexpr int kNumbersPerLine = 48;
 
-// Unique per process and call, in the target's folder so the rename stays on one file system.
-std::string TemporaryNameFor(const std::string& path) {
+// Where the bytes go: a symbolic link is followed, so the rename replaces the file it names and
+// not the link; anything that exists and is not a regular file (a device, a pipe) is written in
+// place, since renaming over it would replace the node itself.
+struct WriteTarget {
+    std::string path;      ///< the file to replace
+    std::string writeTo;   ///< the temporary next to it, or `path` itself when written in place
+    bool inPlace = false;
+};
+
+WriteTarget TargetFor(const std::string& path) {
     static std::atomic<unsigned> counter{0};
-    return path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
+    WriteTarget t;
+    t.path = path;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            t.path = real;
+            std::free(real);
+        }
+    }
+    if (stat(t.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        t.inPlace = true;
+        t.writeTo = t.path;
+        return t;
+    }
+    // Unique per process and call, in the target's folder so the rename stays on one file system.
+    t.writeTo = t.path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
+    return t;
 }
 
 // Moves a finished temporary file into place; on failure removes it and returns the reason.
-bool CommitTemporary(const std::string& tmp, const std::string& path, std::string& reason) {
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+bool Commit(const WriteTarget& t, std::string& reason) {
+    if (t.inPlace) return true;
+    if (std::rename(t.writeTo.c_str(), t.path.c_str()) != 0) {
         reason = std::strerror(errno);
-        std::remove(tmp.c_str());
+        std::remove(t.writeTo.c_str());
         return false;
     }
     return true;
+}
+
+void Discard(const WriteTarget& t) {
+    if (!t.inPlace) std::remove(t.writeTo.c_str());
 }
 
 struct ParsedLine {
@@ -132,10 +162,10 @@ void IPackingAlgorithm::WritePlacedObjects(std::string file, std::list<MovingObj
         std::cout << "Placed objects array is empty!" << std::endl;
         return;
     }
-    const std::string tmp = TemporaryNameFor(file);
+    const WriteTarget target = TargetFor(file);
     std::string reason;
     {
-        std::ofstream out(tmp, std::ios::trunc);
+        std::ofstream out(target.writeTo, std::ios::trunc);
         if (!out.is_open()) {
             std::cerr << "Cannot write placement file " << file << ": " << std::strerror(errno) << std::endl;
             return;
@@ -151,12 +181,12 @@ void IPackingAlgorithm::WritePlacedObjects(std::string file, std::list<MovingObj
         const bool good = out.good();
         out.close();
         if (!good || out.fail()) {
-            std::remove(tmp.c_str());
+            Discard(target);
             std::cerr << "Cannot write placement file " << file << ": write failed (disk full?)" << std::endl;
             return;
         }
     }
-    if (!CommitTemporary(tmp, file, reason))
+    if (!Commit(target, reason))
         std::cerr << "Cannot write placement file " << file << ": " << reason << std::endl;
 }
 
@@ -196,8 +226,8 @@ bool IPackingAlgorithm::LoadPlacedObjects(std::string file, std::list<MovingObje
 }
 
 void IPackingAlgorithm::ExportObj(std::string file, std::list<MovingObject*>& objects, MovingObject* container) {
-    const std::string tmp = TemporaryNameFor(file);
-    FILE* out = std::fopen(tmp.c_str(), "w");
+    const WriteTarget target = TargetFor(file);
+    FILE* out = std::fopen(target.writeTo.c_str(), "w");
     if (out == nullptr) {
         std::cout << "Error. Can't open file to export/write." << std::endl;
         return;
@@ -219,10 +249,10 @@ void IPackingAlgorithm::ExportObj(std::string file, std::list<MovingObject*>& ob
     const bool good = std::fflush(out) == 0 && !std::ferror(out);
     const int savedErrno = errno;
     if (std::fclose(out) != 0 || !good) {
-        std::remove(tmp.c_str());
+        Discard(target);
         std::cerr << "Cannot write OBJ file " << file << ": " << std::strerror(good ? errno : savedErrno) << std::endl;
         return;
     }
     std::string reason;
-    if (!CommitTemporary(tmp, file, reason)) std::cerr << "Cannot write OBJ file " << file << ": " << reason << std::endl;
+    if (!Commit(target, reason)) std::cerr << "Cannot write OBJ file " << file << ": " << reason << std::endl;
 }
