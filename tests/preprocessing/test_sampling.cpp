@@ -1,0 +1,256 @@
+// Interior point sampling: determinism across worker counts, soundness and completeness against
+// the exact container mesh, and the reference-volume modes.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "../algorithms/TestScene.h"
+#include "app/PackingObjectInfo.h"
+#include "collision/ColGeometry.h"
+#include "collision/ExtraData.h"
+#include "geometry/PackingGeometry.h"
+#include "preprocessing/Sampling.h"
+
+using Vectormath::Aos::Point3;
+using Vectormath::Aos::Vector3;
+
+namespace {
+
+constexpr float kFourPi = 12.566371f;
+
+float RadiusOf(float volume) { return std::cbrt(3.0f * volume / kFourPi); }
+
+std::vector<Vector3> Sample(int workers, PackingGeometry* container, float volume, float stepFactor,
+                            std::vector<Vector3> points = {}) {
+    PackingGeometry probe;
+    testing::internal::CaptureStdout();
+    Sampling(workers, container, &probe, volume, stepFactor, points);
+    testing::internal::GetCapturedStdout();
+    return points;
+}
+
+// Closest distance from p to triangle abc (brute force reference, double precision).
+double PointTriangleDistance(const double p[3], const double a[3], const double b[3], const double c[3]) {
+    auto sub = [](const double* x, const double* y, double* o) { for (int i = 0; i < 3; ++i) o[i] = x[i] - y[i]; };
+    auto dot = [](const double* x, const double* y) { return x[0] * y[0] + x[1] * y[1] + x[2] * y[2]; };
+    double ab[3], ac[3], ap[3], bp[3], cp[3];
+    sub(b, a, ab);
+    sub(c, a, ac);
+    sub(p, a, ap);
+    const double d1 = dot(ab, ap), d2 = dot(ac, ap);
+    double q[3];
+    auto at = [&](double v, double w) { for (int i = 0; i < 3; ++i) q[i] = a[i] + v * ab[i] + w * ac[i]; };
+    sub(p, b, bp);
+    const double d3 = dot(ab, bp), d4 = dot(ac, bp);
+    sub(p, c, cp);
+    const double d5 = dot(ab, cp), d6 = dot(ac, cp);
+    const double va = d3 * d6 - d5 * d4, vb = d5 * d2 - d1 * d6, vc = d1 * d4 - d3 * d2;
+    if (d1 <= 0 && d2 <= 0) at(0, 0);
+    else if (d3 >= 0 && d4 <= d3) at(1, 0);
+    else if (d6 >= 0 && d5 <= d6) at(0, 1);
+    else if (vc <= 0 && d1 >= 0 && d3 <= 0) at(d1 / (d1 - d3), 0);
+    else if (vb <= 0 && d2 >= 0 && d6 <= 0) at(0, d2 / (d2 - d6));
+    else if (va <= 0 && (d4 - d3) >= 0 && (d5 - d6) >= 0) {
+        const double w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
+        for (int i = 0; i < 3; ++i) q[i] = b[i] + w * (c[i] - b[i]);
+    } else {
+        const double den = 1.0 / (va + vb + vc);
+        at(vb * den, vc * den);
+    }
+    double d[3];
+    sub(p, q, d);
+    return std::sqrt(dot(d, d));
+}
+
+// Signed distance to a closed convex mesh: negative inside.
+double SignedDistance(const col::ColGeometry& mesh, const Vector3& p) {
+    const auto& pts = mesh.getPoints();
+    double centre[3] = {0, 0, 0};
+    for (const Point3& q : pts)
+        for (int i = 0; i < 3; ++i) centre[i] += q[i] / static_cast<double>(pts.size());
+    const double x[3] = {p[0], p[1], p[2]};
+    double best = INFINITY;
+    bool inside = true;
+    for (const auto& poly : mesh.getPrimitives()) {
+        for (size_t k = 1; k + 1 < poly.size(); ++k) {
+            double t[3][3];
+            const unsigned idx[3] = {poly[0], poly[k], poly[k + 1]};
+            for (int v = 0; v < 3; ++v)
+                for (int i = 0; i < 3; ++i) t[v][i] = pts[idx[v]][i];
+            best = std::min(best, PointTriangleDistance(x, t[0], t[1], t[2]));
+            // Plane side, oriented so the centre is inside.
+            double e1[3], e2[3], n[3];
+            for (int i = 0; i < 3; ++i) e1[i] = t[1][i] - t[0][i], e2[i] = t[2][i] - t[0][i];
+            n[0] = e1[1] * e2[2] - e1[2] * e2[1];
+            n[1] = e1[2] * e2[0] - e1[0] * e2[2];
+            n[2] = e1[0] * e2[1] - e1[1] * e2[0];
+            double sp = 0, sc = 0;
+            for (int i = 0; i < 3; ++i) sp += n[i] * (x[i] - t[0][i]), sc += n[i] * (centre[i] - t[0][i]);
+            if (sp * sc < 0) inside = false;
+        }
+    }
+    return inside ? -best : best;
+}
+
+}  // namespace
+
+TEST(Sampling, AnyWorkerCountGivesTheSamePointsInTheSameOrder) {
+    PackingGeometry* container = testscene::MakeBoxContainer(2.0f);
+    const float volume = 0.2f;
+    const std::vector<Vector3> one = Sample(1, container, volume, 0.7f);
+    const std::vector<Vector3> eight = Sample(8, container, volume, 0.7f);
+    const std::vector<Vector3> zero = Sample(0, container, volume, 0.7f);  // treated as one worker
+    ASSERT_GT(one.size(), 100u);
+    ASSERT_EQ(one.size(), eight.size());
+    ASSERT_EQ(one.size(), zero.size());
+    for (size_t i = 0; i < one.size(); ++i) {
+        EXPECT_EQ(one[i].getX(), eight[i].getX());
+        EXPECT_EQ(one[i].getY(), eight[i].getY());
+        EXPECT_EQ(one[i].getZ(), eight[i].getZ());
+    }
+    // x-major, then y, then z ascending.
+    EXPECT_TRUE(std::is_sorted(one.begin(), one.end(), [](const Vector3& a, const Vector3& b) {
+        if (a.getX() != b.getX()) return a.getX() < b.getX();
+        if (a.getY() != b.getY()) return a.getY() < b.getY();
+        return a.getZ() < b.getZ();
+    }));
+    // The box container's tree is flat walls: the accepted region is the box shrunk by r.
+    const float r = RadiusOf(volume);
+    for (const Vector3& p : one) EXPECT_LE(maxElem(absPerElem(p)), 2.0f - r + 1e-3f);
+    const float step = 0.7f * 2.0f * r;
+    int expected = 0;
+    for (float x = -2.0f; x < 2.0f; x += step)
+        for (float y = -2.0f; y < 2.0f; y += step)
+            for (float z = -2.0f; z < 2.0f; z += step)
+                if (std::max({std::fabs(x), std::fabs(y), std::fabs(z)}) < 2.0f - r - 1e-3f) ++expected;
+    EXPECT_EQ(static_cast<int>(one.size()), expected);
+}
+
+TEST(Sampling, CoarseStepTestsOnlyTheLowerCornerAndPointsAreAppended) {
+    PackingGeometry* container = testscene::MakeBoxContainer(2.0f);
+    // A probe of radius 0.5 with a step of 100 tests only (-2, -2, -2), which touches the walls.
+    std::vector<Vector3> points = Sample(2, container, kFourPi / 3.0f * 0.125f, 100.0f, {Vector3(7, 8, 9)});
+    ASSERT_EQ(points.size(), 1u);
+    EXPECT_EQ(points[0].getX(), 7.0f);
+
+    // A container whose walls are far beyond its box: the single corner point is accepted.
+    PackingGeometry* roomy = testscene::MakeBox(1.0f, 1.0f, 1.0f);
+    roomy->m_extraData = new col::ExtraData_SphereTree(Point3(100.0f, 0.0f, 0.0f), 1.0f);
+    points = Sample(3, roomy, 0.1f, 100.0f, {Vector3(7, 8, 9)});
+    ASSERT_EQ(points.size(), 2u);
+    EXPECT_EQ(points[1].getX(), -1.0f);
+    EXPECT_EQ(points[1].getY(), -1.0f);
+    EXPECT_EQ(points[1].getZ(), -1.0f);
+}
+
+TEST(Sampling, PrintsTheProbeSettings) {
+    PackingGeometry* container = testscene::MakeBoxContainer(1.0f);
+    PackingGeometry probe;
+    std::vector<Vector3> points;
+    testing::internal::CaptureStdout();
+    Sampling(1, container, &probe, 0.5f, 2.0f, points);
+    const std::string out = testing::internal::GetCapturedStdout();
+    std::ostringstream expected;
+    expected << "Volume for preprocessing: 0.5\nStepSize for preprocessing: " << 2.0f * 2.0f * RadiusOf(0.5f)
+             << "\nTime init: ";
+    EXPECT_EQ(out.rfind(expected.str(), 0), 0u) << out;
+    EXPECT_NE(out.find("\nTime check: "), std::string::npos);
+    // The probe carries exactly one sphere of the reference radius.
+    auto* tree = dynamic_cast<col::ExtraData_SphereTree*>(probe.m_extraData);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(tree->tree()->nodes().size(), 1u);
+    EXPECT_FLOAT_EQ(tree->tree()->node(0).radius, RadiusOf(0.5f));
+}
+
+TEST(SamplingReferenceVolume, SmallestAverageAndNumber) {
+    std::vector<PackingObjectInfo> types{testscene::MakeType("a", 75.0f, 0.5f, 0.5f),
+                                         testscene::MakeType("b", 25.0f, 0.25f, 0.25f)};
+    // Make "a" a 1 x 2 x 4 box: box volume 8, smallest extent cubed 1, ratio 0.125.
+    const float lo[3] = {-0.5f, -1.0f, -2.0f}, hi[3] = {0.5f, 1.0f, 2.0f};
+    types[0].geometry->setBBox(lo, hi);
+    types[0].volume = 6.0f;
+    float v = 0;
+    ASSERT_TRUE(SamplingReferenceVolume("smallest", types, 0.5f, v));
+    EXPECT_FLOAT_EQ(v, 0.125f);
+    ASSERT_TRUE(SamplingReferenceVolume("0.25", types, 0.5f, v));
+    EXPECT_FLOAT_EQ(v, 0.25f);
+
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(SamplingReferenceVolume("average", types, 0.75f, v));
+    const std::string out = testing::internal::GetCapturedStdout();
+    // 0.75 * 6 * 0.125 + 0.25 * 0.125 * 1
+    EXPECT_EQ(out, "a 8 1 0.125\nb 0.125 0.125 1\nWeighted Average Volume: 0.59375\nConfig Step Size: 0.75\n");
+    EXPECT_FLOAT_EQ(v, 0.59375f);
+    EXPECT_FLOAT_EQ(types[0].extentRatio, 0.125f);
+    EXPECT_FLOAT_EQ(types[1].extentRatio, 1.0f);
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(SamplingReferenceVolume("large", types, 0.5f, v));
+    EXPECT_FALSE(SamplingReferenceVolume("", types, 0.5f, v));
+    std::vector<PackingObjectInfo> none;
+    EXPECT_FALSE(SamplingReferenceVolume("smallest", none, 0.5f, v));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
+}
+
+// The bundled containers with their generated sphere trees: every accepted point is at least
+// the probe radius inside the mesh, and every grid point comfortably inside is accepted.
+class BundledContainer : public testing::TestWithParam<const char*> {};
+
+TEST_P(BundledContainer, AcceptedPointsAreInsideAtLeastOneRadiusFromTheWall) {
+    const std::string base = std::string(DENSEPACK_SOURCE_DIR) + "/models/" + GetParam();
+    if (!std::ifstream(base + ".obj") || !std::ifstream(base + ".spheres"))
+        GTEST_SKIP() << base << ".obj/.spheres not generated yet";
+    auto* container = new PackingGeometry();
+    ASSERT_EQ(col::loadGeometryFromFile(container, (base + ".obj").c_str()), 0);
+    container->m_extraData = new col::ExtraData_SphereTree((base + ".spheres").c_str());
+    ASSERT_TRUE(dynamic_cast<col::ExtraData_SphereTree*>(container->m_extraData)->isValid());
+
+    float lo[3], hi[3];
+    container->updateBBox();
+    container->getBBox(lo, hi);
+    const float size = hi[0] - lo[0];
+    const float r = 0.08f * size;
+    const float volume = kFourPi / 3.0f * r * r * r;
+    const float stepFactor = 0.35f;
+    const std::vector<Vector3> points = Sample(2, container, volume, stepFactor);
+    ASSERT_FALSE(points.empty());
+
+    size_t accepted = 0;
+    for (const Vector3& p : points) {
+        const double d = SignedDistance(*container, p);
+        EXPECT_LE(d, -r * (1 - 1e-4)) << p[0] << " " << p[1] << " " << p[2];
+        ++accepted;
+    }
+    // Completeness: grid points at least r plus a small allowance inside are all accepted (the
+    // allowance covers the wall spheres' intrusion and the tessellation).
+    const float step = stepFactor * 2 * r;
+    size_t deepInside = 0;
+    for (float x = lo[0]; x < hi[0]; x += step)
+        for (float y = lo[1]; y < hi[1]; y += step)
+            for (float z = lo[2]; z < hi[2]; z += step)
+                if (SignedDistance(*container, Vector3(x, y, z)) < -(r + 0.03 * size)) ++deepInside;
+    EXPECT_GE(accepted, deepInside);
+    // And the count matches the inner region eroded by r to within the grid's resolution.
+    const double cell = static_cast<double>(step) * step * step;
+    double erodedVolume = 0;
+    const double ex = hi[0] - lo[0], ey = hi[1] - lo[1], ez = hi[2] - lo[2];
+    const std::string name = GetParam();
+    if (name == "box") erodedVolume = (ex - 2 * r) * (ey - 2 * r) * (ez - 2 * r);
+    else if (name == "sphere_container") erodedVolume = 4.0 / 3.0 * M_PI * std::pow(ex / 2 - r, 3);
+    else {
+        // Cylinder: its axis is the extent that differs from the other two.
+        double e[3] = {ex, ey, ez};
+        std::sort(e, e + 3);
+        const double d = std::fabs(e[0] - e[1]) < 1e-3 ? e[0] : e[2];
+        const double h = std::fabs(e[0] - e[1]) < 1e-3 ? e[2] : e[0];
+        erodedVolume = M_PI * std::pow(d / 2 - r, 2) * (h - 2 * r);
+    }
+    EXPECT_NEAR(accepted * cell, erodedVolume, 0.15 * erodedVolume);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, BundledContainer, testing::Values("box", "cylinder_container", "sphere_container"));
