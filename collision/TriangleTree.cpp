@@ -81,6 +81,51 @@ void TriangleTree::build(const std::vector<Point3>& pts, const std::vector<std::
     for (int k = 0; k < 3; ++k) m_tris[3 * size_t(slot[i]) + k] = tris[3 * size_t(i) + k];
   for (auto& node : m_nodes)
     if (node.child < 0) node.child = ~slot[~node.child];
+  computeSlabs();
+  m_planes.resize(4 * size_t(n));
+  for (int32_t i = 0; i < n; ++i) {
+    const Float3* v = &m_tris[3 * size_t(i)];
+    const Float3 e0 = sub(v[1], v[0]), e1 = sub(v[2], v[0]);
+    const Float3 nrm{e0.y * e1.z - e0.z * e1.y, e0.z * e1.x - e0.x * e1.z, e0.x * e1.y - e0.y * e1.x};
+    const float l = std::sqrt(dot(nrm, nrm));
+    float* pl = &m_planes[4 * size_t(i)];
+    if (l > 1e-6f * std::sqrt(dot(e0, e0) * dot(e1, e1))) {
+      pl[0] = nrm.x / l, pl[1] = nrm.y / l, pl[2] = nrm.z / l;
+      pl[3] = (pl[0] * v[0].x + pl[1] * v[0].y + pl[2] * v[0].z);
+    } else {
+      pl[0] = pl[1] = pl[2] = pl[3] = 0.f;
+    }
+  }
+}
+
+// Slab per node: area-weighted mean normal of its triangles (z when they cancel out) and the
+// corners' extent along it. Children follow their parent in the array, so a reverse sweep
+// visits every child before its parent.
+void TriangleTree::computeSlabs() {
+  std::vector<std::pair<int32_t, int32_t>> range(m_nodes.size());  // leaf-order triangle range
+  for (size_t k = m_nodes.size(); k-- > 0;) {
+    Node& node = m_nodes[k];
+    if (node.child < 0) {
+      range[k] = {~node.child, ~node.child + 1};
+    } else {
+      range[k] = {range[node.child].first, range[node.child + 1].second};  // siblings are adjacent in leaf order
+    }
+    Float3 sum{0, 0, 0};
+    for (int32_t t = range[k].first; t < range[k].second; ++t) {
+      const Float3* v = &m_tris[3 * size_t(t)];
+      const Float3 e0 = sub(v[1], v[0]), e1 = sub(v[2], v[0]);
+      sum = {sum.x + e0.y * e1.z - e0.z * e1.y, sum.y + e0.z * e1.x - e0.x * e1.z, sum.z + e0.x * e1.y - e0.y * e1.x};
+    }
+    const float l = std::sqrt(dot(sum, sum));
+    const Float3 ax = l > 0.f ? Float3{sum.x / l, sum.y / l, sum.z / l} : Float3{0, 0, 1};
+    node.n[0] = ax.x, node.n[1] = ax.y, node.n[2] = ax.z;
+    node.lo = INFINITY, node.hi = -INFINITY;
+    for (int32_t t = range[k].first; t < range[k].second; ++t)
+      for (int c = 0; c < 3; ++c) {
+        const float d = dot(m_tris[3 * size_t(t) + c], ax);
+        node.lo = std::min(node.lo, d), node.hi = std::max(node.hi, d);
+      }
+  }
 }
 
 // Fills node `self` for the triangles order[first, first+count). Children are allocated as an
@@ -181,6 +226,16 @@ struct PairEntry {
 
 inline Point3 toPoint(Float3 p) { return Point3(p.x, p.y, p.z); }
 
+/// Gap between three points and a plane when all lie strictly on one side, else 0: a lower
+/// bound on the distance of their triangle to any triangle in that plane.
+inline float planeGap(const float pl[4], const Float3* v) {
+  const float d0 = pl[0] * v[0].x + pl[1] * v[0].y + pl[2] * v[0].z - pl[3];
+  const float d1 = pl[0] * v[1].x + pl[1] * v[1].y + pl[2] * v[1].z - pl[3];
+  const float d2 = pl[0] * v[2].x + pl[1] * v[2].y + pl[2] * v[2].z - pl[3];
+  const float lo = std::min(d0, std::min(d1, d2)), hi = std::max(d0, std::max(d1, d2));
+  return lo > 0.f ? lo : (hi < 0.f ? -hi : 0.f);
+}
+
 }  // namespace
 
 // Depth-first over node pairs, nearer child pair first, pruned by the best distance so far.
@@ -200,10 +255,25 @@ MeshDistanceResult meshDistance(const TriangleTree& mesh1, const TriangleTree& m
 
   const TriangleTree::Node* n1 = mesh1.m_nodes.data();
   const TriangleTree::Node* n2 = mesh2.m_nodes.data();
+  // Best of three lower bounds: the two spheres, a's sphere against b's slab, b's sphere
+  // against a's slab (mapped into mesh 2's frame).
+  const float invScale = 1.f / m.scale;
   auto bound = [&](int32_t a, int32_t b) {
-    const Float3 c = m.apply(n1[a].c);
-    const float dx = c.x - n2[b].c[0], dy = c.y - n2[b].c[1], dz = c.z - n2[b].c[2];
-    return std::sqrt(dx * dx + dy * dy + dz * dz) - m.scale * n1[a].r - n2[b].r;
+    const TriangleTree::Node& na = n1[a];
+    const TriangleTree::Node& nb = n2[b];
+    const Float3 c = m.apply(na.c);
+    const float ra = m.scale * na.r;
+    const float dx = c.x - nb.c[0], dy = c.y - nb.c[1], dz = c.z - nb.c[2];
+    float lb = std::sqrt(dx * dx + dy * dy + dz * dz) - ra - nb.r;
+    const float xb = c.x * nb.n[0] + c.y * nb.n[1] + c.z * nb.n[2];
+    lb = std::max(lb, std::max(xb - ra - nb.hi, nb.lo - xb - ra));
+    const Float3 an{invScale * (m.r[0][0] * na.n[0] + m.r[0][1] * na.n[1] + m.r[0][2] * na.n[2]),
+                    invScale * (m.r[1][0] * na.n[0] + m.r[1][1] * na.n[1] + m.r[1][2] * na.n[2]),
+                    invScale * (m.r[2][0] * na.n[0] + m.r[2][1] * na.n[1] + m.r[2][2] * na.n[2])};
+    const float shift = an.x * m.t[0] + an.y * m.t[1] + an.z * m.t[2];
+    const float xa = an.x * nb.c[0] + an.y * nb.c[1] + an.z * nb.c[2];
+    lb = std::max(lb, std::max(xa - nb.r - (m.scale * na.hi + shift), (m.scale * na.lo + shift) - xa - nb.r));
+    return lb;
   };
 
   // Each expansion replaces one entry by at most two, so the stack never holds more than the
@@ -225,8 +295,18 @@ MeshDistanceResult meshDistance(const TriangleTree& mesh1, const TriangleTree& m
     if (na.child < 0 && nb.child < 0) {
       const Float3* ta = &mesh1.m_tris[3 * size_t(~na.child)];
       const Float3 t1[3] = {m.apply(ta[0]), m.apply(ta[1]), m.apply(ta[2])};
+      const Float3* t2 = &mesh2.m_tris[3 * size_t(~nb.child)];
+      // Cheap rejection by the two face planes before the exact test.
+      if (planeGap(&mesh2.m_planes[4 * size_t(~nb.child)], t1) >= best) continue;
+      const float* pa = &mesh1.m_planes[4 * size_t(~na.child)];
+      const float inv = 1.f / m.scale;
+      float pl[4] = {inv * (m.r[0][0] * pa[0] + m.r[0][1] * pa[1] + m.r[0][2] * pa[2]),
+                     inv * (m.r[1][0] * pa[0] + m.r[1][1] * pa[1] + m.r[1][2] * pa[2]),
+                     inv * (m.r[2][0] * pa[0] + m.r[2][1] * pa[1] + m.r[2][2] * pa[2]), 0.f};
+      pl[3] = pl[0] * t1[0].x + pl[1] * t1[0].y + pl[2] * t1[0].z;
+      if (planeGap(pl, t2) >= best) continue;
       Float3 p, q;
-      const float d = detail::triDist(p, q, t1, &mesh2.m_tris[3 * size_t(~nb.child)]);
+      const float d = detail::triDist(p, q, t1, t2);
       if (d < best) {
         best = d;
         bestB = ~nb.child;

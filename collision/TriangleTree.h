@@ -22,7 +22,7 @@ struct MeshDistanceResult {
   bool valid;       ///< false when either tree is empty (distance is then +infinity, no triangles)
 };
 
-/// Binary tree of bounding spheres over the triangles of one mesh, in the mesh's model frame.
+/// Binary tree of bounding spheres (each with a slab along its mean normal) over the triangles of one mesh, in the mesh's model frame.
 /// Immutable after build(); safe to share read-only between threads.
 class TriangleTree {
  public:
@@ -42,13 +42,17 @@ class TriangleTree {
     float c[3];     ///< sphere centre, model frame
     float r;        ///< sphere radius
     int32_t child;  ///< >= 0: children at child and child+1; < 0: leaf of triangle ~child
+    float n[3];     ///< slab axis (unit): the node's mean face normal, along which a patch is thin
+    float lo, hi;   ///< extent of the node's corners along n
   };
 
+  void computeSlabs();
   void buildRange(int32_t self, std::vector<int32_t>& order, const std::vector<detail::Float3>& cent,
                   const std::vector<detail::Float3>& tris, int32_t first, int32_t count, int level);
 
   std::vector<Node> m_nodes;             ///< node 0 is the root
   std::vector<detail::Float3> m_tris;    ///< three corners per triangle
+  std::vector<float> m_planes;           ///< per triangle: unit normal and offset (zero normal when flat)
   int m_depth = 0;
 };
 

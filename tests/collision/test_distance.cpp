@@ -115,7 +115,7 @@ TEST(MeshDistance, RandomPosesMatchBruteForceAndFcl) {
   std::mt19937 rng(777u);
   std::uniform_real_distribution<float> u(-1.f, 1.f);
   int touching = 0, fclCompared = 0;
-  const int kPoses = 90;
+  const int kPoses = 60;
   for (int n = 0; n < kPoses; ++n) {
     const int i = n % 3, j = (n / 3) % 3;
     const float ax = u(rng), ay = u(rng), az = u(rng), angle = 3.f * u(rng);
