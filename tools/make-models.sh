@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Regenerates every OBJ and .spheres file under models/ with the built tools.
+# usage: tools/make-models.sh [BUILD_DIR [MODELS_DIR]]   (defaults: build-tools, models)
+# An object's tree is built from "<name>_l.obj" when that exists, because that is the mesh
+# the program loads in its place; containers use the plain "<name>.obj".
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${1:-$ROOT/build-tools}"
+OUT="${2:-$ROOT/models}"
+GEN="$BUILD/bin/densepack-modelgen"
+SPHERES="$BUILD/bin/densepack-spheres"
+THREADS="${THREADS:-$(nproc)}"
+
+OBJECTS=(sphere cube mm prolate tetrahedron cylinder torus)
+CONTAINERS=(box cylinder_container sphere_container)
+
+for tool in "$GEN" "$SPHERES"; do
+  [ -x "$tool" ] || { echo "make-models: $tool not built" >&2; exit 1; }
+done
+mkdir -p "$OUT"
+"$GEN" "$OUT"
+for name in "${OBJECTS[@]}"; do
+  mesh="$OUT/$name.obj"
+  [ -f "$OUT/${name}_l.obj" ] && mesh="$OUT/${name}_l.obj"
+  "$SPHERES" --threads "$THREADS" "$mesh" "$OUT/$name.spheres"
+done
+for name in "${CONTAINERS[@]}"; do
+  "$SPHERES" --threads "$THREADS" --container "$OUT/$name.obj" "$OUT/$name.spheres"
+done
