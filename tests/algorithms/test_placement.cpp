@@ -25,7 +25,9 @@ PackingObjectInfo MakeRodType(float share) {
     std::vector<col::SphereNode> nodes(3);
     nodes[0].radius = 0.91f, nodes[0].firstChild = 1, nodes[0].childCount = 2;
     for (int i = 1; i < 3; ++i) nodes[i].center = Point3(i == 1 ? -0.6f : 0.6f, 0, 0), nodes[i].radius = 0.3f;
-    PackingObjectInfo t = testscene::MakeType("rod", share, 0.9f, 0.3f);
+    PackingObjectInfo t;
+    t.name = "rod";
+    t.percentage = share;
     t.geometry = testscene::MakeBox(0.9f, 0.3f, 0.3f);
     t.geometry->m_extraData = new col::ExtraData_SphereTree(col::SphereTree(nodes));
     return t;
@@ -45,8 +47,7 @@ class PlacementTest : public ::testing::Test {
         seedGlobalRandom(7);
         PlacementAlgorithm::PointIndex() = 0;
     }
-    // Sets up the scene and the placement pipeline as the construction does.
-    // Box container [-h, h]^3.
+    // Box container [-h, h]^3; the remembered angles start at -1 to show whether they were set.
     PlacementAlgorithm& Make(std::vector<PackingObjectInfo> t, float h, std::vector<Vector3> pts) {
         types = std::move(t);
         points = std::move(pts);
@@ -57,6 +58,7 @@ class PlacementTest : public ::testing::Test {
         algo->Init();
         return *algo;
     }
+    // The placement pipeline as the construction sets it up.
     col::CollisionPipeline* PlacementPipeline() {
         auto* p = algo->CreatePipeline("PlacementPipeline", 2);
         algo->MakeObjectCollidable(p, &container);
@@ -105,11 +107,12 @@ TEST_F(PlacementTest, CandidateThatTouchesTheWallIsTurnedAndTheTurnRemembered) {
     auto* p = PlacementPipeline();
     MovingObject* rod = algo->m_buffer[0];
 
-    rod->m_rotationMatrix = Matrix4::rotation(1.5708f, Vector3(0, 0, 1));  // along y: fits as it is
+    rod->m_rotationMatrix = Matrix4::rotation(0.7f, Vector3(0, 0, 1));  // fits as it is
     MovingObject* obj = rod;
     EXPECT_EQ(algo->PlaceObject(p, false, &obj), 1);
     EXPECT_EQ(obj, rod);
     EXPECT_EQ(rod->m_position[0], 0.0f);
+    EXPECT_FLOAT_EQ(rod->m_rotationMatrix[0][0], std::cos(0.7f));
     EXPECT_EQ(MovingObject::m_angle[0], -1.0f);
 
     rod->m_rotationMatrix = Matrix4::identity();  // along x: touches both walls
