@@ -1,0 +1,80 @@
+#include "app/Heuristics.h"
+
+#include "algorithms/construction/PlacementAlgorithm.h"
+#include "algorithms/improvement/CompactionAlgorithm.h"
+
+IConstructionHeuristic* g_constructionHeuristic = nullptr;
+IImprovementHeuristic* g_improvementHeuristic = nullptr;
+std::thread* g_algorithmThread = nullptr;
+
+namespace {
+
+// Every heuristic takes the same five arguments; T is the class a name maps to.
+struct Args {
+    std::vector<PackingObjectInfo>& types;
+    MovingObject* container;
+    std::vector<Vectormath::Aos::Vector3>& points;
+    std::list<MovingObject*>* placed;
+    Vectormath::Aos::Vector3 grid;
+};
+
+template <class T>
+T* Make(const Args& a) {
+    return new T(a.types, a.container, a.points, a.placed, a.grid);
+}
+
+// Loads placement files for display; its construction is never run.
+class PlacementLoader : public IConstructionHeuristic {
+ public:
+    using IConstructionHeuristic::IConstructionHeuristic;
+    void ConstructionHeuristic() override {}
+};
+
+}  // namespace
+
+bool IsConstructionHeuristicName(const std::string& name) {
+    return name == "DistanceAlgorithm" || name == "PlacementAlgorithm" || name == "HybridAlgorithm" ||
+           name == "GrowingSeedAlgorithm";
+}
+
+IConstructionHeuristic* CreateConstructionHeuristic(const std::string& name, std::vector<PackingObjectInfo>& types,
+                                                    MovingObject* container,
+                                                    std::vector<Vectormath::Aos::Vector3>& pointsInside,
+                                                    std::list<MovingObject*>* placedObjects,
+                                                    Vectormath::Aos::Vector3 gridCells) {
+    const Args args{types, container, pointsInside, placedObjects, gridCells};
+    (void)args;
+    // One line per configured name: `if (name == "X") return Make<X>(args);` once class X exists.
+    if (name == "DistanceAlgorithm") return nullptr;     // DistanceAlgorithm
+    if (name == "PlacementAlgorithm") return Make<PlacementAlgorithm>(args);
+    if (name == "HybridAlgorithm") return nullptr;       // HybridAlgorithm
+    if (name == "GrowingSeedAlgorithm") return nullptr;  // GrowingSeedAlgorithm
+    return nullptr;
+}
+
+IImprovementHeuristic* CreateImprovementHeuristic(const std::string& name, std::vector<PackingObjectInfo>& types,
+                                                  MovingObject* container,
+                                                  std::vector<Vectormath::Aos::Vector3>& pointsInside,
+                                                  std::list<MovingObject*>* placedObjects,
+                                                  Vectormath::Aos::Vector3 gridCells) {
+    const Args args{types, container, pointsInside, placedObjects, gridCells};
+    (void)args;
+    // One line per configured name: `if (name == "X") return Make<Class>(args);` once the class exists.
+    if (name == "CompactionAlgorithm") return Make<CompactionAlgorithm>(args);
+    if (name == "CavityFillingAlgorithm") return nullptr;         // CavityFilling
+    if (name == "CavityFillingGrowingAlgorithm") return nullptr;  // CavityFillingGrowing
+    if (name == "ShuffleAlgorithm") return nullptr;               // ShuffleAlgorithm
+    if (name == "SGAlgorithm") return nullptr;                    // SGAlgorithm
+    if (name == "TestAlgorithm") return nullptr;                  // TestAlgorithm
+    return nullptr;
+}
+
+IConstructionHeuristic* CreatePlacementLoader(std::vector<PackingObjectInfo>& types, MovingObject* container,
+                                              std::vector<Vectormath::Aos::Vector3>& pointsInside,
+                                              std::list<MovingObject*>* placedObjects,
+                                              Vectormath::Aos::Vector3 gridCells) {
+    IConstructionHeuristic* loader =
+        CreateConstructionHeuristic("DistanceAlgorithm", types, container, pointsInside, placedObjects, gridCells);
+    if (loader == nullptr) loader = Make<PlacementLoader>({types, container, pointsInside, placedObjects, gridCells});
+    return loader;
+}
