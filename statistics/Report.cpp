@@ -1,0 +1,140 @@
+#include "statistics/Report.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <type_traits>
+
+PackingReport g_report;
+
+namespace {
+
+void AppendString(std::string& out, const std::string& s) {
+    out += '"';
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out += ch;  // bytes >= 0x80 pass through: paths are taken as UTF-8
+                }
+        }
+    }
+    out += '"';
+}
+
+template <typename T>
+void AppendNumber(std::string& out, T v) {
+    if constexpr (std::is_floating_point_v<T>) {
+        if (!std::isfinite(v)) {
+            out += "null";  // JSON has no NaN or infinity
+            return;
+        }
+    }
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+void AppendOptional(std::string& out, const std::optional<double>& v) {
+    if (v) {
+        AppendNumber(out, *v);
+    } else {
+        out += "null";
+    }
+}
+
+}  // namespace
+
+std::string ReportJson(const PackingReport& r) {
+    std::string o;
+    o += "{\n  \"configuration\": ";
+    AppendString(o, r.configPath);
+    o += ",\n  \"seed\": ";
+    if (r.seed) {
+        AppendNumber(o, *r.seed);
+    } else {
+        o += "null";
+    }
+    o += ",\n  \"times\": {\"constructionMinutes\": ";
+    AppendOptional(o, r.constructionMinutes);
+    o += ", \"improvementMinutes\": ";
+    AppendOptional(o, r.improvementMinutes);
+    o += ", \"statisticMinutes\": ";
+    AppendOptional(o, r.statisticMinutes);
+    o += "},\n  \"parameters\": {\"epsilon\": ";
+    AppendNumber(o, r.epsilon);
+    o += ", \"hopkinsSubSet\": ";
+    AppendNumber(o, r.hopkinsSubSet);
+    o += ", \"hopkinsRepeat\": ";
+    AppendNumber(o, r.hopkinsRepeat);
+    o += "},\n  \"statisticsComputed\": ";
+    o += r.statisticsComputed ? "true" : "false";
+    o += ",\n  \"packingDensityPercent\": ";
+    AppendNumber(o, r.packingDensityPercent);
+    o += ",\n  \"surfaceDensityPercent\": ";
+    AppendNumber(o, r.surfaceDensityPercent);
+    o += ",\n  \"containerVolume\": ";
+    AppendNumber(o, r.containerVolume);
+    o += ",\n  \"objectsVolume\": ";
+    AppendNumber(o, r.objectsVolume);
+    o += ",\n  \"numObjects\": ";
+    AppendNumber(o, r.numObjects);
+    o += ",\n  \"types\": [";
+    for (size_t i = 0; i < r.types.size(); ++i) {
+        const TypeReport& t = r.types[i];
+        o += i == 0 ? "\n    " : ",\n    ";
+        o += "{\"name\": ";
+        AppendString(o, t.name);
+        o += ", \"volume\": ";
+        AppendNumber(o, t.volume);
+        o += ", \"count\": ";
+        AppendNumber(o, t.count);
+        o += ", \"sharePercent\": ";
+        AppendNumber(o, t.sharePercent);
+        o += ", \"hopkins\": [";
+        for (size_t k = 0; k < t.hopkins.size(); ++k) {
+            if (k > 0) o += ", ";
+            AppendNumber(o, t.hopkins[k]);
+        }
+        o += "]}";
+    }
+    o += r.types.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    return o;
+}
+
+bool WriteReportJson(const PackingReport& report, const std::string& path) {
+    const std::string text = ReportJson(report);
+    // Same directory as the target, so the rename cannot cross file systems.
+    const std::string tmp = path + ".tmp." + std::to_string(static_cast<long>(getpid()));
+    std::FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (f == nullptr) {
+        std::cerr << "Cannot write report " << path << ": " << std::strerror(errno) << std::endl;
+        return false;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = std::fflush(f) == 0 && ok;
+    ok = fsync(fileno(f)) == 0 && ok;
+    const int savedErrno = errno;
+    ok = std::fclose(f) == 0 && ok;
+    if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
+    std::cerr << "Cannot write report " << path << ": " << std::strerror(ok ? errno : savedErrno) << std::endl;
+    std::remove(tmp.c_str());
+    return false;
+}

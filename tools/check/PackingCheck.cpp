@@ -1,0 +1,194 @@
+#include "tools/check/PackingCheck.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "app/Config.h"
+
+namespace check {
+namespace {
+
+using Vectormath::Aos::Vector3;
+using Vectormath::Aos::Vector4;
+
+bool Readable(const std::string& path) { return std::ifstream(path).good(); }
+
+Point3 Apply(const Matrix4& m, const Point3& p) {
+    const Vector4 v = m * p;
+    return Point3(v.getX(), v.getY(), v.getZ());
+}
+
+/// Uniform scale of a model matrix: the length of its first column.
+float ScaleOf(const Matrix4& m) { return length(m.getCol0().getXYZ()); }
+
+/// Deepest sample of `inner` (placed by m: inner's frame into outer's) inside `outer`, in
+/// outer's model units. Only samples inside outer's enclosing sphere are tested.
+float DepthInside(const CheckMesh& inner, const CheckMesh& outer, const Matrix4& m) {
+    float depth = 0.0f;
+    const float r2 = outer.Radius() * outer.Radius();
+    for (const Point3& s : inner.Samples()) {
+        const Point3 q = Apply(m, s);
+        if (lengthSqr(q - outer.Centre()) > r2) continue;
+        if (outer.Inside(q)) depth = std::max(depth, outer.SurfaceDistance(q));
+    }
+    return depth;
+}
+
+/// Farthest sample of `obj` (placed by m in the container's frame) outside the container.
+/// Sets `anyOutside` when a sample lies outside at all.
+float DepthOutside(const CheckMesh& obj, const CheckMesh& container, const Matrix4& m, bool& anyOutside) {
+    float depth = 0.0f;
+    anyOutside = false;
+    for (const Point3& s : obj.Samples()) {
+        const Point3 q = Apply(m, s);
+        if (container.Inside(q)) continue;
+        anyOutside = true;
+        depth = std::max(depth, container.SurfaceDistance(q));
+    }
+    return depth;
+}
+
+struct Bound {
+    Point3 centre;
+    float radius;
+    float thickness;
+    float scale;
+};
+
+}  // namespace
+
+bool LoadScene(const std::string& configPath, CheckScene& out, std::string& err) {
+    ConfigData cfg;
+    std::string path = configPath;
+    const int rc = LoadConfig(path, cfg);
+    if (rc != kConfigOk) {
+        err = "cannot read configuration " + configPath;
+        return false;
+    }
+    if (cfg.objects.empty()) {
+        err = configPath + " names no object types";
+        return false;
+    }
+    struct Loaded {
+        std::string name;
+        CheckMesh mesh;
+    };
+    std::vector<Loaded> loaded(cfg.objects.size());
+    for (size_t i = 0; i < cfg.objects.size(); ++i) {
+        const std::string base = cfg.modelPath + cfg.objects[i].name;
+        const std::string mesh = Readable(base + "_l.obj") ? base + "_l.obj" : base + ".obj";
+        loaded[i].name = cfg.objects[i].name;
+        if (!loaded[i].mesh.Load(mesh, err)) return false;
+    }
+    // The run's type order: largest volume first. Equal volumes keep their configuration order
+    // here; the run's sort may order such ties either way.
+    std::stable_sort(loaded.begin(), loaded.end(),
+                     [](const Loaded& a, const Loaded& b) { return a.mesh.Volume() > b.mesh.Volume(); });
+    for (Loaded& l : loaded) {
+        out.typeNames.push_back(l.name);
+        out.types.push_back(std::move(l.mesh));
+    }
+    return out.container.Load(cfg.modelPath + cfg.containerName + ".obj", err);
+}
+
+bool LoadPlacement(const std::string& path, size_t typeCount, std::vector<PlacedObject>& out, std::string& err) {
+    std::ifstream in(path);
+    if (!in) {
+        err = "cannot open " + path;
+        return false;
+    }
+    std::string line;
+    int lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        std::istringstream ls(line);
+        long type = -1;
+        float v[48];
+        ls >> type;
+        for (float& x : v) ls >> x;
+        if (!ls) {
+            err = path + ":" + std::to_string(lineNo) + ": expected a type index and 48 numbers";
+            return false;
+        }
+        if (type < 0 || static_cast<size_t>(type) >= typeCount) {
+            err = path + ":" + std::to_string(lineNo) + ": type index " + std::to_string(type) +
+                  " is not one of the " + std::to_string(typeCount) + " configured types";
+            return false;
+        }
+        Matrix4 m[3];
+        for (int k = 0; k < 3; ++k)
+            for (int c = 0; c < 4; ++c)
+                m[k].setCol(c, Vector4(v[16 * k + 4 * c], v[16 * k + 4 * c + 1], v[16 * k + 4 * c + 2],
+                                       v[16 * k + 4 * c + 3]));
+        out.push_back({static_cast<int>(type), m[0] * m[1] * m[2]});
+    }
+    return true;
+}
+
+CheckResult CheckPacking(const CheckScene& scene, const std::vector<PlacedObject>& objects) {
+    CheckResult result;
+    result.objects = objects.size();
+    std::vector<Bound> bounds(objects.size());
+    std::vector<Matrix4> inverses(objects.size());
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const CheckMesh& mesh = scene.types[static_cast<size_t>(objects[i].type)];
+        const float s = ScaleOf(objects[i].model);
+        bounds[i] = {Apply(objects[i].model, mesh.Centre()), mesh.Radius() * s, mesh.MinExtent() * s, s};
+        inverses[i] = inverse(objects[i].model);
+    }
+
+    // Broad phase: sweep the enclosing spheres along x.
+    std::vector<size_t> order(objects.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return bounds[a].centre.getX() - bounds[a].radius < bounds[b].centre.getX() - bounds[b].radius;
+    });
+    for (size_t oi = 0; oi < order.size(); ++oi) {
+        const size_t i = order[oi];
+        const float maxX = bounds[i].centre.getX() + bounds[i].radius;
+        for (size_t oj = oi + 1; oj < order.size(); ++oj) {
+            const size_t j = order[oj];
+            if (bounds[j].centre.getX() - bounds[j].radius > maxX) break;
+            const float rr = bounds[i].radius + bounds[j].radius;
+            if (lengthSqr(bounds[i].centre - bounds[j].centre) > rr * rr) continue;
+            ++result.candidatePairs;
+
+            const size_t a = std::min(i, j), b = std::max(i, j);
+            const CheckMesh& ma = scene.types[static_cast<size_t>(objects[a].type)];
+            const CheckMesh& mb = scene.types[static_cast<size_t>(objects[b].type)];
+            const Matrix4 aInB = inverses[b] * objects[a].model;
+            const Matrix4 bInA = inverses[a] * objects[b].model;
+            const col::MeshDistanceResult d = col::meshDistance(ma.Tree(), mb.Tree(), aInB);
+            // Separate surfaces: either apart, or one mesh wholly inside the other.
+            if (d.distance > 0.0f && !mb.Inside(Apply(aInB, ma.Points()[0])) &&
+                !ma.Inside(Apply(bInA, mb.Points()[0])))
+                continue;
+            const float depth = std::max(DepthInside(ma, mb, aInB) * bounds[b].scale,
+                                         DepthInside(mb, ma, bInA) * bounds[a].scale);
+            const float thickness = std::min(bounds[a].thickness, bounds[b].thickness);
+            result.pairs.push_back({a, b, depth, thickness > 0.0f ? depth / thickness : INFINITY});
+        }
+    }
+    std::sort(result.pairs.begin(), result.pairs.end(), [](const PairFinding& x, const PairFinding& y) {
+        return x.a != y.a ? x.a < y.a : x.b < y.b;
+    });
+
+    // Container: the container is never moved, so object frames map into it by their model matrix.
+    const CheckMesh& box = scene.container;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const Bound& bd = bounds[i];
+        // Cheap accept: the enclosing sphere lies inside, clear of the wall.
+        if (box.Inside(bd.centre) && box.SurfaceDistance(bd.centre) > bd.radius) continue;
+        const CheckMesh& mesh = scene.types[static_cast<size_t>(objects[i].type)];
+        bool anyOutside = false;
+        const float depth = DepthOutside(mesh, box, objects[i].model, anyOutside);
+        if (!anyOutside && col::meshDistance(mesh.Tree(), box.Tree(), objects[i].model).distance > 0.0f) continue;
+        result.outside.push_back({i, depth, bd.thickness > 0.0f ? depth / bd.thickness : INFINITY});
+    }
+    return result;
+}
+
+}  // namespace check
