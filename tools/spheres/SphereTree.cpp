@@ -59,7 +59,7 @@ std::vector<Cone> LeafCones(const MeshDistance& mesh, const std::vector<Sphere>&
         std::vector<NearTriangle> near;
         std::vector<Vec3> normals;
         if (!container) {
-            mesh.TrianglesWithin(s.center, s.radius * (1.0 + 1e-3), near);
+            mesh.TrianglesWithin(s.center, s.radius * (1.0 + 2e-3), near);
         } else {
             mesh.TrianglesWithin(s.center, s.radius, near);
             if (near.empty()) {

@@ -23,7 +23,7 @@ struct TreeNode {
 Cone ConeOfNormals(const std::vector<Vec3>& normals);
 
 /// Leaf cones. Object mode: outward normals of the triangles that a leaf touches (distance
-/// within r(1+1e-3)); leaves clear of the surface get no direction. Container mode: outward
+/// within r(1+2e-3)); leaves clear of the surface get no direction. Container mode: outward
 /// normals of the triangles the leaf reaches, or of the nearest ones if it reaches none.
 std::vector<Cone> LeafCones(const MeshDistance& mesh, const std::vector<Sphere>& leaves, bool container, int threads);
 
