@@ -11,6 +11,7 @@
 #include "app/Scene.h"
 #include "geometry/Random.h"
 #include "preprocessing/PointFile.h"
+#include "viewer/Viewer.h"
 #include "viewer/Window.h"
 
 namespace {
@@ -83,6 +84,7 @@ int RunDensepack(int argc, char** argv) {
             return 1;
         }
         if (!OpenWindow(&argc, argv)) return 1;
+        if (!SetUpViewer()) return 1;
     }
 
     // -1 (unreadable file) goes on with the defaults; -2 is an object line that cannot be read.
