@@ -1,9 +1,14 @@
 #include "app/Scene.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 
 #include "app/Globals.h"
+#include "collision/ExtraData.h"
+#include "geometry/PackingGeometry.h"
+#include "viewer/Buffers.h"
+#include "viewer/Viewer.h"
 
 std::string TypeMeshPath(const std::string& modelPath, const std::string& name) {
     const std::string preferred = modelPath + name + "_l.obj";
@@ -12,26 +17,75 @@ std::string TypeMeshPath(const std::string& modelPath, const std::string& name) 
 }
 
 namespace {
-// Mesh files are only probed here; the geometry layer loads them once it is in place.
-int ProbeFile(const std::string& path) { return std::ifstream(path).is_open() ? 0 : -1; }
+
+// Render mesh and collision mesh come from the same file; a negative sum is a failure.
+int LoadMesh(PackingGeometry* geometry, const std::string& path) {
+    return LoadOBJ(geometry, path.c_str()) + col::loadGeometryFromFile(geometry, path.c_str());
+}
+
+void MakeBuffers(PackingGeometry* geometry, uint32_t* vertexBuffer, uint32_t* normalBuffer) {
+    if (!g_haveGL) return;
+    generateVBO(geometry, vertexBuffer);
+    generateNormalVBO(geometry, normalBuffer);
+}
+
 }  // namespace
 
+bool SortByVolume(const PackingObjectInfo& a, const PackingObjectInfo& b) { return a.volume > b.volume; }
+
+void SortObjectsVolumeDesc(std::vector<PackingObjectInfo>& types) {
+    for (PackingObjectInfo& type : types) type.volume = calculateVolume(type.geometry);
+    std::sort(types.begin(), types.end(), SortByVolume);
+}
+
 bool createScene() {
-    for (const PackingObjectInfo& type : g_configData.objects) {
-        const std::string path = TypeMeshPath(g_configData.modelPath, type.name);
+    const std::string& modelPath = g_configData.modelPath;
+    for (PackingObjectInfo& type : g_configData.objects) {
+        auto* geometry = new PackingGeometry();
+        const std::string path = TypeMeshPath(modelPath, type.name);
         std::cout << path << std::endl;
-        if (ProbeFile(path) + ProbeFile(path) < 0) {
+        if (LoadMesh(geometry, path) < 0) {
             std::cerr << "Object model could not be loaded. Model: " << type.name << std::endl;
+            delete geometry;
             return false;
         }
+        MakeBuffers(geometry, &type.vertexBuffer, &type.normalBuffer);
+        // The tree comes from the plain name even when the "_l" mesh was chosen.
+        geometry->setExtraData(new col::ExtraData_SphereTree((modelPath + type.name + ".spheres").c_str()));
+        type.geometry = geometry;
+        geometry->updateBBox();
+        type.modelLocation = g_modelID;
+        type.colorLocation = g_colorID;
+        type.lightLocation = g_lightID;
+        type.normalMatrixLocation = g_normalID;
+        type.mvpLocation = g_mvpID;
     }
     std::cout << "Nr. of object types loaded: " << g_configData.objects.size() << std::endl;
 
-    const std::string containerPath = g_configData.modelPath + g_configData.containerName + ".obj";
-    const int sum = ProbeFile(containerPath) + ProbeFile(containerPath);
+    SortObjectsVolumeDesc(g_configData.objects);
+
+    auto* container = new PackingGeometry();
+    g_container.m_geometry = container;
+    const std::string containerBase = modelPath + g_configData.containerName;
+    const int sum = LoadMesh(container, containerBase + ".obj");
     if (sum < 0) {
         std::cerr << "Container model could not be loaded. " << sum << std::endl;
         return false;
     }
+    container->m_pointsPtr = container->editPointsPtr();
+    container->m_primitivesPtr = container->editPrimitivesPtr();
+    MakeBuffers(container, &g_container.m_vertexBuffer, &g_container.m_normalBuffer);
+    g_container.m_modelLocation = g_modelID;
+    // No updateBBox here: the operations that need the container's box refresh it themselves.
+    container->setExtraData(new col::ExtraData_SphereTree((containerBase + ".spheres").c_str()));
+    g_container.m_colorPtr = g_configData.containerColor;
+    g_container.m_colorLocation = g_colorID;
+    g_container.m_lightLocation = g_lightID;
+    g_container.m_normalMatrixLocation = g_normalID;
+    g_container.m_mvpLocation = g_mvpID;
+
+    const size_t typeCount = g_configData.objects.size();
+    MovingObject::AllocateTypeTables(typeCount);
+    for (size_t k = 0; k < typeCount; ++k) g_objectsByType.push_back(new std::vector<MovingObject*>());
     return true;
 }

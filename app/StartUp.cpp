@@ -9,6 +9,8 @@
 #include "app/Config.h"
 #include "app/Globals.h"
 #include "app/Scene.h"
+#include "collision/DopTree.h"
+#include "geometry/PackingGeometry.h"
 #include "geometry/Random.h"
 #include "preprocessing/PointFile.h"
 #include "viewer/Viewer.h"
@@ -84,13 +86,17 @@ int RunDensepack(int argc, char** argv) {
             return 1;
         }
         if (!OpenWindow(&argc, argv)) return 1;
+        g_haveGL = true;
         if (!SetUpViewer()) return 1;
     }
 
     // -1 (unreadable file) goes on with the defaults; -2 is an object line that cannot be read.
     if (LoadConfig(cl.configPath, g_configData) == -2) return 1;
 
+    col::DopTree::init();
     if (!createScene()) return 1;
+    g_container.m_volume = calculateVolume(g_container.m_geometry);
+    g_placedObjects = new std::list<MovingObject*>();
     if (g_configData.objects.empty()) {
         std::cerr << "densepack: " << cl.configPath << " names no object types (the [Objects] section is missing or empty)."
                   << std::endl;

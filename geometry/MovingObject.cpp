@@ -8,6 +8,9 @@ Vector3* MovingObject::m_translation = nullptr;
 int MovingObject::fill_mode = 0x1B01;  // GL_LINE; this layer includes no GL header
 
 void MovingObject::AllocateTypeTables(size_t typeCount) {
+    delete[] m_rotDir;
+    delete[] m_angle;
+    delete[] m_translation;
     m_rotDir = new Vector3[typeCount];
     m_angle = new float[typeCount];
     m_translation = new Vector3[typeCount];

@@ -37,7 +37,8 @@ public:
     void ApplyImpulse4(MovingObject* other, const std::vector<col::SphereIntersectionData>* spheres);
 
     /// Allocates the three per-type tables for `typeCount` types: rotation axes and translations
-    /// (0, 0, 1), angles 0. The previous tables are not freed (objects may still point at them).
+    /// (0, 0, 1), angles 0, replacing (and freeing) earlier tables. Scene creation calls it once;
+    /// nothing may hold a pointer into the tables across a second call.
     static void AllocateTypeTables(size_t typeCount);
 
     int32_t m_id = -1;     ///< id in the collision pipeline the object was made collidable in

@@ -1,0 +1,174 @@
+// createScene in process on small generated models: load order, messages, volume sort,
+// container set-up, per-type tables and the two failure paths.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/Globals.h"
+#include "app/Scene.h"
+#include "geometry/PackingGeometry.h"
+#include "support/Subprocess.h"
+
+namespace {
+
+// An axis-aligned cube of the given edge with outward faces, written with v/vt/vn corners.
+std::string CubeObj(float edge) {
+    const float h = edge / 2;
+    std::string s;
+    for (int i = 0; i < 8; ++i)
+        s += "v " + std::to_string(i & 1 ? h : -h) + " " + std::to_string(i & 2 ? h : -h) + " " +
+             std::to_string(i & 4 ? h : -h) + "\n";
+    s += "vt 0 0\nvn 0 0 1\n";
+    const int quads[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5}, {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
+    for (const auto& q : quads)
+        s += "f " + std::to_string(q[0]) + "/1/1 " + std::to_string(q[1]) + "/1/1 " + std::to_string(q[2]) + "/1/1 " +
+             std::to_string(q[3]) + "/1/1\n";
+    return s;
+}
+
+const char* kOneSphere = "densepack-spheres 1\nkind object\nnodes 1 leaves 1\n0 0 0 0.5 0 0 0 3.14159265 -1 0\nend\n";
+
+class Scene : public ::testing::Test {
+protected:
+    void SetUp() override {
+        models = MakeTempDir("scene") + "/models/";
+        RunCommand("mkdir -p " + ShellQuote(models));
+        g_configData = ConfigData();
+        g_configData.modelPath = models;
+        g_configData.containerName = "box";
+        g_container = MovingObject();
+        g_objectsByType.clear();
+        AddModel("box", 6.0f);
+    }
+    // What createScene allocated for the whole run, freed so the leak checker sees a clean exit.
+    void TearDown() override {
+        for (PackingObjectInfo& t : g_configData.objects) {
+            if (t.geometry != nullptr) delete t.geometry->m_extraData;
+            delete t.geometry;
+            t.geometry = nullptr;
+        }
+        if (g_container.m_geometry != nullptr) delete g_container.m_geometry->m_extraData;
+        delete g_container.m_geometry;
+        g_container.m_geometry = nullptr;
+        for (auto* list : g_objectsByType) delete list;
+        g_objectsByType.clear();
+    }
+    void AddModel(const std::string& name, float edge, bool spheres = true) {
+        WriteFile(models + name + ".obj", CubeObj(edge));
+        if (spheres) WriteFile(models + name + ".spheres", kOneSphere);
+    }
+    void AddType(const std::string& name) {
+        PackingObjectInfo t;
+        t.name = name;
+        g_configData.objects.push_back(t);
+    }
+    bool Create() {
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        const bool ok = createScene();
+        out = ::testing::internal::GetCapturedStdout();
+        err = ::testing::internal::GetCapturedStderr();
+        return ok;
+    }
+    std::string models, out, err;
+};
+
+TEST_F(Scene, TypesAreSortedLargestFirstAndTheContainerIsSetUp) {
+    AddModel("small", 1.0f);
+    AddModel("large", 3.0f);
+    AddModel("medium", 2.0f);
+    for (const char* n : {"small", "large", "medium"}) AddType(n);
+    g_configData.containerColor[0] = 0.8f;
+
+    ASSERT_TRUE(Create()) << err;
+    EXPECT_EQ(out, models + "small.obj\n" + models + "large.obj\n" + models + "medium.obj\nNr. of object types loaded: 3\n");
+    EXPECT_EQ(err, "");
+    const auto& types = g_configData.objects;
+    ASSERT_EQ(types.size(), 3u);
+    EXPECT_EQ(types[0].name, "large");
+    EXPECT_EQ(types[1].name, "medium");
+    EXPECT_EQ(types[2].name, "small");
+    EXPECT_NEAR(types[0].volume, 27.0f, 1e-4f);
+    EXPECT_NEAR(types[2].volume, 1.0f, 1e-5f);
+    for (const PackingObjectInfo& t : types) {
+        ASSERT_NE(t.geometry, nullptr);
+        ASSERT_NE(t.geometry->sphereTree(), nullptr) << t.name;
+        EXPECT_TRUE(t.geometry->sphereTree()->isValid());
+        EXPECT_EQ(t.vertexBuffer, 0u) << "no GL context: no buffers";
+        EXPECT_EQ(t.geometry->m_pointsPtr, nullptr) << "set per object later";
+    }
+    float mn[3], mx[3];
+    types[1].geometry->getBBox(mn, mx);
+    EXPECT_FLOAT_EQ(mx[0] - mn[0], 2.0f);
+
+    ASSERT_NE(g_container.m_geometry, nullptr);
+    EXPECT_EQ(g_container.m_geometry->m_pointsPtr, g_container.m_geometry->editPointsPtr());
+    EXPECT_EQ(g_container.m_geometry->m_primitivesPtr, g_container.m_geometry->editPrimitivesPtr());
+    EXPECT_EQ(g_container.m_geometry->getPoints().size(), 8u);
+    EXPECT_NEAR(calculateVolume(g_container.m_geometry), 216.0f, 1e-3f);
+    EXPECT_EQ(g_container.m_colorPtr, g_configData.containerColor);
+    EXPECT_NE(g_container.m_geometry->sphereTree(), nullptr);
+
+    ASSERT_EQ(g_objectsByType.size(), 3u);
+    for (auto* list : g_objectsByType) EXPECT_TRUE(list->empty());
+    EXPECT_EQ(length(MovingObject::m_rotDir[2] - Vectormath::Aos::Vector3(0, 0, 1)), 0.0f);
+    EXPECT_EQ(MovingObject::m_angle[2], 0.0f);
+}
+
+TEST_F(Scene, CoarseMeshPreferredTreeFromThePlainName) {
+    AddModel("cube", 1.0f);
+    WriteFile(models + "cube_l.obj", CubeObj(2.0f));
+    AddType("cube");
+    ASSERT_TRUE(Create()) << err;
+    EXPECT_EQ(out, models + "cube_l.obj\nNr. of object types loaded: 1\n");
+    EXPECT_NEAR(g_configData.objects[0].volume, 8.0f, 1e-5f);
+    ASSERT_NE(g_configData.objects[0].geometry->sphereTree(), nullptr);
+    EXPECT_TRUE(g_configData.objects[0].geometry->sphereTree()->isValid()) << "read from cube.spheres";
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(Scene, ZeroTypesStillLoadTheContainer) {
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(out, "Nr. of object types loaded: 0\n");
+    EXPECT_EQ(g_container.m_geometry->getPoints().size(), 8u);
+    EXPECT_TRUE(g_objectsByType.empty());
+}
+
+TEST_F(Scene, FailingSecondTypeStopsAfterItsMessage) {
+    AddModel("a", 1.0f);
+    AddModel("c", 2.0f);
+    for (const char* n : {"a", "b", "c"}) AddType(n);
+    EXPECT_FALSE(Create());
+    EXPECT_EQ(out, models + "a.obj\n" + models + "b.obj\n");
+    EXPECT_EQ(err, "Object model could not be loaded. Model: b\n");
+    EXPECT_NE(g_configData.objects[0].geometry, nullptr);
+    EXPECT_EQ(g_configData.objects[1].geometry, nullptr);
+    EXPECT_EQ(g_configData.objects[2].geometry, nullptr);
+    EXPECT_EQ(g_configData.objects[0].volume, 0.0f) << "not sorted, no volumes";
+    EXPECT_EQ(g_container.m_geometry, nullptr);
+    EXPECT_TRUE(g_objectsByType.empty());
+}
+
+TEST_F(Scene, ContainerFailureReportsTheSumAfterSorting) {
+    AddModel("small", 1.0f);
+    AddModel("large", 3.0f);
+    AddType("small");
+    AddType("large");
+    g_configData.containerName = "nobox";
+    EXPECT_FALSE(Create());
+    EXPECT_EQ(err, "Container model could not be loaded. -2\n");
+    EXPECT_EQ(g_configData.objects[0].name, "large");
+    EXPECT_NE(g_container.m_geometry, nullptr);
+    EXPECT_TRUE(g_objectsByType.empty());
+
+    // A malformed container: each reader names the line, then the sum of the two -2 results.
+    TearDown();
+    WriteFile(models + "bad.obj", "v 0 0 0\nf 1 2 3\n");
+    g_configData.containerName = "bad";
+    EXPECT_FALSE(Create());
+    EXPECT_EQ(err.substr(err.rfind("Container")), "Container model could not be loaded. -4\n");
+    EXPECT_NE(err.find(models + "bad.obj:2: "), std::string::npos) << err;
+}
+
+}  // namespace
