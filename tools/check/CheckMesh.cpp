@@ -13,30 +13,37 @@ namespace {
 
 constexpr int32_t kLeafSize = 4;
 
-// Skew, pairwise independent directions: no two of them are likely to graze the same feature
-// of a mesh built on an axis-aligned or regular grid.
-constexpr double kRayDirs[3][3] = {
-    {0.5773502691896258, 0.5773502691896258, 0.5773502691896258},
-    {-0.2672612419124244, 0.5345224838248488, 0.8017837257372732},
-    {0.8164965809277260, -0.4082482904638630, 0.4082482904638630},
+// Skew directions with no simple ratios between their components, so a ray from a point of a
+// mesh built on a regular grid is unlikely to run through an edge or vertex. A ray that comes
+// close to one anyway is discarded and the next direction is used.
+constexpr double kRayDirs[7][3] = {
+    {0.5437237, 0.3119416, 0.7791013},   {-0.3011583, 0.6472951, 0.7002168}, {0.8149327, -0.4412263, 0.3757109},
+    {-0.6633197, -0.5318273, 0.5264419}, {0.2291804, -0.8534166, -0.4681226}, {-0.7212318, 0.2038551, -0.6620154},
+    {0.4113057, 0.6207723, -0.6673094},
 };
+constexpr double kEdgeMargin = 1e-7;  // barycentric distance below which a hit counts as grazing
 
-/// Segment-free ray test (Moller-Trumbore) in double: a hit at t > 0 counts.
-bool RayHitsTriangle(const double o[3], const double d[3], const Point3& a, const Point3& b, const Point3& c) {
+enum class Hit { None, Inside, Grazing };
+
+/// Ray test (Moller-Trumbore) in double: a hit at t > 0 counts; a hit on or next to an edge,
+/// or a ray in the triangle's plane that would meet it, is Grazing.
+Hit RayHitsTriangle(const double o[3], const double d[3], const Point3& a, const Point3& b, const Point3& c) {
     const double e1[3] = {b.getX() - a.getX(), b.getY() - a.getY(), b.getZ() - a.getZ()};
     const double e2[3] = {c.getX() - a.getX(), c.getY() - a.getY(), c.getZ() - a.getZ()};
     const double p[3] = {d[1] * e2[2] - d[2] * e2[1], d[2] * e2[0] - d[0] * e2[2], d[0] * e2[1] - d[1] * e2[0]};
     const double det = e1[0] * p[0] + e1[1] * p[1] + e1[2] * p[2];
-    if (det == 0.0) return false;  // ray parallel to the triangle's plane
+    if (det == 0.0) return Hit::None;  // parallel: a degenerate sliver is no part of the parity
     const double inv = 1.0 / det;
     const double s[3] = {o[0] - a.getX(), o[1] - a.getY(), o[2] - a.getZ()};
     const double u = (s[0] * p[0] + s[1] * p[1] + s[2] * p[2]) * inv;
-    if (u < 0.0 || u > 1.0) return false;
+    if (u < -kEdgeMargin || u > 1.0 + kEdgeMargin) return Hit::None;
     const double q[3] = {s[1] * e1[2] - s[2] * e1[1], s[2] * e1[0] - s[0] * e1[2], s[0] * e1[1] - s[1] * e1[0]};
     const double v = (d[0] * q[0] + d[1] * q[1] + d[2] * q[2]) * inv;
-    if (v < 0.0 || u + v > 1.0) return false;
+    if (v < -kEdgeMargin || u + v > 1.0 + kEdgeMargin) return Hit::None;
     const double t = (e2[0] * q[0] + e2[1] * q[1] + e2[2] * q[2]) * inv;
-    return t > 0.0;
+    if (t <= 0.0) return Hit::None;
+    if (u < kEdgeMargin || v < kEdgeMargin || u + v > 1.0 - kEdgeMargin) return Hit::Grazing;
+    return Hit::Inside;
 }
 
 bool RayHitsBox(const double o[3], const double invD[3], const float lo[3], const float hi[3]) {
@@ -203,7 +210,9 @@ int CheckMesh::RayParity(const double o[3], const double d[3]) const {
         if (n.count > 0) {
             for (int32_t i = n.first; i < n.first + n.count; ++i) {
                 const auto& t = m_tris[static_cast<size_t>(i)];
-                if (RayHitsTriangle(o, d, m_points[t[0]], m_points[t[1]], m_points[t[2]])) ++hits;
+                const Hit h = RayHitsTriangle(o, d, m_points[t[0]], m_points[t[1]], m_points[t[2]]);
+                if (h == Hit::Grazing) return -1;
+                if (h == Hit::Inside) ++hits;
             }
         } else {
             stack.push_back(n.first);
@@ -215,9 +224,15 @@ int CheckMesh::RayParity(const double o[3], const double d[3]) const {
 
 bool CheckMesh::Inside(const Point3& p) const {
     const double o[3] = {p.getX(), p.getY(), p.getZ()};
-    int votes = 0;
-    for (const auto& d : kRayDirs) votes += RayParity(o, d);
-    return votes >= 2;
+    int votes = 0, cast = 0;
+    for (const auto& d : kRayDirs) {
+        const int parity = RayParity(o, d);
+        if (parity < 0) continue;
+        votes += parity;
+        if (++cast == 3) break;
+    }
+    // Every direction grazing means p sits on an edge or vertex: on the surface, not inside.
+    return cast > 0 && 2 * votes > cast;
 }
 
 float CheckMesh::SurfaceDistance(const Point3& p) const {

@@ -25,8 +25,8 @@ class CheckMesh {
     bool Build(std::vector<Point3> points, const std::vector<std::vector<unsigned>>& polygons, std::string& outError);
 
     /// Whether p (model frame) lies inside the closed mesh: majority of three ray-parity votes
-    /// along skew directions, so a ray grazing an edge or vertex cannot decide alone. Points on
-    /// the surface may go either way.
+    /// along skew directions; a ray that grazes an edge or vertex is replaced by the next
+    /// direction. Points on the surface may go either way.
     bool Inside(const Point3& p) const;
     /// Distance from p (model frame) to the nearest triangle, model units.
     float SurfaceDistance(const Point3& p) const;

@@ -1,0 +1,74 @@
+// Surface density: how much of a thin shell along the inside of the container wall the objects
+// cover, measured by the overlap of the objects with a copy of the container shrunk by 1 - epsilon.
+
+#include <iostream>
+#include <vector>
+
+#include "algorithms/PackingAlgorithm.h"
+#include "collision/CollisionPipeline.h"
+#include "geometry/MovingObject.h"
+#include "geometry/PackingGeometry.h"
+#include "statistics/StatisticsCallbacks.h"
+
+using Vectormath::Aos::Matrix4;
+
+namespace {
+constexpr col::LevelOfDetectionE kLevel = col::LEVEL_EXACT;
+
+void SetContainerScale(MovingObject* container, float s) {
+    container->m_scaleMatrix.setElem(0, 0, s);
+    container->m_scaleMatrix.setElem(1, 1, s);
+    container->m_scaleMatrix.setElem(2, 2, s);
+    container->m_geometry->setScale(s);
+    container->m_modelMatrix = container->m_translationMatrix * container->m_rotationMatrix * container->m_scaleMatrix;
+}
+}  // namespace
+
+SurfaceDensityCallback::SurfaceDensityCallback(MovingObject& first, MovingObject& second)
+    : col::Callback(first.m_auxId, second.m_auxId, false, true, kLevel), m_first(first), m_second(second) {}
+
+void SurfaceDensityCallback::operator()(const col::Data* data) {
+    if (m_first.m_inverseMass == 0.0f) m_first.m_overlap += data->overlap;
+}
+
+float IPackingAlgorithm::SurfaceDensity(float epsilon) {
+    // The shell between the container and its shrunk copy is empty for epsilon 0 and turns the
+    // copy inside out from 1 on; neither has a density.
+    if (!(epsilon > 0.0f && epsilon < 1.0f)) {
+        std::cerr << "Surface density needs an epsilon between 0 and 1 (got " << epsilon << "); reported as 0"
+                  << std::endl;
+        return 0.0f;
+    }
+    col::CollisionPipeline* pipeline = CreatePipeline("SurfaceDensity", 51);
+    m_container->m_auxId = pipeline->makeCollidable(m_container->m_geometry, PackingGeometryConverter);
+    m_container->m_inverseMass = 0.0f;
+
+    // Only (container, object) pairs add to the measure, so pairs of two placed objects get no
+    // callback: they would cost n^2 registrations and narrow-phase work for nothing.
+    std::vector<SurfaceDensityCallback*> callbacks;
+    callbacks.reserve(m_placedObjects->size());
+    for (MovingObject* o : *m_placedObjects) {
+        o->m_auxId = pipeline->makeCollidable(o->m_geometry, PackingGeometryConverter);
+        callbacks.push_back(new SurfaceDensityCallback(*m_container, *o));
+        pipeline->addCallback(callbacks.back());
+    }
+    for (MovingObject* o : *m_placedObjects) {
+        pipeline->moveObject(o->m_auxId, &o->m_modelMatrix, nullptr);
+        o->m_geometry->setScale(1.0f);
+    }
+
+    m_container->m_overlap = 0.0f;
+    const float s = 1.0f - epsilon;
+    SetContainerScale(m_container, s);
+    pipeline->moveObject(m_container->m_auxId, &m_container->m_modelMatrix, nullptr);
+    pipeline->check(nullptr);
+
+    const float volume = m_container->m_volume;
+    const float density = m_container->m_overlap / (volume - s * s * s * volume);
+
+    // Unscaled again; the statistics pipeline is going away, so it is not told.
+    SetContainerScale(m_container, 1.0f);
+    delete pipeline;
+    for (SurfaceDensityCallback* cb : callbacks) delete cb;
+    return density;
+}

@@ -1,0 +1,142 @@
+// densepack-check on hand-made packings of cubes in a box, driven as a user would run it.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/Subprocess.h"
+
+namespace {
+
+/// OBJ text of an axis-aligned cube of half size h with outward triangles.
+std::string CubeObj(float h) {
+    std::ostringstream o;
+    for (int i = 0; i < 8; ++i)
+        o << "v " << ((i & 1) ? h : -h) << " " << ((i & 2) ? h : -h) << " " << ((i & 4) ? h : -h) << "\n";
+    o << "f 1 3 4\nf 1 4 2\nf 5 6 8\nf 5 8 7\nf 1 2 6\nf 1 6 5\n"
+         "f 3 7 8\nf 3 8 4\nf 1 5 7\nf 1 7 3\nf 2 4 8\nf 2 8 6\n";
+    return o.str();
+}
+
+struct Pose {
+    int type;
+    float x, y, z;
+    float angleZ = 0.0f;  ///< rotation about z, radians
+    float scale = 1.0f;
+};
+
+/// One placement-file line: type, translation, rotation, scale, column by column.
+std::string PlacementLine(const Pose& p) {
+    const float c = std::cos(p.angleZ), s = std::sin(p.angleZ);
+    const float t[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, p.x, p.y, p.z, 1};
+    const float r[16] = {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    const float k[16] = {p.scale, 0, 0, 0, 0, p.scale, 0, 0, 0, 0, p.scale, 0, 0, 0, 0, 1};
+    std::ostringstream o;
+    o << p.type << " ";
+    for (const float* m : {t, r, k})
+        for (int i = 0; i < 16; ++i) o << m[i] << " ";
+    o << "\n";
+    return o.str();
+}
+
+class CheckTool : public testing::Test {
+   protected:
+    void SetUp() override {
+        dir = MakeTempDir("check");
+        WriteFile(dir + "/box.obj", CubeObj(3.0f));   // container, volume 216
+        WriteFile(dir + "/unit.obj", CubeObj(0.5f));  // edge 1
+        WriteFile(dir + "/big.obj", CubeObj(1.0f));   // edge 2
+        // Listed small first: the run's type order (largest volume first) makes big type 0.
+        WriteFile(dir + "/c.cfg", "[ModelPath]\n" + dir + "/\n[Container]\nbox 1 1 1 1\n[Objects]\n"
+                                  "unit 50 1 1 1 1\nbig 50 1 1 1 1\n");
+    }
+
+    ProcessResult Check(const std::vector<Pose>& poses, const std::string& extra = "") {
+        std::string text;
+        for (const Pose& p : poses) text += PlacementLine(p);
+        WriteFile(dir + "/p.txt", text);
+        return RunCommand(ShellQuote(DENSEPACK_CHECK_EXE) + " -c " + ShellQuote(dir + "/c.cfg") + " " +
+                          ShellQuote(dir + "/p.txt") + extra);
+    }
+
+    std::string dir;
+};
+
+bool Has(const ProcessResult& r, const std::string& text) { return r.out.find(text) != std::string::npos; }
+
+}  // namespace
+
+TEST_F(CheckTool, CleanPackingPasses) {
+    const ProcessResult r = Check({{0, 0, 0, 0}, {1, 1.55f, 0, 0}, {1, -2, 0, 0}, {1, 0, 2.3f, 0, 0.3f}});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r, "Objects: 4\n")) << r.out;
+    EXPECT_TRUE(Has(r, "Pairs intersecting: 0 (touching: 0, beyond tolerance: 0)\n")) << r.out;
+    EXPECT_TRUE(Has(r, "Objects outside: 0 (touching the wall: 0, beyond tolerance: 0)\n")) << r.out;
+    EXPECT_TRUE(Has(r, "\nOK\n")) << r.out;
+}
+
+TEST_F(CheckTool, OverlapIsMeasuredAgainstTheThinnerObject) {
+    // Type 0 is the big cube (edge 2): two of them 1.8 apart overlap by 0.2, which is 10 % of
+    // their thickness; with the small cube's edge of 1 it would be no overlap at all.
+    const ProcessResult r = Check({{0, 0, 0, 0}, {0, 1.8f, 0, 0}, {1, -2.2f, 0, 0}});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r, "Pairs intersecting: 1 (touching: 0, beyond tolerance: 1)\n")) << r.out;
+    EXPECT_TRUE(Has(r, "Worst penetration: 0.2 = 10 % of object thickness (objects 0 big and 1 big)\n")) << r.out;
+    EXPECT_TRUE(Has(r, "  overlap 0 big / 1 big: depth 0.2 (10 %)\n")) << r.out;
+    EXPECT_TRUE(Has(r, "\nFAILED\n")) << r.out;
+    // The unit cube 0.3 into the big one: 30 % of the unit cube's edge.
+    const ProcessResult u = Check({{0, 0, 0, 0}, {1, 1.2f, 0, 0}}, " --tolerance 0.35");
+    EXPECT_EQ(u.status, 0) << u.out;
+    EXPECT_TRUE(Has(u, "Worst penetration: 0.3 = 30 % of object thickness")) << u.out;
+    EXPECT_TRUE(Has(u, "Pairs intersecting: 1 (touching: 0, beyond tolerance: 0)\n")) << u.out;
+}
+
+TEST_F(CheckTool, ObjectInsideAnotherAndEdgeCrossingsAreFound) {
+    // No surfaces cross when the unit cube sits wholly inside the big one.
+    const ProcessResult inside = Check({{0, 0, 0, 0}, {1, 0.1f, 0, 0}});
+    EXPECT_EQ(inside.status, 1) << inside.out;
+    EXPECT_TRUE(Has(inside, "Pairs intersecting: 1")) << inside.out;
+    // Its deepest point, the face centre at x = -0.4, is 0.6 from the big cube's face at -1.
+    EXPECT_TRUE(Has(inside, "Worst penetration: 0.6 = 60 % of object thickness (objects 0 big and 1 unit)\n"))
+        << inside.out;
+    // Turned 45 degrees about z, a unit cube puts an edge 0.207 into its neighbour, no face.
+    const ProcessResult edge = Check({{1, 0, 0, 0}, {1, 1.0f, 0, 0, 0.7853982f}});
+    EXPECT_EQ(edge.status, 1) << edge.out;
+    EXPECT_TRUE(Has(edge, "Pairs intersecting: 1 (touching: 0, beyond tolerance: 1)\n")) << edge.out;
+    EXPECT_TRUE(Has(edge, "Worst penetration: 0.207")) << edge.out;
+}
+
+TEST_F(CheckTool, ObjectPokingOutOfTheContainer) {
+    // Unit cube centred at 2.7: its face at 3.2 is 0.2 beyond the wall at 3 (20 % of its edge).
+    const ProcessResult r = Check({{1, 2.7f, 0, 0}, {1, 0, 0, 0}});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(Has(r, "Objects outside: 1 (touching the wall: 0, beyond tolerance: 1)\n")) << r.out;
+    EXPECT_TRUE(Has(r, "Worst protrusion: 0.2 = 20 % of object thickness (object 0 unit)\n")) << r.out;
+    // Scaled to half its size it stays inside.
+    const ProcessResult scaled = Check({{1, 2.7f, 0, 0, 0.0f, 0.5f}});
+    EXPECT_EQ(scaled.status, 0) << scaled.out;
+    // Far outside: every point is out.
+    const ProcessResult far = Check({{1, 10, 0, 0}});
+    EXPECT_EQ(far.status, 1);
+    EXPECT_TRUE(Has(far, "Worst protrusion: 7.5 = 750 %")) << far.out;
+}
+
+TEST_F(CheckTool, BadInputIsReportedWithStatusTwo) {
+    const ProcessResult type = Check({{1, 0, 0, 0}, {2, 0, 0, 0}});
+    EXPECT_EQ(type.status, 2);
+    EXPECT_NE(type.err.find("p.txt:2: type index 2 is not one of the 2 configured types"), std::string::npos)
+        << type.err;
+    WriteFile(dir + "/short.txt", "0 1 2 3\n");
+    const ProcessResult shortLine =
+        RunCommand(ShellQuote(DENSEPACK_CHECK_EXE) + " -c " + ShellQuote(dir + "/c.cfg") + " " + ShellQuote(dir + "/short.txt"));
+    EXPECT_EQ(shortLine.status, 2);
+    EXPECT_NE(shortLine.err.find("short.txt:1: expected a type index and 48 numbers"), std::string::npos);
+    const ProcessResult usage = RunCommand(ShellQuote(DENSEPACK_CHECK_EXE) + " -c " + ShellQuote(dir + "/c.cfg"));
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("Usage: "), std::string::npos);
+    const ProcessResult tol = Check({{1, 0, 0, 0}}, " --tolerance x");
+    EXPECT_EQ(tol.status, 2);
+}

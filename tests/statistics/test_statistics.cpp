@@ -1,0 +1,217 @@
+// The packing report, the surface density and the Hopkins statistic on small in-memory scenes.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "StatScene.h"
+#include "statistics/Report.h"
+
+using statscene::MakeType;
+using statscene::Scene;
+using Vectormath::Aos::Vector3;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+/// The values after "NAME | Hopkins Value:" in a report.
+std::vector<float> HopkinsValues(const std::string& report, const std::string& name) {
+    for (const std::string& l : Lines(report)) {
+        const std::string head = name + " | Hopkins Value:";
+        if (l.rfind(head, 0) != 0) continue;
+        std::istringstream in(l.substr(head.size()));
+        std::vector<float> v;
+        for (float x; in >> x;) v.push_back(x);
+        return v;
+    }
+    ADD_FAILURE() << "no Hopkins line for " << name << " in\n" << report;
+    return {};
+}
+
+std::string RunReport(Scene& s) {
+    testing::internal::CaptureStdout();
+    s.algorithm->Statistic();
+    return testing::internal::GetCapturedStdout();
+}
+
+/// Two unit-volume types in a container of volume 8; tree spheres small enough to stay clear of
+/// the shrunk walls (epsilon 0.1: walls at 0.9).
+std::vector<PackingObjectInfo> TwoTypes() { return {MakeType("unit", 0.5f, 0.1f, 1.0f), MakeType("small", 0.25f, 0.1f, 0.125f)}; }
+
+}  // namespace
+
+TEST(PackingReport, TwoUnitObjectsInVolumeEightPrintTheWholeReport) {
+    Scene s(1.0f, TwoTypes());
+    s.GridPoints(0.6f, 0.3f);
+    s.Place(0, Vector3(-0.5f, 0.0f, 0.0f));
+    s.Place(0, Vector3(0.5f, 0.0f, 0.0f));
+    const std::vector<std::string> lines = Lines(RunReport(s));
+    const std::vector<std::string> expected = {
+        "EPSILON: 0.1",
+        "### Auto packing info ###",
+        "Packing density/fraction: 25 %",
+        "Surface density/fraction: 0 %",
+        "Container Vol: 8",
+        "Objects Vol: 2",
+        "Volume per object type",
+        "unit Vol: 1",
+        "small Vol: 0.125",
+        "Num. placed objects: 2",
+        "unit | Num.: 2 | Distribution : 100 %",
+        "small | Num.: 0 | Distribution : 0 %",
+    };
+    ASSERT_EQ(lines.size(), expected.size() + 2);
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << "line " << i;
+    // Two objects 0.8 apart (spheres of 0.1): one sampled pair distance is 0.8, the probe's is
+    // smaller or equal since both objects are within reach of every interior point.
+    EXPECT_EQ(lines[12].rfind("unit | Hopkins Value: ", 0), 0u) << lines[12];
+    EXPECT_EQ(lines[13], "small | Hopkins Value: -1");
+}
+
+TEST(PackingReport, EmptyPackingPrintsZeroPercentEverywhere) {
+    Scene s(1.0f, TwoTypes());
+    const std::string out = RunReport(s);
+    EXPECT_NE(out.find("Packing density/fraction: 0 %\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Objects Vol: 0\n"), std::string::npos);
+    EXPECT_NE(out.find("Num. placed objects: 0\n"), std::string::npos);
+    EXPECT_NE(out.find("unit | Num.: 0 | Distribution : 0 %\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("small | Num.: 0 | Distribution : 0 %\n"), std::string::npos);
+    EXPECT_EQ(out.find("nan"), std::string::npos) << out;
+    EXPECT_EQ(HopkinsValues(out, "unit"), std::vector<float>{-1.0f});
+}
+
+TEST(PackingReport, ObjectVolumeIsTheTypeVolumeWhateverTheScale) {
+    Scene s(1.0f, TwoTypes());
+    MovingObject* o = s.Place(1, Vector3(0.0f, 0.0f, 0.0f));
+    o->m_scaleMatrix = Vectormath::Aos::Matrix4::scale(Vector3(2.0f));
+    o->m_volume = 99.0f;  // the type record's volume counts, not the object's copy
+    const std::string out = RunReport(s);
+    EXPECT_NE(out.find("Objects Vol: 0.125\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("small | Num.: 1 | Distribution : 100 %\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("unit | Num.: 0 | Distribution : 0 %\n"), std::string::npos) << out;
+}
+
+TEST(Hopkins, RepetitionsAndTypesWithTooFewObjects) {
+    Scene s(2.0f, TwoTypes());
+    s.GridPoints(1.2f, 0.4f);
+    s.algorithm->SetHopkinsRepeat(3);
+    s.Place(0, Vector3(-1.0f, 0.0f, 0.0f));
+    s.Place(0, Vector3(1.0f, 0.0f, 0.0f));
+    s.Place(0, Vector3(0.0f, 1.0f, 0.0f));
+    s.Place(1, Vector3(0.0f, -1.0f, 0.0f));  // one object: no neighbour to measure
+    const std::string out = RunReport(s);
+    const std::vector<float> unit = HopkinsValues(out, "unit");
+    ASSERT_EQ(unit.size(), 3u);
+    for (float v : unit) {
+        EXPECT_GT(v, 0.0f);
+        EXPECT_LT(v, 1.0f);
+    }
+    EXPECT_EQ(HopkinsValues(out, "small"), std::vector<float>(3, -1.0f));
+
+    s.algorithm->SetHopkinsRepeat(0);
+    const std::string none = RunReport(s);
+    EXPECT_NE(none.find("unit | Hopkins Value:\n"), std::string::npos) << none;
+}
+
+TEST(Hopkins, SubsetFractionsOutsideOneObjectAndAllObjectsStillGiveAValue) {
+    for (float subset : {0.01f, 4.0f}) {
+        Scene s(2.0f, TwoTypes());
+        s.GridPoints(1.2f, 0.4f);
+        s.algorithm->SetHopkinsSubSet(subset);
+        s.Place(0, Vector3(-1.0f, 0.0f, 0.0f));
+        s.Place(0, Vector3(1.0f, 0.0f, 0.0f));
+        s.Place(0, Vector3(0.0f, 1.0f, 0.0f));
+        const std::vector<float> v = HopkinsValues(RunReport(s), "unit");
+        ASSERT_EQ(v.size(), 1u) << "subset " << subset;
+        EXPECT_GT(v[0], 0.0f) << "subset " << subset;
+        EXPECT_LT(v[0], 1.0f) << "subset " << subset;
+    }
+}
+
+TEST(Hopkins, ClusteredLayoutScoresAboveRegularOne) {
+    // Regular: a 3x3x3 grid of spacing 1 in a container of half size 2. Clustered: the same 27
+    // objects in three tight clumps. Clumped objects have near neighbours (small W) while random
+    // probes are far from them (large U), so U / (U + W) rises towards 1; on the grid W is large
+    // and every probe is close to some object, so it falls below one half.
+    auto mean = [](const std::vector<float>& v) { return std::accumulate(v.begin(), v.end(), 0.0f) / v.size(); };
+    float regular = 0.0f, clustered = 0.0f;
+    for (int layout = 0; layout < 2; ++layout) {
+        Scene s(2.0f, TwoTypes());
+        s.GridPoints(1.4f, 0.2f);
+        s.algorithm->SetHopkinsRepeat(4);
+        for (int i = 0; i < 27; ++i) {
+            const int x = i % 3, y = (i / 3) % 3, z = i / 9;
+            if (layout == 0) {
+                s.Place(0, Vector3(x - 1.0f, y - 1.0f, z - 1.0f));
+            } else {
+                const Vector3 clump = z == 0 ? Vector3(-1.2f, -1.2f, -1.2f) : z == 1 ? Vector3(1.2f, 1.2f, 1.2f)
+                                                                                    : Vector3(1.2f, -1.2f, 1.2f);
+                s.Place(0, clump + 0.25f * Vector3(x - 1.0f, y - 1.0f, 0.0f));
+            }
+        }
+        const std::vector<float> v = HopkinsValues(RunReport(s), "unit");
+        ASSERT_EQ(v.size(), 4u);
+        (layout == 0 ? regular : clustered) = mean(v);
+    }
+    EXPECT_LT(regular, 0.5f);
+    EXPECT_GT(clustered, 0.75f);
+    EXPECT_GT(clustered, regular + 0.3f);
+}
+
+TEST(NearestNeighbor, SmallestDistanceToTheOthersAndZeroWithoutOthers) {
+    Scene s(4.0f, TwoTypes());
+    MovingObject* a = s.Place(0, Vector3(0.0f, 0.0f, 0.0f));
+    MovingObject* b = s.Place(0, Vector3(3.0f, 0.0f, 0.0f));
+    MovingObject* c = s.Place(0, Vector3(0.0f, 1.0f, 0.0f));
+    std::vector<MovingObject*> one{a};
+    EXPECT_EQ(s.algorithm->NearestNeighborDist(a, one), 0.0f);
+    std::vector<MovingObject*> all{a, b, c};
+    // Sphere trees of radius 0.1: surface gaps 2.8 and 0.8.
+    EXPECT_NEAR(s.algorithm->NearestNeighborDist(a, all), 0.8f, 1e-5f);
+    EXPECT_NEAR(s.algorithm->NearestNeighborDist(b, all), 2.8f, 1e-5f);
+    // An object outside the candidate list is measured against all of them.
+    std::vector<MovingObject*> others{b, c};
+    EXPECT_NEAR(s.algorithm->NearestNeighborDist(a, others), 0.8f, 1e-5f);
+}
+
+TEST(SurfaceDensity, CapInsideTheShellOverShellVolume) {
+    // Sphere of radius 0.5 centred on the shrunk wall plane x = 1.8 (h = 2, epsilon 0.1): half of
+    // it lies in the shell. The wall sphere has radius 900 there, so the lens is a half ball up
+    // to about r/R.
+    Scene s(2.0f, TwoTypes());
+    s.types[0] = MakeType("unit", 0.5f, 0.5f, 1.0f);
+    s.Place(0, Vector3(1.8f, 0.0f, 0.0f));
+    s.Place(0, Vector3(0.0f, 0.0f, 0.0f));  // far from every wall: adds nothing
+    const float shell = 64.0f - 0.729f * 64.0f;
+    const float halfBall = 2.0f / 3.0f * 3.14159265f * 0.125f;
+    const float d = s.algorithm->SurfaceDensity(0.1f);
+    EXPECT_NEAR(d, halfBall / shell, 0.01f * halfBall / shell);
+    // The container is left unscaled and immovable.
+    EXPECT_EQ(s.container.m_scaleMatrix.getElem(0, 0), 1.0f);
+    EXPECT_EQ(s.container.m_modelMatrix.getElem(2, 2), 1.0f);
+    EXPECT_EQ(s.container.m_geometry->getScale(), 1.0f);
+    EXPECT_EQ(s.container.m_inverseMass, 0.0f);
+}
+
+TEST(SurfaceDensity, EpsilonOutsideZeroToOneIsReportedAsZero) {
+    Scene s(2.0f, TwoTypes());
+    s.Place(0, Vector3(1.8f, 0.0f, 0.0f));
+    for (float eps : {0.0f, -0.5f, 1.0f}) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(s.algorithm->SurfaceDensity(eps), 0.0f);
+        const std::string err = testing::internal::GetCapturedStderr();
+        std::ostringstream want;
+        want << "Surface density needs an epsilon between 0 and 1 (got " << eps << "); reported as 0\n";
+        EXPECT_EQ(err, want.str());
+    }
+}
