@@ -75,7 +75,8 @@ void BroadPhase::grid(const std::vector<BroadObject>& objs, std::vector<uint64_t
     bool inside = true;
     long span = 1;
     for (int k = 0; k < 3; ++k) {
-      inside = inside && o.c[k] - o.r >= m_min[k] && o.c[k] + o.r <= m_max[k];
+      // Partly outside is fine: clamping keeps overlapping boxes in shared border cells.
+      inside = inside && o.c[k] + o.r >= m_min[k] && o.c[k] - o.r <= m_max[k];
       lo[k] = cellOf(k, o.c[k] - o.r);
       hi[k] = cellOf(k, o.c[k] + o.r);
       span *= hi[k] - lo[k] + 1;

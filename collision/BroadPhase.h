@@ -4,8 +4,9 @@
 ///
 /// Three modes with the same contract (every pair whose spheres overlap is reported, each pair
 /// once, as CallbackMap keys; extra pairs are allowed and cost only time):
-/// - grid: uniform grid over a given box; objects partly outside it or spanning too many cells
-///   (such as the container) go to an overflow list tested against everyone;
+/// - grid: uniform grid over a given box; objects partly outside are clamped into the border
+///   cells, objects entirely outside or spanning too many cells (such as the container) go to an
+///   overflow list tested against everyone;
 /// - sweep (default): sort-and-sweep along the axis of largest spread, with objects far larger
 ///   than the median set aside in the same overflow list so one container doesn't make it quadratic;
 /// - brute force: all pairs, the reference.

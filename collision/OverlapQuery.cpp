@@ -1,8 +1,10 @@
 #include "collision/OverlapQuery.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -63,17 +65,70 @@ void PosedTree::worldSphere(float outCentre[3], float& outRadius) const {
 
 namespace {
 
+// Four float lanes: SSE where available, plain arrays elsewhere; one code path for both.
+#if defined(__SSE2__)
+struct F4 {
+  __m128 v;
+  static F4 load(const float* p) { return {_mm_loadu_ps(p)}; }
+  static F4 set(float x) { return {_mm_set1_ps(x)}; }
+  static F4 lanes() { return {_mm_set_ps(3, 2, 1, 0)}; }
+  static F4 mask(const uint32_t* p) { return {_mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))}; }
+  friend F4 operator+(F4 a, F4 b) { return {_mm_add_ps(a.v, b.v)}; }
+  friend F4 operator-(F4 a, F4 b) { return {_mm_sub_ps(a.v, b.v)}; }
+  friend F4 operator*(F4 a, F4 b) { return {_mm_mul_ps(a.v, b.v)}; }
+  static F4 select(F4 m, F4 a, F4 b) { return {_mm_or_ps(_mm_and_ps(m.v, a.v), _mm_andnot_ps(m.v, b.v))}; }
+  friend unsigned operator<(F4 a, F4 b) { return static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(a.v, b.v))); }
+  unsigned signs() const { return static_cast<unsigned>(_mm_movemask_ps(v)); }
+  void store(float* p) const { _mm_storeu_ps(p, v); }
+};
+#else
+struct F4 {
+  float v[4];
+  static F4 load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
+  static F4 set(float x) { return {{x, x, x, x}}; }
+  static F4 lanes() { return {{0, 1, 2, 3}}; }
+  static F4 mask(const uint32_t* p) {
+    F4 r;
+    std::memcpy(r.v, p, sizeof r.v);
+    return r;
+  }
+#define DP_F4_OP(op) \
+  friend F4 operator op(F4 a, F4 b) { return {{a.v[0] op b.v[0], a.v[1] op b.v[1], a.v[2] op b.v[2], a.v[3] op b.v[3]}}; }
+  DP_F4_OP(+)
+  DP_F4_OP(-)
+  DP_F4_OP(*)
+#undef DP_F4_OP
+  static F4 select(F4 m, F4 a, F4 b) {
+    F4 r;
+    for (int i = 0; i < 4; ++i) r.v[i] = std::signbit(m.v[i]) || std::isnan(m.v[i]) ? a.v[i] : b.v[i];
+    return r;
+  }
+  friend unsigned operator<(F4 a, F4 b) {
+    unsigned m = 0;
+    for (int i = 0; i < 4; ++i) m |= (a.v[i] < b.v[i] ? 1u : 0u) << i;
+    return m;
+  }
+  unsigned signs() const {
+    unsigned m = 0;
+    for (int i = 0; i < 4; ++i) m |= (std::signbit(v[i]) ? 1u : 0u) << i;
+    return m;
+  }
+  void store(float* p) const { std::memcpy(p, v, sizeof v); }
+};
+#endif
+
 struct Side {
   const float *cx, *cy, *cz, *r;
   const int32_t *first, *count;
   const uint32_t* leaf;
+  const uint8_t* leafParent;
   float fInner, fLeaf;  // radius factors into tree 1's frame
 };
 
 Side makeSide(const SphereTree& t, float fInner, float fLeaf) {
   const auto& s = t.soa();
-  return Side{s.cx.data(), s.cy.data(), s.cz.data(), s.cullRadius.data(), s.first.data(), s.count.data(),
-              s.leafMask.data(), fInner, fLeaf};
+  return Side{s.cx.data(),    s.cy.data(),       s.cz.data(),        s.cullRadius.data(), s.first.data(),
+              s.count.data(), s.leafMask.data(), s.leafParent.data(), fInner,              fLeaf};
 }
 
 struct Reporter {
@@ -92,7 +147,7 @@ struct Reporter {
   }
 };
 
-inline float pick(uint32_t leaf, float fInner, float fLeaf) { return leaf ? fLeaf : fInner; }
+inline unsigned validLanes(int remaining) { return remaining >= 4 ? 0xfu : (1u << remaining) - 1u; }
 
 }  // namespace
 
@@ -103,16 +158,13 @@ void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scra
   const SphereTree& B = *t2.tree;
 
   // T maps tree 2's model frame into tree 1's; distances there are world distances / k1.
-  double T[12];
+  float T[12];
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 4; ++c) {
-      double v = 0;
+      double v = c == 3 ? t1.fromWorld[r * 4 + 3] : 0.0;
       for (int k = 0; k < 3; ++k) v += double(t1.fromWorld[r * 4 + k]) * t2.toWorld[k * 4 + c];
-      if (c == 3) v += t1.fromWorld[r * 4 + 3];
-      T[r * 4 + c] = v;
+      T[r * 4 + c] = static_cast<float>(v);
     }
-  float Tf[12];
-  for (int i = 0; i < 12; ++i) Tf[i] = static_cast<float>(T[i]);
   const float k1 = t1.modelScale > 0 ? t1.modelScale : 1.0f;
   const float k2 = t2.modelScale;
   const Side sa = makeSide(A, std::max(k1, t1.geomScale) / k1, t1.geomScale / k1);
@@ -120,139 +172,164 @@ void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scra
   const Reporter rep{&A, &B, t1.geomScale, t2.geomScale, k1, &out};
 
   // Slack for float rounding in the inner-node tests only; leaf pairs get the exact test.
-  const float tlen = std::sqrt(Tf[3] * Tf[3] + Tf[7] * Tf[7] + Tf[11] * Tf[11]);
+  const float tlen = std::sqrt(T[3] * T[3] + T[7] * T[7] + T[11] * T[11]);
   const float eps = 1e-5f * (1.0f + tlen + sa.fInner * A.enclosingRadius() + sb.fInner * B.enclosingRadius());
 
-  auto xform = [&](int i, float& x, float& y, float& z) {
-    const float px = sb.cx[i], py = sb.cy[i], pz = sb.cz[i];
-    x = Tf[0] * px + Tf[1] * py + Tf[2] * pz + Tf[3];
-    y = Tf[4] * px + Tf[5] * py + Tf[6] * pz + Tf[7];
-    z = Tf[8] * px + Tf[9] * py + Tf[10] * pz + Tf[11];
+  const F4 T0 = F4::set(T[0]), T1 = F4::set(T[1]), T2 = F4::set(T[2]), T3 = F4::set(T[3]);
+  const F4 T4 = F4::set(T[4]), T5 = F4::set(T[5]), T6 = F4::set(T[6]), T7 = F4::set(T[7]);
+  const F4 T8 = F4::set(T[8]), T9 = F4::set(T[9]), T10 = F4::set(T[10]), T11 = F4::set(T[11]);
+  auto xform = [&](int base, F4& x, F4& y, F4& z) {
+    const F4 px = F4::load(sb.cx + base), py = F4::load(sb.cy + base), pz = F4::load(sb.cz + base);
+    x = T0 * px + T1 * py + T2 * pz + T3;
+    y = T4 * px + T5 * py + T6 * pz + T7;
+    z = T8 * px + T9 * py + T10 * pz + T11;
+  };
+  auto radii = [](const Side& s, int base) {
+    return F4::load(s.r + base) * F4::select(F4::mask(s.leaf + base), F4::set(s.fLeaf), F4::set(s.fInner));
   };
 
-  OverlapScratch::Entry* stack = scratch.reserve(static_cast<size_t>(A.stackBound() + B.stackBound() + 2));
   int sp = 0;
+  size_t capacity = static_cast<size_t>(A.stackBound() + B.stackBound() + 2);
+  OverlapScratch::Entry* stack = scratch.reserve(capacity);
+  // Inlined leaf steps can push up to (children of one) x (children of the other) per pop.
+  auto ensure = [&](size_t more) {
+    if (static_cast<size_t>(sp) + more > capacity) {
+      capacity = 2 * (static_cast<size_t>(sp) + more);
+      stack = scratch.reserve(capacity);
+    }
+  };
+  float* cache = scratch.cache(static_cast<size_t>(4 * (B.maxChildren() + 4)));
   {
-    float x, y, z;
-    xform(0, x, y, z);
-    const float dx = sa.cx[0] - x, dy = sa.cy[0] - y, dz = sa.cz[0] - z;
+    float x[4], y[4], z[4];
+    F4 X, Y, Z;
+    xform(0, X, Y, Z);
+    X.store(x), Y.store(y), Z.store(z);
+    const float dx = sa.cx[0] - x[0], dy = sa.cy[0] - y[0], dz = sa.cz[0] - z[0];
     const float d2 = dx * dx + dy * dy + dz * dz;
     const bool leafA = sa.leaf[0] != 0, leafB = sb.leaf[0] != 0;
-    const float R = pick(sa.leaf[0], sa.fInner, sa.fLeaf) * sa.r[0] + pick(sb.leaf[0], sb.fInner, sb.fLeaf) * sb.r[0];
+    const float R = (leafA ? sa.fLeaf : sa.fInner) * sa.r[0] + (leafB ? sb.fLeaf : sb.fInner) * sb.r[0];
     if (leafA && leafB) {
       if (d2 < R * R) rep.report(0, 0, d2);
       return;
     }
     if (d2 >= (R + eps) * (R + eps)) return;
-    stack[sp++] = {0, 0, x, y, z};
+    stack[sp++] = {0, 0, x[0], y[0], z[0]};
   }
 
-#if defined(__SSE2__)
-  const __m128 lane = _mm_set_ps(3, 2, 1, 0);
-#endif
   while (sp > 0) {
     const OverlapScratch::Entry e = stack[--sp];
+    ++out.visited;
     const int a = e.a, b = e.b;
     const bool leafA = sa.leaf[a] != 0, leafB = sb.leaf[b] != 0;
     const float ra = (leafA ? sa.fLeaf : sa.fInner) * sa.r[a];
     const float rb = (leafB ? sb.fLeaf : sb.fInner) * sb.r[b];
-    const bool descendA = !leafA && (leafB || ra >= rb);
-    if (descendA) {
-      // Children of a (tree 1 frame as stored) against b's sphere at e.b{x,y,z}.
+    if (!leafA && (leafB || ra >= rb)) {
+      // Children of a against b's sphere. A leaf child would next be tested against b's
+      // children anyway, so that step is done right here instead of through the stack.
       const int f = sa.first[a], n = sa.count[a];
+      const int nb = sb.count[b], fb = sb.first[b], stride = nb + 4;
+      ensure(static_cast<size_t>(n) * static_cast<size_t>(nb + 1));
+      bool cached = false;
+      const F4 bx = F4::set(e.bx), by = F4::set(e.by), bz = F4::set(e.bz), rB = F4::set(rb);
       for (int j = 0; j < n; j += 4) {
         const int base = f + j;
-        unsigned hits;
-        float d2s[4], rrs[4];
-#if defined(__SSE2__)
-        const __m128 lm = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sa.leaf + base)));
-        const __m128 fac = _mm_or_ps(_mm_and_ps(lm, _mm_set1_ps(sa.fLeaf)), _mm_andnot_ps(lm, _mm_set1_ps(sa.fInner)));
-        const __m128 rr = _mm_mul_ps(_mm_loadu_ps(sa.r + base), fac);
-        const __m128 dx = _mm_sub_ps(_mm_loadu_ps(sa.cx + base), _mm_set1_ps(e.bx));
-        const __m128 dy = _mm_sub_ps(_mm_loadu_ps(sa.cy + base), _mm_set1_ps(e.by));
-        const __m128 dz = _mm_sub_ps(_mm_loadu_ps(sa.cz + base), _mm_set1_ps(e.bz));
-        const __m128 d2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
-        const __m128 R = _mm_add_ps(_mm_add_ps(rr, _mm_set1_ps(rb)), _mm_set1_ps(eps));
-        const __m128 valid = _mm_cmplt_ps(lane, _mm_set1_ps(static_cast<float>(n - j)));
-        hits = static_cast<unsigned>(_mm_movemask_ps(_mm_and_ps(_mm_cmplt_ps(d2, _mm_mul_ps(R, R)), valid)));
+        const F4 rr = radii(sa, base);
+        const F4 dx = F4::load(sa.cx + base) - bx, dy = F4::load(sa.cy + base) - by, dz = F4::load(sa.cz + base) - bz;
+        const F4 d2 = dx * dx + dy * dy + dz * dz;
+        const F4 Rx = rr + rB, R = Rx + F4::set(eps);
+        unsigned hits = (d2 < R * R) & validLanes(n - j);
         if (!hits) continue;
-        _mm_storeu_ps(d2s, d2);
-        _mm_storeu_ps(rrs, rr);
-#else
-        hits = 0;
-        for (int l = 0; l < 4 && j + l < n; ++l) {
-          const int c = base + l;
-          const float dx = sa.cx[c] - e.bx, dy = sa.cy[c] - e.by, dz = sa.cz[c] - e.bz;
-          d2s[l] = dx * dx + dy * dy + dz * dz;
-          rrs[l] = pick(sa.leaf[c], sa.fInner, sa.fLeaf) * sa.r[c];
-          const float R = rrs[l] + rb + eps;
-          if (d2s[l] < R * R) hits |= 1u << l;
-        }
-#endif
-        for (int l = 0; l < 4; ++l) {
-          if (!(hits & (1u << l))) continue;
-          const int c = base + l;
-          if (leafB && sa.leaf[c]) {
-            const float R = rrs[l] + rb;
-            if (d2s[l] < R * R) rep.report(c, b, d2s[l]);
-          } else {
-            stack[sp++] = {c, b, e.bx, e.by, e.bz};
+        const unsigned leafBits = F4::mask(sa.leaf + base).signs();
+        if (leafB) {
+          float d2s[4];
+          d2.store(d2s);
+          for (unsigned m = hits & leafBits & (d2 < Rx * Rx); m; m &= m - 1) rep.report(base + std::countr_zero(m), b, d2s[std::countr_zero(m)]);
+          hits &= ~leafBits;
+        } else if (hits & leafBits) {
+          if (!cached) {
+            for (int q = 0; q < nb; q += 4) {
+              F4 x, y, z;
+              xform(fb + q, x, y, z);
+              x.store(cache + q), y.store(cache + stride + q), z.store(cache + 2 * stride + q);
+              radii(sb, fb + q).store(cache + 3 * stride + q);
+            }
+            cached = true;
           }
+          float rrs[4];
+          rr.store(rrs);
+          for (unsigned m = hits & leafBits; m; m &= m - 1) {
+            const int l = std::countr_zero(m), c = base + l;
+            const F4 cx = F4::set(sa.cx[c]), cy = F4::set(sa.cy[c]), cz = F4::set(sa.cz[c]), rc = F4::set(rrs[l]);
+            for (int q = 0; q < nb; q += 4) {
+              const F4 ex = F4::load(cache + q) - cx, ey = F4::load(cache + stride + q) - cy,
+                       ez = F4::load(cache + 2 * stride + q) - cz;
+              const F4 e2 = ex * ex + ey * ey + ez * ez, S = F4::load(cache + 3 * stride + q) + rc, Se = S + F4::set(eps);
+              const unsigned near = (e2 < Se * Se) & validLanes(nb - q);
+              if (!near) continue;
+              const unsigned childLeaves = F4::mask(sb.leaf + fb + q).signs();
+              float e2s[4];
+              e2.store(e2s);
+              for (unsigned h = near & childLeaves & (e2 < S * S); h; h &= h - 1)
+                rep.report(c, fb + q + std::countr_zero(h), e2s[std::countr_zero(h)]);
+              for (unsigned h = near & ~childLeaves; h; h &= h - 1) {
+                const int k = q + std::countr_zero(h);
+                stack[sp++] = {c, fb + k, cache[k], cache[stride + k], cache[2 * stride + k]};
+              }
+            }
+          }
+          hits &= ~leafBits;
         }
+        for (unsigned m = hits; m; m &= m - 1) stack[sp++] = {base + std::countr_zero(m), b, e.bx, e.by, e.bz};
       }
     } else {
-      // Children of b, moved into tree 1's frame, against a's sphere.
+      // Children of b, moved into tree 1's frame, against a's sphere; the mirror image.
       const int f = sb.first[b], n = sb.count[b];
-      const float ax = sa.cx[a], ay = sa.cy[a], az = sa.cz[a];
+      const int na = sa.count[a], fa = sa.first[a];
+      ensure(static_cast<size_t>(n) * static_cast<size_t>(na + 1));
+      const F4 ax = F4::set(sa.cx[a]), ay = F4::set(sa.cy[a]), az = F4::set(sa.cz[a]), rA = F4::set(ra);
       for (int j = 0; j < n; j += 4) {
         const int base = f + j;
-        unsigned hits;
-        float d2s[4], rrs[4], xs[4], ys[4], zs[4];
-#if defined(__SSE2__)
-        const __m128 px = _mm_loadu_ps(sb.cx + base), py = _mm_loadu_ps(sb.cy + base), pz = _mm_loadu_ps(sb.cz + base);
-        const __m128 x = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(Tf[0]), px), _mm_mul_ps(_mm_set1_ps(Tf[1]), py)),
-                                    _mm_add_ps(_mm_mul_ps(_mm_set1_ps(Tf[2]), pz), _mm_set1_ps(Tf[3])));
-        const __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(Tf[4]), px), _mm_mul_ps(_mm_set1_ps(Tf[5]), py)),
-                                    _mm_add_ps(_mm_mul_ps(_mm_set1_ps(Tf[6]), pz), _mm_set1_ps(Tf[7])));
-        const __m128 z = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(Tf[8]), px), _mm_mul_ps(_mm_set1_ps(Tf[9]), py)),
-                                    _mm_add_ps(_mm_mul_ps(_mm_set1_ps(Tf[10]), pz), _mm_set1_ps(Tf[11])));
-        const __m128 lm = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sb.leaf + base)));
-        const __m128 fac = _mm_or_ps(_mm_and_ps(lm, _mm_set1_ps(sb.fLeaf)), _mm_andnot_ps(lm, _mm_set1_ps(sb.fInner)));
-        const __m128 rr = _mm_mul_ps(_mm_loadu_ps(sb.r + base), fac);
-        const __m128 dx = _mm_sub_ps(x, _mm_set1_ps(ax));
-        const __m128 dy = _mm_sub_ps(y, _mm_set1_ps(ay));
-        const __m128 dz = _mm_sub_ps(z, _mm_set1_ps(az));
-        const __m128 d2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
-        const __m128 R = _mm_add_ps(_mm_add_ps(rr, _mm_set1_ps(ra)), _mm_set1_ps(eps));
-        const __m128 valid = _mm_cmplt_ps(lane, _mm_set1_ps(static_cast<float>(n - j)));
-        hits = static_cast<unsigned>(_mm_movemask_ps(_mm_and_ps(_mm_cmplt_ps(d2, _mm_mul_ps(R, R)), valid)));
+        F4 x, y, z;
+        xform(base, x, y, z);
+        const F4 rr = radii(sb, base);
+        const F4 dx = x - ax, dy = y - ay, dz = z - az;
+        const F4 d2 = dx * dx + dy * dy + dz * dz;
+        const F4 Rx = rr + rA, R = Rx + F4::set(eps);
+        unsigned hits = (d2 < R * R) & validLanes(n - j);
         if (!hits) continue;
-        _mm_storeu_ps(d2s, d2);
-        _mm_storeu_ps(rrs, rr);
-        _mm_storeu_ps(xs, x);
-        _mm_storeu_ps(ys, y);
-        _mm_storeu_ps(zs, z);
-#else
-        hits = 0;
-        for (int l = 0; l < 4 && j + l < n; ++l) {
-          const int c = base + l;
-          xform(c, xs[l], ys[l], zs[l]);
-          const float dx = xs[l] - ax, dy = ys[l] - ay, dz = zs[l] - az;
-          d2s[l] = dx * dx + dy * dy + dz * dz;
-          rrs[l] = pick(sb.leaf[c], sb.fInner, sb.fLeaf) * sb.r[c];
-          const float R = rrs[l] + ra + eps;
-          if (d2s[l] < R * R) hits |= 1u << l;
-        }
-#endif
-        for (int l = 0; l < 4; ++l) {
-          if (!(hits & (1u << l))) continue;
-          const int c = base + l;
-          if (leafA && sb.leaf[c]) {
-            const float R = rrs[l] + ra;
-            if (d2s[l] < R * R) rep.report(a, c, d2s[l]);
-          } else {
-            stack[sp++] = {a, c, xs[l], ys[l], zs[l]};
+        const unsigned leafBits = F4::mask(sb.leaf + base).signs();
+        float xs[4], ys[4], zs[4];
+        x.store(xs), y.store(ys), z.store(zs);
+        if (leafA) {
+          float d2s[4];
+          d2.store(d2s);
+          for (unsigned m = hits & leafBits & (d2 < Rx * Rx); m; m &= m - 1) rep.report(a, base + std::countr_zero(m), d2s[std::countr_zero(m)]);
+          hits &= ~leafBits;
+        } else if (hits & leafBits) {
+          float rrs[4];
+          rr.store(rrs);
+          for (unsigned m = hits & leafBits; m; m &= m - 1) {
+            const int l = std::countr_zero(m), c = base + l;
+            const F4 cx = F4::set(xs[l]), cy = F4::set(ys[l]), cz = F4::set(zs[l]), rc = F4::set(rrs[l]);
+            for (int q = 0; q < na; q += 4) {
+              const F4 ex = F4::load(sa.cx + fa + q) - cx, ey = F4::load(sa.cy + fa + q) - cy, ez = F4::load(sa.cz + fa + q) - cz;
+              const F4 e2 = ex * ex + ey * ey + ez * ez, S = radii(sa, fa + q) + rc, Se = S + F4::set(eps);
+              const unsigned near = (e2 < Se * Se) & validLanes(na - q);
+              if (!near) continue;
+              const unsigned childLeaves = F4::mask(sa.leaf + fa + q).signs();
+              float e2s[4];
+              e2.store(e2s);
+              for (unsigned h = near & childLeaves & (e2 < S * S); h; h &= h - 1)
+                rep.report(fa + q + std::countr_zero(h), c, e2s[std::countr_zero(h)]);
+              for (unsigned h = near & ~childLeaves; h; h &= h - 1)
+                stack[sp++] = {fa + q + std::countr_zero(h), c, xs[l], ys[l], zs[l]};
+            }
           }
+          hits &= ~leafBits;
+        }
+        for (unsigned m = hits; m; m &= m - 1) {
+          const int l = std::countr_zero(m);
+          stack[sp++] = {a, base + l, xs[l], ys[l], zs[l]};
         }
       }
     }

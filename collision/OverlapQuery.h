@@ -35,10 +35,12 @@ struct OverlapResult {
   std::vector<SphereIntersectionData> intersections;  ///< sphere 1 of tree 1, sphere 2 of tree 2
   std::vector<NodePair> nodePairs;                    ///< same order
   float overlap = 0;                                  ///< summed lens volumes, world units^3
+  int visited = 0;                                    ///< node pairs taken off the stack (cost measure)
   void clear() {
     intersections.clear();
     nodePairs.clear();
     overlap = 0;
+    visited = 0;
   }
 };
 
@@ -53,9 +55,14 @@ class OverlapScratch {
     if (m_stack.size() < n) m_stack.resize(n);
     return m_stack.data();
   }
+  float* cache(size_t n) {
+    if (m_cache.size() < n) m_cache.resize(n);
+    return m_cache.data();
+  }
 
  private:
   std::vector<Entry> m_stack;
+  std::vector<float> m_cache;  // one node's children moved into tree 1's frame
 };
 
 /// Clears `out` and fills it with every overlapping leaf pair. Empty trees overlap nothing.

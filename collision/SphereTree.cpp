@@ -35,6 +35,8 @@ void SphereTree::buildSoa() {
   m_soa.first.assign(padded, -1);
   m_soa.count.assign(padded, 0);
   m_soa.leafMask.assign(padded, 0u);
+  m_soa.leafParent.assign(padded, 0);
+  m_maxChildren = 0;
   std::vector<int> pathSum(n, 0);
   // Children always come after their parent, so one backward pass sees every subtree finished.
   for (size_t k = n; k-- > 0;) {
@@ -53,11 +55,15 @@ void SphereTree::buildSoa() {
     // The file allows a parent to miss its children by a tolerance; culling must not.
     float r = nd.radius;
     int deepest = 0;
+    bool allLeaves = true;
+    m_maxChildren = std::max(m_maxChildren, nd.childCount);
     for (int c = nd.firstChild; c < nd.firstChild + nd.childCount; ++c) {
       const float dx = m_soa.cx[c] - m_soa.cx[k], dy = m_soa.cy[c] - m_soa.cy[k], dz = m_soa.cz[c] - m_soa.cz[k];
       r = std::max(r, std::sqrt(dx * dx + dy * dy + dz * dz) + m_soa.cullRadius[c]);
       deepest = std::max(deepest, pathSum[c]);
+      allLeaves = allLeaves && m_nodes[static_cast<size_t>(c)].isLeaf();
     }
+    m_soa.leafParent[k] = allLeaves ? 1 : 0;
     m_soa.cullRadius[k] = r * (1.0f + 1e-6f);
     pathSum[k] = nd.childCount + deepest;
   }

@@ -82,10 +82,12 @@ class SphereTree {
     std::vector<float> cx, cy, cz, cullRadius;
     std::vector<int32_t> first, count;
     std::vector<uint32_t> leafMask;  ///< all bits set for leaves, used to pick the leaf radius factor
+    std::vector<uint8_t> leafParent;  ///< 1 for inner nodes whose children are all leaves
   };
   const Soa& soa() const { return m_soa; }
   /// Upper bound of the traversal stack one side of a pair query can contribute.
   int stackBound() const { return m_stackBound; }
+  int maxChildren() const { return m_maxChildren; }
   /// Root radius that encloses every leaf sphere (recomputed, >= the stored root radius).
   float enclosingRadius() const { return m_soa.cullRadius.empty() ? 0.0f : m_soa.cullRadius[0]; }
 
@@ -101,6 +103,7 @@ class SphereTree {
   SphereTreeKind m_kind = SphereTreeKind::Object;
   int m_leafCount = 0;
   int m_stackBound = 1;
+  int m_maxChildren = 0;
   std::shared_ptr<const TriangleTree> m_mesh;
 };
 

@@ -31,29 +31,35 @@ col::SphereTree buildTree(const std::vector<Sphere>& leaves, int branching, col:
       n.angle = 0.5f;
       continue;
     }
-    float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
-    for (int i : items) {
-      const float c[3] = {leaves[i].x, leaves[i].y, leaves[i].z};
-      for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], c[k]), hi[k] = std::max(hi[k], c[k]);
+    // Bisect the largest group at the median of its longest axis until there are `branching`
+    // groups: compact clusters give tighter spheres than equal slabs would.
+    std::vector<std::vector<int>> groups{std::move(items)};
+    while (static_cast<int>(groups.size()) < branching) {
+      size_t big = 0;
+      for (size_t g = 1; g < groups.size(); ++g)
+        if (groups[g].size() > groups[big].size()) big = g;
+      if (groups[big].size() < 2) break;
+      std::vector<int>& grp = groups[big];
+      float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
+      for (int i : grp) {
+        const float c[3] = {leaves[i].x, leaves[i].y, leaves[i].z};
+        for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], c[k]), hi[k] = std::max(hi[k], c[k]);
+      }
+      int axis = 0;
+      for (int k = 1; k < 3; ++k)
+        if (hi[k] - lo[k] > hi[axis] - lo[axis]) axis = k;
+      auto coord = [&](int i) { return axis == 0 ? leaves[i].x : axis == 1 ? leaves[i].y : leaves[i].z; };
+      std::sort(grp.begin(), grp.end(), [&](int a, int b) { return coord(a) < coord(b) || (coord(a) == coord(b) && a < b); });
+      std::vector<int> upper(grp.begin() + static_cast<long>(grp.size() / 2), grp.end());
+      grp.resize(grp.size() / 2);
+      groups.insert(groups.begin() + static_cast<long>(big) + 1, std::move(upper));
     }
-    int axis = 0;
-    for (int k = 1; k < 3; ++k)
-      if (hi[k] - lo[k] > hi[axis] - lo[axis]) axis = k;
-    std::sort(items.begin(), items.end(), [&](int a, int b) {
-      const float ca = axis == 0 ? leaves[a].x : axis == 1 ? leaves[a].y : leaves[a].z;
-      const float cb = axis == 0 ? leaves[b].x : axis == 1 ? leaves[b].y : leaves[b].z;
-      return ca < cb || (ca == cb && a < b);
-    });
-    const int k = std::min<int>(branching, static_cast<int>(items.size()));
+    const int k = static_cast<int>(groups.size());
     const int first = static_cast<int>(nodes.size());
     nodes.resize(nodes.size() + static_cast<size_t>(k));
     nodes[static_cast<size_t>(self)].firstChild = first;
     nodes[static_cast<size_t>(self)].childCount = k;
-    for (int g = 0; g < k; ++g) {
-      const size_t b = items.size() * static_cast<size_t>(g) / static_cast<size_t>(k);
-      const size_t e = items.size() * static_cast<size_t>(g + 1) / static_cast<size_t>(k);
-      queue.push_back({first + g, std::vector<int>(items.begin() + static_cast<long>(b), items.begin() + static_cast<long>(e))});
-    }
+    for (int g = 0; g < k; ++g) queue.push_back({first + g, std::move(groups[static_cast<size_t>(g)])});
   }
   // Children come after parents: fit each inner sphere once its children are final.
   for (size_t i = nodes.size(); i-- > 0;) {
@@ -86,25 +92,44 @@ std::vector<Sphere> randomLeaves(std::mt19937& rng, int count, float extent, flo
 std::vector<Sphere> ellipsoidFill(float a, float b, float c, int cellsAcross) {
   const float cell = 2 * std::max({a, b, c}) / static_cast<float>(cellsAcross);
   const float r = cell * 0.5f * std::sqrt(3.0f);
+  // Centres inside the ellipsoid shrunk by r, so the union stays (about) inside the shape.
+  const float ia = std::max(a - r, 0.0f), ib = std::max(b - r, 0.0f), ic = std::max(c - r, 0.0f);
+  auto inside = [&](float x, float y, float z) {
+    const float u = ia > 0 ? x / ia : (x == 0 ? 0.0f : 2.0f), v = ib > 0 ? y / ib : (y == 0 ? 0.0f : 2.0f),
+                w = ic > 0 ? z / ic : (z == 0 ? 0.0f : 2.0f);
+    return u * u + v * v + w * w <= 1.0f;
+  };
   std::vector<Sphere> out;
-  for (float x = -a + cell / 2; x < a; x += cell)
-    for (float y = -b + cell / 2; y < b; y += cell)
-      for (float z = -c + cell / 2; z < c; z += cell)
-        if (x * x / (a * a) + y * y / (b * b) + z * z / (c * c) <= 1) out.push_back({x, y, z, r});
+  const int n = cellsAcross / 2 + 1;
+  for (int i = -n; i <= n; ++i)
+    for (int j = -n; j <= n; ++j)
+      for (int k = -n; k <= n; ++k) {
+        const float x = cell * float(i), y = cell * float(j), z = cell * float(k);
+        if (inside(x, y, z)) out.push_back({x, y, z, r});
+      }
+  // A surface layer on the shrunk ellipsoid makes the union hug the shape, as a fitted tree would.
+  const float big = std::max({ia, ib, ic});
+  const int m = static_cast<int>(std::ceil(4 * 3.14159265f * big * big / (cell * cell)));
+  for (int s = 0; s < m && big > 0; ++s) {
+    const float y = 1 - 2 * (float(s) + 0.5f) / float(m), rad = std::sqrt(std::max(0.0f, 1 - y * y));
+    const float phi = 2.39996323f * float(s);  // golden angle
+    out.push_back({ia * rad * std::cos(phi), ib * y, ic * rad * std::sin(phi), r});
+  }
   if (out.empty()) out.push_back({0, 0, 0, std::min({a, b, c})});
   return out;
 }
 
 std::vector<Sphere> boxShell(float h, float cell) {
+  // A band of spheres whose inner side is flush with the walls of [-h, h]^3.
   std::vector<Sphere> out;
-  const int n = static_cast<int>(std::ceil(2 * h / cell)) + 2;
   const float r = cell * 0.5f * std::sqrt(3.0f);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      for (int k = 0; k < n; ++k) {
-        const float p[3] = {-h - cell / 2 + cell * float(i), -h - cell / 2 + cell * float(j), -h - cell / 2 + cell * float(k)};
+  const int n = static_cast<int>(std::ceil((h + r + cell) / cell));
+  for (int i = -n; i <= n; ++i)
+    for (int j = -n; j <= n; ++j)
+      for (int k = -n; k <= n; ++k) {
+        const float p[3] = {cell * float(i), cell * float(j), cell * float(k)};
         const float m = std::max({std::fabs(p[0]), std::fabs(p[1]), std::fabs(p[2])});
-        if (m >= h && m < h + cell) out.push_back({p[0], p[1], p[2], r});
+        if (m >= h + r && m < h + r + cell) out.push_back({p[0], p[1], p[2], r});
       }
   return out;
 }
@@ -211,12 +236,12 @@ PackedScene packedScene(std::mt19937& rng, int objects, int leavesAcross) {
   const int side = static_cast<int>(std::ceil(std::cbrt(static_cast<double>(objects))));
   s.halfBox = side * spacing / 2;
   s.trees.push_back(std::make_unique<col::ExtraData_SphereTree>(
-      buildTree(boxShell(s.halfBox, spacing / 2), 4, col::SphereTreeKind::Container)));
+      buildTree(boxShell(s.halfBox, spacing / 2), 8, col::SphereTreeKind::Container)));
   // A few shape variants shared by many objects, as object types are in a run.
   const float axes[3][3] = {{1, 1, 1}, {1.1f, 0.95f, 0.9f}, {1.15f, 1.0f, 0.85f}};
   for (const auto& ax : axes)
     s.trees.push_back(std::make_unique<col::ExtraData_SphereTree>(
-        buildTree(ellipsoidFill(ax[0] * radius, ax[1] * radius, ax[2] * radius, leavesAcross))));
+        buildTree(ellipsoidFill(ax[0] * radius, ax[1] * radius, ax[2] * radius, leavesAcross), 8)));
   s.geoms.resize(static_cast<size_t>(objects) + 1);
   s.geoms[0].m_extraData = s.trees[0].get();
   s.poses.push_back(Matrix4::identity());

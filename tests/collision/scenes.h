@@ -26,7 +26,7 @@ col::SphereTree buildTree(const std::vector<Sphere>& leaves, int branching = 4,
 
 /// A blob of `count` random leaf spheres within radius `extent` of the origin.
 std::vector<Sphere> randomLeaves(std::mt19937& rng, int count, float extent, float rmin, float rmax);
-/// Spheres on a grid filling the ellipsoid with semi-axes a, b, c; each covers its grid cell.
+/// Spheres on a cubic grid filling the ellipsoid with semi-axes a, b, c, staying inside it.
 std::vector<Sphere> ellipsoidFill(float a, float b, float c, int cellsAcross);
 /// Band of spheres just outside the axis-aligned box [-h, h]^3: what a container's tree covers.
 std::vector<Sphere> boxShell(float h, float cell);
@@ -62,6 +62,6 @@ struct PackedScene {
   std::vector<Matrix4> poses;
   float halfBox = 0;
 };
-PackedScene packedScene(std::mt19937& rng, int objects, int leavesAcross = 6);
+PackedScene packedScene(std::mt19937& rng, int objects, int leavesAcross = 8);
 
 }  // namespace colscene
