@@ -10,6 +10,7 @@
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/Random.h"
+#include "viewer/PackingLock.h"
 
 using Vectormath::Aos::Matrix3;
 using Vectormath::Aos::Matrix4;
@@ -205,7 +206,10 @@ void PlacementAlgorithm::ConstructionHeuristic() {
     while (true) {
         if (PlaceObject(placement, randomType, &obj) == 0) break;
 
-        m_placedObjects->push_back(obj);
+        {
+            std::lock_guard<std::mutex> lock(g_packingMutex);
+            m_placedObjects->push_back(obj);
+        }
         m_collisionPipeline->activate(obj->m_id);
 
         if (Compact()) {
@@ -219,9 +223,13 @@ void PlacementAlgorithm::ConstructionHeuristic() {
             // object is the candidate at the next point.
             obj->m_stopped = false;
             std::cout << "THEORY" << std::endl;
-            Park(*obj);
-            m_placedObjects->pop_back();
+            {
+                std::lock_guard<std::mutex> lock(g_packingMutex);
+                Park(*obj);
+                m_placedObjects->pop_back();
+            }
             m_collisionPipeline->deactivate(obj->m_id);
+            std::lock_guard<std::mutex> lock(g_packingMutex);
             LoadObjectStates(m_placedObjects);
             randomType = false;
         }
@@ -229,6 +237,7 @@ void PlacementAlgorithm::ConstructionHeuristic() {
 
     std::cout << "End" << std::endl;
     std::cout << placedCount << std::endl;
+    std::lock_guard<std::mutex> lock(g_packingMutex);
     LoadObjectStates(m_placedObjects);
 }
 
@@ -351,7 +360,10 @@ bool PlacementAlgorithm::Compact() {
 
     while (true) {
         if (newest != nullptr) newest->m_overlap = 0.0f;
-        for (MovingObject* o : *m_placedObjects) Integrate(*o);
+        {
+            std::lock_guard<std::mutex> lock(g_packingMutex);  // the viewer copies these poses
+            for (MovingObject* o : *m_placedObjects) Integrate(*o);
+        }
         for (MovingObject* o : *m_placedObjects)
             m_collisionPipeline->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
 

@@ -11,6 +11,7 @@
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/Random.h"
+#include "viewer/PackingLock.h"
 
 using Vectormath::Aos::Matrix3;
 using Vectormath::Aos::Matrix4;
@@ -196,7 +197,10 @@ void CompactionAlgorithm::Main() {
     while (true) {
         if (PlaceObject(placement, createNew, &obj) == 0) break;
 
-        m_placedObjects->push_back(obj);
+        {
+            std::lock_guard<std::mutex> lock(g_packingMutex);
+            m_placedObjects->push_back(obj);
+        }
         m_objects.push_back(obj);
         m_collisionPipeline->activate(obj->m_id);
 
@@ -208,8 +212,11 @@ void CompactionAlgorithm::Main() {
         // Could not settle: take it out again and retry the same object at the next point.
         std::cout << "THEORY" << std::endl;
         obj->m_stopped = false;
-        Park(*obj);
-        m_placedObjects->pop_back();
+        {
+            std::lock_guard<std::mutex> lock(g_packingMutex);
+            Park(*obj);
+            m_placedObjects->pop_back();
+        }
         m_objects.pop_back();
         m_collisionPipeline->deactivate(obj->m_id);
         createNew = false;
@@ -342,7 +349,10 @@ bool CompactionAlgorithm::Compact() {
     while (true) {
         stepTimer.start();
         ++counter;
-        for (MovingObject* o : *m_placedObjects) Integrate(*o);
+        {
+            std::lock_guard<std::mutex> lock(g_packingMutex);  // the viewer copies these poses
+            for (MovingObject* o : *m_placedObjects) Integrate(*o);
+        }
         std::cout << "Counter : " << counter << std::endl;
         for (MovingObject* o : *m_placedObjects)
             m_collisionPipeline->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
