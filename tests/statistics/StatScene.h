@@ -93,11 +93,18 @@ struct Scene {
         delete container.m_geometry->m_extraData;
         delete container.m_geometry;
         // An algorithm never frees its generator; kept reachable so leak checks stay quiet.
-        static std::vector<ReportOnly*> kept;
-        kept.push_back(algorithm);
+        static auto* kept = new std::vector<ReportOnly*>;
+        kept->push_back(algorithm);
     }
     Scene(const Scene&) = delete;
     Scene& operator=(const Scene&) = delete;
+
+    /// Replaces type k (the old record's mesh and tree are freed).
+    void SetType(size_t k, PackingObjectInfo t) {
+        delete types[k].geometry->m_extraData;
+        delete types[k].geometry;
+        types[k] = std::move(t);
+    }
 
     MovingObject* Place(int type, const Vector3& at) {
         MovingObject* o = algorithm->GenerateObject(type);
