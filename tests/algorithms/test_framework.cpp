@@ -1,4 +1,4 @@
-// Object generation, saved states, grid counts, phase linking and the base overlap resolution.
+// Object generation, saved states, grid counts and the base overlap resolution.
 
 #include <gtest/gtest.h>
 
@@ -124,32 +124,6 @@ TEST(UseGrid, CellCountsAreTruncatedTowardZero) {
     EXPECT_EQ(counts[0], 0u);
     EXPECT_EQ(counts[1], 0u);
     EXPECT_EQ(counts[2], 0u);
-
-    // On the main pipeline the grid keeps the same overlaps as the all-pairs broad phase.
-    StubScene s;
-    StubConstruction a = s.Make<StubConstruction>();
-    a.IPackingAlgorithm::Init();
-    a.UseGrid(Vector3(10.9f, 5.0f, 1.0f), nullptr);
-    EXPECT_FLOAT_EQ(a.gridCells().getX(), 10.9f);
-    EXPECT_EQ(s.container.m_id, 0);
-    EXPECT_EQ(a.collisionPipeline()->objectCount(), 1);
-}
-
-TEST(SetImprovementHeuristic, EachPhaseGetsItsOwnFile) {
-    StubScene s;
-    StubConstruction c = s.Make<StubConstruction>();
-    StubImprovement i = s.Make<StubImprovement>();
-    c.SetImprovementHeuristic(&i, "construction.txt", "improvement.txt");
-    EXPECT_EQ(c.improvementHeuristic(), &i);
-    EXPECT_EQ(c.constructionFile(), "construction.txt");
-    EXPECT_EQ(c.improvementFile(), "");
-    EXPECT_EQ(i.improvementFile(), "improvement.txt");
-    EXPECT_EQ(i.constructionFile(), "");
-    c.SetImprovementHeuristic(nullptr, "only.txt", "dropped.txt");
-    EXPECT_EQ(c.improvementHeuristic(), nullptr);
-    EXPECT_EQ(c.constructionFile(), "only.txt");
-    EXPECT_EQ(c.epsilon(), 0.1f);
-    EXPECT_EQ(c.hopkinsRepeat(), 1);
 }
 
 namespace {
