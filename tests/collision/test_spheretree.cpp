@@ -107,3 +107,34 @@ TEST(LensVolume, SpecialCasesAndMonteCarlo) {
   const double mc = 8 * r2 * r2 * r2 * inside / samples;
   EXPECT_NEAR(col::lensVolume(float(d), float(r1), float(r2)), mc, 0.01);
 }
+
+TEST(SphereTreeDistance, MeshDistanceInObjectTwosFrameAndLeafFallback) {
+  // Without meshes: leaf-sphere distance, measured in object 2's frame.
+  col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b(Point3(0, 0, 0), 0.5f);
+  col::Data d;
+  d.m12 = Matrix4::translation(Vector3(-4, 0, 0));
+  d.m12Specified = true;
+  EXPECT_NEAR(a.tree()->checkDistance(b.tree(), &d), 2.5f, 1e-5);
+  EXPECT_FALSE(d.hasClosestTriangles);
+  d.m12 = Matrix4::translation(Vector3(-1, 0, 0));
+  EXPECT_EQ(a.tree()->checkDistance(b.tree(), &d), 0.0f);  // overlapping spheres: 0
+  // With meshes bound through the geometry: exact triangle distance, both triangles in B's frame.
+  std::vector<Point3> pts;
+  std::vector<std::vector<unsigned>> tris;
+  ellipsoidMesh(1, 1, 1, 2, pts, tris);
+  col::ExtraData_SphereTree ta(Point3(0, 0, 0), 1.0f), tb(Point3(0, 0, 0), 1.0f);
+  col::ColGeometry ga(pts, tris, col::PRIM_TRIANGLES), gb(pts, tris, col::PRIM_TRIANGLES);
+  ga.setExtraData(&ta);
+  gb.setExtraData(&tb);
+  ASSERT_TRUE(ta.hasMesh());
+  col::Data m(&ga, &gb);
+  m.m21 = Matrix4::translation(Vector3(3, 0, 0));  // only the reverse given: A sits at x = -3 in B's frame
+  m.m21Specified = true;
+  const float dist = ta.tree()->checkDistance(tb.tree(), &m);
+  if (!m.hasClosestTriangles) GTEST_SKIP() << "triangle-tree sources not built into this library";
+  EXPECT_NEAR(dist, 1.0f, 0.05f);
+  Point3 p, q;
+  EXPECT_NEAR(col::TriDist(p, q, m.closestTri1, m.closestTri2), dist, 1e-4);
+  EXPECT_NEAR(p.getX(), -2.0f, 0.05f);
+  EXPECT_NEAR(q.getX(), -1.0f, 0.05f);
+}
