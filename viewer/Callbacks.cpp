@@ -1,23 +1,63 @@
+// Frame, window-size and mouse callbacks. The frame copies what it draws under the packing
+// lock in one short pass and issues the GL calls afterwards, so the algorithm thread waits at
+// most for that copy, and the picture never mixes two states of a moving object.
+
 #include "viewer/Callbacks.h"
 
 #include <GL/glew.h>
 #include <GL/freeglut.h>
 
-#include <cstdlib>
+#include <mutex>
+#include <vector>
 
-// Frame: only the clear colour until the scene is drawn here.
+#include "app/Globals.h"
+#include "geometry/MovingObject.h"
+#include "viewer/PackingLock.h"
+#include "viewer/Viewer.h"
+
+namespace {
+
+int w = 0;  // window size of the last reshape
+int h = 0;
+
+}  // namespace
+
+void SnapshotPacking(std::vector<DrawItem>& outItems, DrawItem& outContainer) {
+    outItems.clear();
+    std::lock_guard<std::mutex> lock(g_packingMutex);
+    if (g_placedObjects != nullptr)
+        for (const MovingObject* o : *g_placedObjects) outItems.push_back(DrawItemOf(*o));
+    outContainer = DrawItemOf(g_container);
+}
+
 void display() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    g_camera.Update();
+    g_shaderManager.Use();
+    const Vectormath::Aos::Matrix4 viewProjection = ViewProjectionOf(g_camera);
+
+    static std::vector<DrawItem> items;  // kept between frames to reuse its storage
+    DrawItem container;
+    SnapshotPacking(items, container);
+    for (const DrawItem& item : items) DrawItemWith(item, viewProjection);
+    // Last, so the see-through container blends over the objects behind it.
+    if (g_drawContainer) DrawItemWith(container, viewProjection);
+
+    g_shaderManager.UnUse();
     glutPostRedisplay();
     glutSwapBuffers();
 }
 
-void reshape(int width, int height) { glViewport(0, 0, width, height); }
+void reshape(int width, int height) {
+    w = width;
+    h = height;
+    glViewport(0, 0, width, height);
+    g_camera.SetViewport(0, 0, width, height);
+}
 
-void mouseClick(int, int, int, int) {}
+void mouseClick(int button, int state, int x, int y) { g_camera.SetPos(button, state, x, y); }
 
-void mouseMoving(int, int) { glutPostRedisplay(); }
-
-void keyboard(unsigned char key, int, int) {
-    if (key == 27) std::exit(0);
+void mouseMoving(int x, int y) {
+    g_camera.Move2D(x, y);
+    glutPostRedisplay();
 }

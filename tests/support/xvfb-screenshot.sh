@@ -2,6 +2,8 @@
 # Usage: xvfb-screenshot.sh OUT.png WORKDIR COMMAND...
 # Starts COMMAND under a private Xvfb screen, waits for its window, lets it draw, takes a
 # screenshot of the whole screen and ends COMMAND. Exit status 0 when a screenshot was taken.
+# Optional: ACTIONS, shell commands (xdotool, import for extra shots) run on the same screen
+# after the first delay; the screenshot follows ACTIONS_DELAY seconds (default 1) later.
 set -u
 out="$1"; workdir="$2"; shift 2
 inner=$(mktemp)
@@ -17,6 +19,10 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 sleep "${SCREENSHOT_DELAY:-1.5}"
+if [ -n "${ACTIONS:-}" ]; then
+  bash -c "$ACTIONS" || { echo "ACTIONS failed" >&2; kill "$pid" 2>/dev/null; exit 6; }
+  sleep "${ACTIONS_DELAY:-1}"
+fi
 import -window root "$out"
 status=$?
 kill "$pid" 2>/dev/null
