@@ -4,25 +4,22 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "app/CommandLine.h"
 #include "app/Config.h"
 #include "app/Globals.h"
+#include "app/Heuristics.h"
 #include "app/Scene.h"
 #include "collision/DopTree.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/Random.h"
 #include "preprocessing/PointFile.h"
+#include "preprocessing/Sampling.h"
 #include "viewer/Viewer.h"
 #include "viewer/Window.h"
 
 namespace {
-
-// Construction heuristics by configured name; none of them is part of the build yet.
-bool IsConstructionHeuristicName(const std::string& name) {
-    return name == "DistanceAlgorithm" || name == "PlacementAlgorithm" || name == "HybridAlgorithm" ||
-           name == "GrowingSeedAlgorithm";
-}
 
 bool SamplingVolumeIsNumber(const std::string& text) {
     if (text.empty()) return false;
@@ -34,25 +31,70 @@ bool SamplingVolumeIsNumber(const std::string& text) {
 
 int ViewMode(const CommandLine& cl) {
     std::cout << "Loading packing file... : " << cl.viewPath << std::endl;
+    g_constructionHeuristic = CreatePlacementLoader(g_configData.objects, &g_container, pointsInside,
+                                                    g_placedObjects, g_configData.gridCells);
+    // A file that does not load (missing, damaged, or empty) has been reported by the loader.
+    if (!g_constructionHeuristic->LoadPlacedObjects(cl.viewPath, *g_placedObjects)) return 1;
     std::cout << "Objects loaded to display." << std::endl;
-    if (cl.headless) return 0;
+    if (cl.headless) {
+        std::cout << "Placed objects: " << g_placedObjects->size() << std::endl;
+        return 0;
+    }
     RunWindowLoop();
 }
 
-int RunMode(const CommandLine& cl) {
-    if (LoadPointFile(g_configData.pointFile, pointsInside) < 0) {
-        if (!CheckSamplingSettings()) return 1;
-        std::cerr << "densepack: interior point sampling is not part of this build yet; going on without points."
-                  << std::endl;
-    }
+// Interior points for the run: the point file, or sampling when it cannot be loaded.
+bool PrepareInteriorPoints() {
+    if (LoadPointFile(g_configData.pointFile, pointsInside) >= 0) return true;
+    if (!CheckSamplingSettings()) return false;
+    float volume = 0.0f;
+    if (!SamplingReferenceVolume(g_configData.samplingVolume, g_configData.objects, g_configData.stepSize, volume))
+        return false;
+    // The probe rides on a copy of the smallest type's mesh; sampling replaces the copy's tree.
+    auto* probe = new PackingGeometry(*g_configData.objects.back().geometry);
+    Sampling(g_configData.samplingThreads, g_container.m_geometry, probe, volume, g_configData.stepSize, pointsInside);
+    std::cout << "Sampling Points: " << pointsInside.size() << std::endl;
+    delete probe->m_extraData;
+    delete probe;
+    return true;
+}
 
-    if (!IsConstructionHeuristicName(g_configData.constructionHeuristic)) {
+int RunMode(const CommandLine& cl) {
+    if (!PrepareInteriorPoints()) return 1;
+
+    const std::string& name = g_configData.constructionHeuristic;
+    if (!IsConstructionHeuristicName(name)) {
         std::cout << "Error. Missing algorithm in config." << std::endl;
         return 0;
     }
-    std::cerr << "densepack: " << g_configData.constructionHeuristic
-              << " is not part of this build yet; start-up ends here." << std::endl;
-    if (cl.headless) return 0;
+    g_constructionHeuristic = CreateConstructionHeuristic(name, g_configData.objects, &g_container, pointsInside,
+                                                          g_placedObjects, g_configData.gridCells);
+    if (g_constructionHeuristic == nullptr) {
+        std::cerr << "densepack: " << name << " is not part of this build yet; start-up ends here." << std::endl;
+        if (cl.headless) return 0;
+        RunWindowLoop();
+    }
+    g_improvementHeuristic = CreateImprovementHeuristic(g_configData.improvementHeuristic, g_configData.objects,
+                                                        &g_container, pointsInside, g_placedObjects,
+                                                        g_configData.gridCells);
+    g_constructionHeuristic->SetImprovementHeuristic(g_improvementHeuristic, g_configData.constructionFile,
+                                                     g_configData.improvementFile);
+    IPackingAlgorithm* phases[2] = {g_constructionHeuristic, g_improvementHeuristic};
+    for (IPackingAlgorithm* phase : phases) {
+        if (phase == nullptr) continue;
+        phase->SetEpsilon(g_configData.surfaceDensityEpsilon);
+        phase->SetHopkinsSubSet(g_configData.hopkinsSubSet);
+        phase->SetHopkinsRepeat(g_configData.hopkinsRepeat);
+    }
+    g_constructionHeuristic->InitEmptySpace();
+
+    // Construction, improvement and the report run in one call stack on this thread; it lives
+    // until the process ends (the window outlives it).
+    g_algorithmThread = new std::thread([] { g_constructionHeuristic->Run(); });
+    if (cl.headless) {
+        g_algorithmThread->join();
+        return 0;
+    }
     RunWindowLoop();
 }
 
