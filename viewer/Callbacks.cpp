@@ -1,5 +1,5 @@
 // Frame, window-size and mouse callbacks. The frame copies what it draws under the packing
-// lock in one short pass and issues the GL calls afterwards, so the algorithm thread waits at
+// lock in one short pass and makes the GL calls afterwards, so the algorithm thread waits at
 // most for that copy, and the picture never mixes two states of a moving object.
 
 #include "viewer/Callbacks.h"
