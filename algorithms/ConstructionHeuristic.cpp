@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "algorithms/Timer.h"
+#include "statistics/Report.h"
 
 void IConstructionHeuristic::Run() {
     std::cout << "Construction Run" << std::endl;
@@ -14,7 +15,9 @@ void IConstructionHeuristic::Run() {
         timer.Start();
         Init();
         ConstructionHeuristic();
-        std::cout << "Construction Heuristic time: " << Packing::Timer::ToMinutes(timer.Elapsed()) << std::endl;
+        const double minutes = Packing::Timer::ToMinutes(timer.Elapsed());
+        g_report.constructionMinutes = minutes;
+        std::cout << "Construction Heuristic time: " << minutes << std::endl;
         std::cout.flush();
         if (!m_constructionFile.empty()) WritePlacedObjects(m_constructionFile, *m_placedObjects);
     }

@@ -3,16 +3,21 @@
 #include <iostream>
 
 #include "algorithms/Timer.h"
+#include "statistics/Report.h"
 
 void IImprovementHeuristic::Run() {
     Init();
     Packing::Timer timer;
     timer.Start();
     ImprovementHeuristic();
-    std::cout << "Improvement Heuristic time: " << Packing::Timer::ToMinutes(timer.Elapsed()) << std::endl;
+    const double improvement = Packing::Timer::ToMinutes(timer.Elapsed());
+    g_report.improvementMinutes = improvement;
+    std::cout << "Improvement Heuristic time: " << improvement << std::endl;
     if (!m_improvementFile.empty()) WritePlacedObjects(m_improvementFile, *m_placedObjects);
     timer.Start();
     Statistic();
-    std::cout << "Statistic Calculation time: " << Packing::Timer::ToMinutes(timer.Elapsed()) << std::endl;
+    const double statistic = Packing::Timer::ToMinutes(timer.Elapsed());
+    g_report.statisticMinutes = statistic;
+    std::cout << "Statistic Calculation time: " << statistic << std::endl;
     std::cout.flush();
 }

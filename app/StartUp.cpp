@@ -16,6 +16,8 @@
 #include "geometry/Random.h"
 #include "preprocessing/PointFile.h"
 #include "preprocessing/Sampling.h"
+#include "statistics/Report.h"
+#include "viewer/PackingLock.h"
 #include "viewer/Viewer.h"
 #include "viewer/Window.h"
 
@@ -90,10 +92,20 @@ int RunMode(const CommandLine& cl) {
 
     // Construction, improvement and the report run in one call stack on this thread; it lives
     // until the process ends (the window outlives it).
-    g_algorithmThread = new std::thread([] { g_constructionHeuristic->Run(); });
+    g_report.configPath = cl.configPath;
+    if (cl.hasSeed) g_report.seed = cl.seed;
+    const std::string reportPath = cl.reportPath;
+    static bool reportWritten = true;
+    g_algorithmThread = new std::thread([reportPath] {
+        g_algorithmRunning = true;
+        g_constructionHeuristic->Run();
+        g_algorithmRunning = false;
+        // The report is complete once the run returns; a window may stay open after it.
+        if (!reportPath.empty()) reportWritten = WriteReportJson(g_report, reportPath);
+    });
     if (cl.headless) {
         g_algorithmThread->join();
-        return 0;
+        return reportWritten ? 0 : 1;
     }
     RunWindowLoop();
 }

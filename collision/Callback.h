@@ -8,8 +8,8 @@ namespace col {
 
 class Callback {
  public:
-  /// The two booleans are accepted for compatibility and ignored; every level reports all
-  /// overlapping leaf pairs.
+  /// The two booleans are accepted for compatibility and ignored; the level chooses which
+  /// overlapping leaf pairs the callback's lists hold (LevelOfDetectionE).
   Callback(int id1, int id2, bool unused1, bool unused2, LevelOfDetectionE level);
   virtual ~Callback();
   /// Called by CollisionPipeline::check with data whose object 1 is obj1.

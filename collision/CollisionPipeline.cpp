@@ -82,9 +82,16 @@ OverlapResult& CollisionPipeline::resultSlot(size_t i) {
   return *m_results[i];
 }
 
-CollisionPipeline::Swapped& CollisionPipeline::swappedSlot(size_t i, const OverlapResult& src) {
-  while (m_swapped.size() <= i) m_swapped.push_back(std::make_unique<Swapped>());
-  Swapped& s = *m_swapped[i];
+OverlapResult& CollisionPipeline::contactSlot(size_t i, const OverlapResult& all) {
+  while (m_contacts.size() <= i) m_contacts.push_back(std::make_unique<OverlapResult>());
+  selectContacts(all, *m_contacts[i]);
+  return *m_contacts[i];
+}
+
+CollisionPipeline::Swapped& CollisionPipeline::swappedSlot(std::vector<std::unique_ptr<Swapped>>& slots, size_t i,
+                                                           const OverlapResult& src) {
+  while (slots.size() <= i) slots.push_back(std::make_unique<Swapped>());
+  Swapped& s = *slots[i];
   s.intersections.clear();
   s.nodePairs.clear();
   for (const SphereIntersectionData& d : src.intersections)
@@ -128,22 +135,32 @@ void CollisionPipeline::check(unsigned* out) {
     const int lo = CallbackMap::keyLo(h.key), hi = CallbackMap::keyHi(h.key);
     OverlapResult& res = *m_results[h.result];
     const auto cbs = m_callbacks.find(h.key);
-    // Built before any callback runs: a callback may clear the lists it is given.
+    // Every view is built before any callback runs: a callback may clear the lists it is given.
+    bool wantContacts = false;
+    for (Callback* cb : cbs) wantContacts |= cb->getLevel() == LEVEL_CONTACT;
+    OverlapResult* contacts = wantContacts ? &contactSlot(h.result, res) : nullptr;
     Swapped* sw = nullptr;
-    for (Callback* cb : cbs)
-      if (cb->obj1 != lo) {
-        sw = &swappedSlot(h.result, res);
-        break;
+    Swapped* swContacts = nullptr;
+    for (Callback* cb : cbs) {
+      if (cb->obj1 == lo) continue;
+      if (cb->getLevel() == LEVEL_CONTACT) {
+        if (!swContacts) swContacts = &swappedSlot(m_contactsSwapped, h.result, *contacts);
+      } else if (!sw) {
+        sw = &swappedSlot(m_swapped, h.result, res);
       }
+    }
     for (Callback* cb : cbs) {
       const bool direct = cb->obj1 == lo;
+      const bool contact = cb->getLevel() == LEVEL_CONTACT;
+      OverlapResult& view = contact ? *contacts : res;
+      Swapped* swView = contact ? swContacts : sw;
       const int id1 = direct ? lo : hi, id2 = direct ? hi : lo;
       data.geom1 = &m_records[static_cast<size_t>(id1)].geom;
       data.geom2 = &m_records[static_cast<size_t>(id2)].geom;
       data.id1 = id1;
       data.id2 = id2;
-      data.sphereIntersections = direct ? &res.intersections : &sw->intersections;
-      data.nodePairs = direct ? &res.nodePairs : &sw->nodePairs;
+      data.sphereIntersections = direct ? &view.intersections : &swView->intersections;
+      data.nodePairs = direct ? &view.nodePairs : &swView->nodePairs;
       data.overlap = res.overlap;
       (*cb)(&data);
       ++called;

@@ -84,7 +84,8 @@ class CollisionPipeline {
   Record* record(int id);
   void refresh(Record& r);
   OverlapResult& resultSlot(size_t i);
-  Swapped& swappedSlot(size_t i, const OverlapResult& src);
+  Swapped& swappedSlot(std::vector<std::unique_ptr<Swapped>>& slots, size_t i, const OverlapResult& src);
+  OverlapResult& contactSlot(size_t i, const OverlapResult& all);
 
   std::string m_name;
   bool m_useHulls = false, m_verbose = false;
@@ -97,6 +98,8 @@ class CollisionPipeline {
   std::vector<Hit> m_hits;
   std::vector<std::unique_ptr<OverlapResult>> m_results;
   std::vector<std::unique_ptr<Swapped>> m_swapped;
+  std::vector<std::unique_ptr<OverlapResult>> m_contacts;         // LEVEL_CONTACT view of m_results
+  std::vector<std::unique_ptr<Swapped>> m_contactsSwapped;
   size_t m_narrowCount = 0;
 };
 

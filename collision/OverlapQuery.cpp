@@ -143,7 +143,10 @@ struct Reporter {
     const float r1 = n1.radius * scale1, r2 = n2.radius * scale2;
     out->intersections.push_back(SphereIntersectionData{n1.center, r1, n2.center, r2});
     out->nodePairs.push_back(NodePair{&n1, &n2});
-    out->overlap += lensVolume(worldPerFrame1 * std::sqrt(d2), r1, r2);
+    const float d = worldPerFrame1 * std::sqrt(d2);
+    const float lens = lensVolume(d, r1, r2);
+    out->lensVolumes.push_back(lens);
+    out->overlap += lens;
   }
 };
 
@@ -151,8 +154,9 @@ inline unsigned validLanes(int remaining) { return remaining >= 4 ? 0xfu : (1u <
 
 }  // namespace
 
-void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out) {
-  out.clear();
+namespace {
+
+void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out) {
   if (!t1.tree || !t2.tree || t1.tree->empty() || t2.tree->empty()) return;
   const SphereTree& A = *t1.tree;
   const SphereTree& B = *t2.tree;
@@ -333,6 +337,78 @@ void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scra
         }
       }
     }
+  }
+}
+
+}  // namespace
+
+void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out) {
+  out.clear();
+  queryPairs(t1, t2, scratch, out);
+  if (out.intersections.empty() || !t1.tree || !t2.tree) return;
+  const bool c1 = t1.tree->kind() == SphereTreeKind::Container, c2 = t2.tree->kind() == SphereTreeKind::Container;
+  if (c1 != c2) out.overlap = containerOverlap(out, c1);
+}
+
+float containerOverlap(const OverlapResult& r, bool containerFirst) {
+  constexpr float kSameWall = 0.95f;  // cosine between wall normals of one wall
+  const size_t n = r.intersections.size();
+  std::vector<uint32_t> order(n);
+  for (size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
+  auto objectNode = [&](size_t i) { return containerFirst ? r.nodePairs[i].node2 : r.nodePairs[i].node1; };
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    const SphereNode *na = objectNode(a), *nb = objectNode(b);
+    return na != nb ? std::less<const SphereNode*>()(na, nb) : a < b;
+  });
+  struct Wall {
+    Vector3 normal;
+    float lens;
+  };
+  std::vector<Wall> walls;
+  double total = 0;
+  for (size_t g = 0; g < n;) {
+    size_t e = g;
+    walls.clear();
+    while (e < n && objectNode(order[e]) == objectNode(order[g])) {
+      const size_t i = order[e++];
+      const SphereNode* c = containerFirst ? r.nodePairs[i].node1 : r.nodePairs[i].node2;
+      const float len = Vectormath::Aos::length(c->direction);
+      const Vector3 normal = len > 0 ? c->direction / len : Vector3(0.0f);
+      bool merged = false;
+      for (Wall& w : walls)
+        if (len > 0 && Vectormath::Aos::dot(w.normal, normal) > kSameWall) {
+          w.lens = std::max(w.lens, r.lensVolumes[i]);
+          merged = true;
+          break;
+        }
+      if (!merged) walls.push_back({normal, r.lensVolumes[i]});
+    }
+    const SphereIntersectionData& d = r.intersections[order[g]];
+    const double rad = containerFirst ? d.radius2 : d.radius1;
+    double sum = 0;
+    for (const Wall& w : walls) sum += w.lens;
+    total += std::min(sum, 4.0 / 3.0 * M_PI * rad * rad * rad);
+    g = e;
+  }
+  return static_cast<float>(total);
+}
+
+void selectContacts(const OverlapResult& all, OverlapResult& out) {
+  out.clear();
+  out.overlap = all.overlap;
+  out.visited = all.visited;
+  float largest = 0;
+  for (const float v : all.lensVolumes) largest = std::max(largest, v);
+  if (!(largest > 0)) {  // only grazing pairs, volume lost in rounding: keep them all
+    out = all;
+    return;
+  }
+  const float cut = kContactShare * largest;
+  for (size_t i = 0; i < all.lensVolumes.size(); ++i) {
+    if (all.lensVolumes[i] < cut) continue;
+    out.intersections.push_back(all.intersections[i]);
+    out.nodePairs.push_back(all.nodePairs[i]);
+    out.lensVolumes.push_back(all.lensVolumes[i]);
   }
 }
 

@@ -34,11 +34,15 @@ struct PosedTree {
 struct OverlapResult {
   std::vector<SphereIntersectionData> intersections;  ///< sphere 1 of tree 1, sphere 2 of tree 2
   std::vector<NodePair> nodePairs;                    ///< same order
-  float overlap = 0;                                  ///< summed lens volumes, world units^3
+  std::vector<float> lensVolumes;                     ///< per pair, world units^3, same order
+  /// Summed lens volumes, world units^3. Against a container tree, whose leaves overlap one
+  /// another, see containerOverlap().
+  float overlap = 0;
   int visited = 0;                                    ///< node pairs taken off the stack (cost measure)
   void clear() {
     intersections.clear();
     nodePairs.clear();
+    lensVolumes.clear();
     overlap = 0;
     visited = 0;
   }
@@ -67,6 +71,16 @@ class OverlapScratch {
 
 /// Clears `out` and fills it with every overlapping leaf pair. Empty trees overlap nothing.
 void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out);
+
+/// Overlap of an object with a container from the pairs in `r` (the container is tree 1 when
+/// `containerFirst`): per object leaf, the largest lens volume among container leaves with
+/// about the same wall normal (they overlap one another along a wall, so summing them counts the
+/// same volume several times), summed over the distinct walls and capped at the leaf's volume.
+float containerOverlap(const OverlapResult& r, bool containerFirst);
+
+/// Copies into `out` the pairs of `all` whose lens volume reaches kContactShare of the largest,
+/// in their order; the overlap value is copied unchanged.
+void selectContacts(const OverlapResult& all, OverlapResult& out);
 
 /// Convenience form for tests and tools.
 void queryOverlap(const SphereTree* tree1, const Matrix4& X_W1, float scale1, const SphereTree* tree2,

@@ -24,11 +24,20 @@ using Vectormath::Aos::Vector3;
 struct Data;
 class TriangleTree;
 
+/// What a callback's intersection lists hold. The overlap value always sums every leaf pair.
 enum LevelOfDetectionE {
-  LEVEL_BV = 0,    ///< bounding volumes only
-  LEVEL_HULL = 1,  ///< convex hulls
-  LEVEL_EXACT = 2  ///< every overlapping leaf pair (the only level this library computes)
+  LEVEL_BV = 0,       ///< like LEVEL_ALL (kept for callers that name it)
+  LEVEL_HULL = 1,     ///< like LEVEL_ALL
+  /// The contact pairs: overlapping leaf pairs whose lens volume is at least kContactShare of the
+  /// largest lens volume of the two objects. Trees packed with one large sphere and many tiny ones near the
+  /// surface otherwise drown the deep contacts in slivers, and a rule that sums one unit normal
+  /// per pair then points the wrong way.
+  LEVEL_CONTACT = 2,
+  LEVEL_ALL = 3  ///< every overlapping leaf pair
 };
+
+/// Share of the largest lens volume that a LEVEL_CONTACT pair reaches.
+inline constexpr float kContactShare = 0.5f;
 
 /// One node of a sphere tree, model frame.
 struct SphereNode {

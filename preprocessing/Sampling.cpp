@@ -83,7 +83,7 @@ void Sampling(int threadCount, PackingGeometry* container, PackingGeometry* samp
         slot->pipeline->setUseHulls(false);
         slot->container.m_id = slot->pipeline->makeCollidable(container, PackingGeometryConverter);
         slot->probe.m_id = slot->pipeline->makeCollidable(sampleGeometry, PackingGeometryConverter);
-        auto* callback = new CPCallback(&slot->container, &slot->probe, col::LEVEL_EXACT, slot->collided);
+        auto* callback = new CPCallback(&slot->container, &slot->probe, col::LEVEL_CONTACT, slot->collided);
         slot->pipeline->addCallback(callback);
         callbacks.push_back(callback);
         slots.push_back(slot);

@@ -23,7 +23,7 @@ using Vectormath::Aos::Vector4;
 
 namespace {
 
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_EXACT;
+constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;
 /// Placements of one probe before its last pose is taken as it is.
 constexpr int kMaxProbePlacements = 100;
 

@@ -13,7 +13,7 @@
 using Vectormath::Aos::Matrix4;
 
 namespace {
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_EXACT;
+constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;
 
 void SetContainerScale(MovingObject* container, float s) {
     container->m_scaleMatrix.setElem(0, 0, s);

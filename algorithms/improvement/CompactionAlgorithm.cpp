@@ -21,7 +21,7 @@ bool CompactionAlgorithm::M_overlapConverged = false;
 
 namespace {
 
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_EXACT;  // every overlapping leaf pair
+constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;  // the deepest overlapping leaf pairs
 constexpr float kTimeStep = 0.0333333f;                        // 1/30
 constexpr double kRelaxLimitSeconds = 30.0;
 constexpr int kPointStride = 30;     // candidate points used per insertion attempt
@@ -228,6 +228,19 @@ void CompactionAlgorithm::Main() {
     std::cout << "time packing timer: " << packingTimer.Elapsed() / 1000 / 60 << std::endl;
 }
 
+namespace {
+
+Vector3 RandomDirection() {
+    for (int i = 0; i < 16; ++i) {
+        const Vector3 v(randMToN(-1.0f, 1.0f), randMToN(-1.0f, 1.0f), randMToN(-1.0f, 1.0f));
+        const float len = length(v);
+        if (len > 1e-3f) return v / len;
+    }
+    return Vector3(1.0f, 0.0f, 0.0f);
+}
+
+}  // namespace
+
 int CompactionAlgorithm::PlaceObject(col::CollisionPipeline* placement, bool createNew, MovingObject** obj) {
     int& pointIndex = PointIndex();
     const int count = static_cast<int>(m_pointsInside->size());
@@ -242,8 +255,10 @@ int CompactionAlgorithm::PlaceObject(col::CollisionPipeline* placement, bool cre
         for (MovingObject* q : *m_placedObjects) {
             const Vector3 d = q->m_position - p;
             const float len = length(d);
-            // An object sitting exactly on the point has no direction to go; it stays put.
-            q->m_velocity = len > 0.0f ? kMakeRoomSpeed * (d / len) : Vector3(0.0f);
+            // An object sitting exactly on the point (the construction leaves objects on the
+            // points) gets a random direction: the new object would otherwise coincide with it,
+            // and two coincident objects have no separation direction to relax along.
+            q->m_velocity = kMakeRoomSpeed * (len > 0.0f ? d / len : RandomDirection());
         }
         Compact();
 

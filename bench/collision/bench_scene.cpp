@@ -23,7 +23,7 @@ namespace {
 
 class CountCb : public col::Callback {
  public:
-  CountCb(int a, int b, unsigned* hits) : Callback(a, b, false, true, col::LEVEL_EXACT), m_hits(hits) {}
+  CountCb(int a, int b, unsigned* hits) : Callback(a, b, false, true, col::LEVEL_CONTACT), m_hits(hits) {}
   void operator()(const col::Data* d) override { *m_hits += d->sphereIntersections && !d->sphereIntersections->empty(); }
 
  private:

@@ -128,7 +128,7 @@ TEST(CompCallbackTest, RecordsOnlyPairsWhoseIdsStillMatch) {
     IsecMatrix matrix(3, std::vector<std::vector<col::SphereIntersectionData>*>(3, nullptr));
     MovingObject a, b;
     a.m_id = 1, b.m_id = 2;
-    CompCallback cb(a, b, col::LEVEL_EXACT, &matrix);
+    CompCallback cb(a, b, col::LEVEL_CONTACT, &matrix);
     std::vector<col::SphereIntersectionData> isec = {{Point3(0, 0, 0), 0.5f, Point3(0, 0, 0), 0.5f}};
     col::Data data;
     data.sphereIntersections = &isec;

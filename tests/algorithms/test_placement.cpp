@@ -179,7 +179,7 @@ TEST(PCallbackTest, WallContactPushesInwardAlongTheNormalCones) {
     data.overlap = 0.25f;
 
     PlacementAlgorithm::M_overlapConverged = true;
-    PCallback(wall, obj, col::LEVEL_EXACT)(&data);
+    PCallback(wall, obj, col::LEVEL_CONTACT)(&data);
     EXPECT_FALSE(PlacementAlgorithm::M_overlapConverged);
     EXPECT_EQ(wall.m_velocity[0], 0.0f);
     for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(obj.m_velocity[i], -2.0f / std::sqrt(3.0f));
@@ -190,14 +190,14 @@ TEST(PCallbackTest, WallContactPushesInwardAlongTheNormalCones) {
     other.m_id = 2;
     pairs.clear();
     obj.m_velocity = Vector3(0.0f);
-    PCallback(obj, other, col::LEVEL_EXACT)(&data);
+    PCallback(obj, other, col::LEVEL_CONTACT)(&data);
     EXPECT_FLOAT_EQ(obj.m_velocity[0], 1.0f);
     EXPECT_FLOAT_EQ(other.m_velocity[0], -1.0f);
 
     isec.clear();
     PlacementAlgorithm::M_overlapConverged = true;
     testing::internal::CaptureStdout();
-    PCallback(obj, other, col::LEVEL_EXACT)(&data);
+    PCallback(obj, other, col::LEVEL_CONTACT)(&data);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "IsecData was NULL!\n");
     EXPECT_TRUE(PlacementAlgorithm::M_overlapConverged);
 }

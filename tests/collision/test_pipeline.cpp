@@ -21,7 +21,7 @@ struct Call {
 
 class Recorder : public col::Callback {
  public:
-  Recorder(int a, int b, int tag, std::vector<Call>* log) : Callback(a, b, false, true, col::LEVEL_EXACT), m_tag(tag), m_log(log) {}
+  Recorder(int a, int b, int tag, std::vector<Call>* log) : Callback(a, b, false, true, col::LEVEL_ALL), m_tag(tag), m_log(log) {}
   void operator()(const col::Data* d) override {
     Call c{m_tag, d->id1, d->id2, d->overlap, {}, {}};
     for (const auto& s : *d->sphereIntersections)

@@ -1,0 +1,100 @@
+// A whole run through the executable: placement on given points, compaction, the report on the
+// console and as JSON, and the exact-mesh check of the resulting packing.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <regex>
+#include <string>
+
+#include "support/Subprocess.h"
+
+namespace {
+
+// 4 x 4 x 4 points 1.2 apart in the 6 x 6 x 6 box: the unit spheres fit without touching, so
+// the construction places one per point and the compaction has room for its insertions.
+std::string GridPoints() {
+    std::string s;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            for (int k = 0; k < 4; ++k)
+                s += std::to_string(-1.8 + 1.2 * i) + " " + std::to_string(-1.8 + 1.2 * j) + " " +
+                     std::to_string(-1.8 + 1.2 * k) + "\n";
+    return s;
+}
+
+double NumberAfter(const std::string& text, const std::string& key) {
+    const size_t at = text.find(key);
+    if (at == std::string::npos) return NAN;
+    return std::stod(text.substr(at + key.size()));
+}
+
+}  // namespace
+
+TEST(EndToEnd, PlacementCompactionReportAndExactCheck) {
+    const std::string dir = MakeTempDir("e2e");
+    WriteFile(dir + "/points.txt", GridPoints());
+    WriteFile(dir + "/run.cfg", std::string("[Construction Heuristic]\nPlacementAlgorithm construction.txt\n") +
+                                    "[Improvement Heuristic]\nCompactionAlgorithm improvement.txt\n[Grid]\n10 10 10\n" +
+                                    "[SurfaceDensity Epsilon]\n0.1\n[Hopkins Statistic]\n0.2 2\n" +
+                                    "[Preprocessing]\npoints.txt smallest 0.5 1\n[ModelPath]\n" + DENSEPACK_SOURCE_DIR +
+                                    "/models/\n[Container]\nbox 0.8 0.8 0.8 0.2\n[Objects]\nsphere 100 0.9 0.3 0.2 1.0\n");
+
+    const ProcessResult run = RunCommand("ASAN_OPTIONS=detect_leaks=0 " + std::string(DENSEPACK_BIN) +
+                                             " --headless --seed 3 -c run.cfg --report report.json",
+                                         dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string& out = run.out;
+
+    // The construction puts one sphere on each of the 64 points.
+    const std::regex end("\nEnd\n(\\d+)\n");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, end)) << out.substr(0, 2000);
+    EXPECT_EQ(std::stoi(m[1]), 64);
+
+    // The report, in its order.
+    const char* lines[] = {"Construction Heuristic time: ", "Objects callback registered.\n",
+                           "Improvement Heuristic time: ", "EPSILON: 0.1\n### Auto packing info ###\nPacking density/fraction: ",
+                           "\nSurface density/fraction: ", "\nContainer Vol: 216\nObjects Vol: ",
+                           "\nVolume per object type\nsphere Vol: ", "\nNum. placed objects: ",
+                           "\nsphere | Num.: ", " | Distribution : 100 %\n", "sphere | Hopkins Value: ",
+                           "Statistic Calculation time: "};
+    size_t at = 0;
+    for (const char* line : lines) {
+        const size_t next = out.find(line, at);
+        ASSERT_NE(next, std::string::npos) << "missing after offset " << at << ": " << line;
+        at = next;
+    }
+
+    const int placed = static_cast<int>(NumberAfter(out, "Num. placed objects: "));
+    EXPECT_GE(placed, 64);
+    EXPECT_LE(placed, 64 + 3);  // points 0, 30 and 60 are the only insertion tries
+    const double density = NumberAfter(out, "Packing density/fraction: ");
+    const double sphereVolume = NumberAfter(out, "sphere Vol: ");
+    EXPECT_NEAR(density, placed * sphereVolume / 216.0 * 100.0, 1e-3 * density);
+    EXPECT_GT(sphereVolume, 0.45);  // the coarse unit sphere mesh
+    EXPECT_LT(sphereVolume, 0.5236);
+
+    // Two Hopkins repetitions, each a value in [0, 1].
+    const std::regex hopkins("sphere \\| Hopkins Value: ([0-9.e-]+) ([0-9.e-]+)\n");
+    ASSERT_TRUE(std::regex_search(out, m, hopkins)) << out.substr(out.find("Hopkins"), 200);
+    for (int i = 1; i <= 2; ++i) {
+        EXPECT_GE(std::stod(m[i]), 0.0);
+        EXPECT_LE(std::stod(m[i]), 1.0);
+    }
+
+    const std::string json = ReadFile(dir + "/report.json");
+    EXPECT_NE(json.find("\"configuration\": \"run.cfg\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"seed\": 3"), std::string::npos);
+    EXPECT_NE(json.find("\"statisticsComputed\": true"), std::string::npos);
+    EXPECT_NE(json.find("\"numObjects\": " + std::to_string(placed)), std::string::npos);
+    EXPECT_EQ(json.find("null"), std::string::npos) << json;  // every phase ran and was timed
+
+    // The sphere trees keep the objects apart; the exact meshes may touch within the small gap
+    // between tree and mesh, well inside 5 % of the object size.
+    const ProcessResult check =
+        RunCommand(std::string(DENSEPACK_CHECK_EXE) + " -c run.cfg improvement.txt --tolerance 0.05", dir);
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+    EXPECT_NE(check.out.find("Objects: " + std::to_string(placed) + "\n"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("\nOK\n"), std::string::npos) << check.out;
+}
