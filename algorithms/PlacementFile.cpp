@@ -12,10 +12,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <list>
+#include <mutex>
 
 #include "algorithms/PackingAlgorithm.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
+#include "viewer/PackingLock.h"
 
 using Vectormath::Aos::Matrix4;
 using Vectormath::Aos::Vector3;
@@ -213,6 +216,7 @@ bool IPackingAlgorithm::LoadPlacedObjects(std::string file, std::list<MovingObje
         std::cerr << "Cannot load placement file " << file << ": read error; nothing was loaded" << std::endl;
         return false;
     }
+    std::list<MovingObject*> made;
     for (const ParsedLine& entry : parsed) {
         MovingObject* o = GenerateObject(entry.typeIndex);
         o->m_translationMatrix = MatrixFrom(entry.numbers);
@@ -220,8 +224,11 @@ bool IPackingAlgorithm::LoadPlacedObjects(std::string file, std::list<MovingObje
         o->m_scaleMatrix = MatrixFrom(entry.numbers + 32);
         o->m_modelMatrix = o->m_translationMatrix * o->m_rotationMatrix * o->m_scaleMatrix;
         o->m_position = o->m_translationMatrix.getTranslation();
-        objects.push_back(o);
+        made.push_back(o);
     }
+    // The list may be the one the viewer draws: it changes in one step, under the lock.
+    std::lock_guard<std::mutex> lock(g_packingMutex);
+    objects.splice(objects.end(), made);
     return !objects.empty();
 }
 
