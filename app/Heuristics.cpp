@@ -37,6 +37,12 @@ bool IsConstructionHeuristicName(const std::string& name) {
            name == "GrowingSeedAlgorithm";
 }
 
+bool IsImprovementHeuristicName(const std::string& name) {
+    return name == "CompactionAlgorithm" || name == "CavityFillingAlgorithm" ||
+           name == "CavityFillingGrowingAlgorithm" || name == "ShuffleAlgorithm" || name == "SGAlgorithm" ||
+           name == "TestAlgorithm";
+}
+
 IConstructionHeuristic* CreateConstructionHeuristic(const std::string& name, std::vector<PackingObjectInfo>& types,
                                                     MovingObject* container,
                                                     std::vector<Vectormath::Aos::Vector3>& pointsInside,

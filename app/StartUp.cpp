@@ -79,6 +79,9 @@ int RunMode(const CommandLine& cl) {
     g_improvementHeuristic = CreateImprovementHeuristic(g_configData.improvementHeuristic, g_configData.objects,
                                                         &g_container, pointsInside, g_placedObjects,
                                                         g_configData.gridCells);
+    if (g_improvementHeuristic == nullptr && IsImprovementHeuristicName(g_configData.improvementHeuristic))
+        std::cerr << "densepack: " << g_configData.improvementHeuristic
+                  << " is not part of this build yet; the run has no improvement phase." << std::endl;
     g_constructionHeuristic->SetImprovementHeuristic(g_improvementHeuristic, g_configData.constructionFile,
                                                      g_configData.improvementFile);
     IPackingAlgorithm* phases[2] = {g_constructionHeuristic, g_improvementHeuristic};
@@ -96,8 +99,8 @@ int RunMode(const CommandLine& cl) {
     if (cl.hasSeed) g_report.seed = cl.seed;
     const std::string reportPath = cl.reportPath;
     static bool reportWritten = true;
+    g_algorithmRunning = true;
     g_algorithmThread = new std::thread([reportPath] {
-        g_algorithmRunning = true;
         g_constructionHeuristic->Run();
         g_algorithmRunning = false;
         // The report is complete once the run returns; a window may stay open after it.
