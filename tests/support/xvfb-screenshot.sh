@@ -29,7 +29,9 @@ kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
 exit $status
 INNER
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$inner" "$out" "$workdir" "$@"
+# Start the free-display search at a number of our own, so that screenshots taken by other
+# processes at the same moment rarely race for the same display.
+xvfb-run -a -n $((100 + $$ % 800)) -s "-screen 0 1280x1024x24" bash "$inner" "$out" "$workdir" "$@"
 status=$?
 rm -f "$inner"
 exit $status
