@@ -11,6 +11,11 @@ cat >"$inner" <<'INNER'
 set -u
 out="$1"; workdir="$2"; shift 2
 cd "$workdir" || exit 3
+# The server may still be starting: wait until it answers before the program connects.
+for _ in $(seq 1 100); do
+  xdotool getdisplaygeometry >/dev/null 2>&1 && break
+  sleep 0.1
+done
 "$@" >"$out.stdout" 2>"$out.stderr" &
 pid=$!
 for _ in $(seq 1 100); do
@@ -30,8 +35,13 @@ wait "$pid" 2>/dev/null
 exit $status
 INNER
 # Start the free-display search at a number of our own, so that screenshots taken by other
-# processes at the same moment rarely race for the same display.
-xvfb-run -a -n $((100 + $$ % 800)) -s "-screen 0 1280x1024x24" bash "$inner" "$out" "$workdir" "$@"
-status=$?
+# processes at the same moment rarely race for the same display. A display that still cannot
+# be opened (a server that died at start) gets two more tries on another number.
+for attempt in 1 2 3; do
+  xvfb-run -a -n $((100 + ($$ + 97 * attempt) % 800)) -s "-screen 0 1280x1024x24" bash "$inner" "$out" "$workdir" "$@"
+  status=$?
+  if [ "$status" -ne 4 ] || ! grep -q "failed to open display" "$out.stderr" 2>/dev/null; then break; fi
+  echo "xvfb-screenshot: display could not be opened, trying again" >&2
+done
 rm -f "$inner"
 exit $status
