@@ -136,19 +136,15 @@ void CollisionPipeline::check(unsigned* out) {
     OverlapResult& res = *m_results[h.result];
     const auto cbs = m_callbacks.find(h.key);
     // Every view is built before any callback runs: a callback may clear the lists it is given.
-    bool wantContacts = false;
-    for (Callback* cb : cbs) wantContacts |= cb->getLevel() == LEVEL_CONTACT;
-    OverlapResult* contacts = wantContacts ? &contactSlot(h.result, res) : nullptr;
-    Swapped* sw = nullptr;
-    Swapped* swContacts = nullptr;
+    bool wantContacts = false, wantSwapped = false, wantSwappedContacts = false;
     for (Callback* cb : cbs) {
-      if (cb->obj1 == lo) continue;
-      if (cb->getLevel() == LEVEL_CONTACT) {
-        if (!swContacts) swContacts = &swappedSlot(m_contactsSwapped, h.result, *contacts);
-      } else if (!sw) {
-        sw = &swappedSlot(m_swapped, h.result, res);
-      }
+      const bool contact = cb->getLevel() == LEVEL_CONTACT;
+      wantContacts |= contact;
+      if (cb->obj1 != lo) (contact ? wantSwappedContacts : wantSwapped) = true;
     }
+    OverlapResult* contacts = wantContacts ? &contactSlot(h.result, res) : nullptr;
+    Swapped* sw = wantSwapped ? &swappedSlot(m_swapped, h.result, res) : nullptr;
+    Swapped* swContacts = wantSwappedContacts ? &swappedSlot(m_contactsSwapped, h.result, *contacts) : nullptr;
     for (Callback* cb : cbs) {
       const bool direct = cb->obj1 == lo;
       const bool contact = cb->getLevel() == LEVEL_CONTACT;

@@ -345,7 +345,7 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
 void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out) {
   out.clear();
   queryPairs(t1, t2, scratch, out);
-  if (out.intersections.empty() || !t1.tree || !t2.tree) return;
+  if (out.intersections.empty()) return;  // also covers missing trees
   const bool c1 = t1.tree->kind() == SphereTreeKind::Container, c2 = t2.tree->kind() == SphereTreeKind::Container;
   if (c1 != c2) out.overlap = containerOverlap(out, c1);
 }

@@ -24,14 +24,14 @@ using Vectormath::Aos::Vector3;
 struct Data;
 class TriangleTree;
 
-/// What a callback's intersection lists hold. The overlap value always sums every leaf pair.
+/// What a callback's intersection lists hold. The overlap value is the same at every level.
 enum LevelOfDetectionE {
   LEVEL_BV = 0,       ///< like LEVEL_ALL (kept for callers that name it)
   LEVEL_HULL = 1,     ///< like LEVEL_ALL
-  /// The contact pairs: overlapping leaf pairs whose lens volume is at least kContactShare of the
-  /// largest lens volume of the two objects. Trees packed with one large sphere and many tiny ones near the
-  /// surface otherwise drown the deep contacts in slivers, and a rule that sums one unit normal
-  /// per pair then points the wrong way.
+  /// The contact pairs: overlapping leaf pairs whose lens volume is at least kContactShare of
+  /// the largest lens volume of the two objects. Trees packed with one large sphere and many tiny
+  /// ones near the surface otherwise drown the deep contacts in slivers, and a rule that sums one
+  /// unit normal per pair then points the wrong way.
   LEVEL_CONTACT = 2,
   LEVEL_ALL = 3  ///< every overlapping leaf pair
 };

@@ -22,7 +22,7 @@ bool PlacementAlgorithm::M_overlapConverged = false;
 
 namespace {
 
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;  // the deepest overlapping leaf pairs
+constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;  // leaf pairs of the largest lens volumes
 constexpr float kTimeStep = 0.03333333f;  // 1/30
 constexpr double kRelaxLimitSeconds = 5.0;
 constexpr float kNudge = 0.0001f;  // keeps successive orientation tries from testing the same pose twice

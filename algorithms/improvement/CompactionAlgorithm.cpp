@@ -21,7 +21,7 @@ bool CompactionAlgorithm::M_overlapConverged = false;
 
 namespace {
 
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;  // the deepest overlapping leaf pairs
+constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;  // leaf pairs of the largest lens volumes
 constexpr float kTimeStep = 0.0333333f;                        // 1/30
 constexpr double kRelaxLimitSeconds = 30.0;
 constexpr int kPointStride = 30;     // candidate points used per insertion attempt
@@ -232,7 +232,11 @@ namespace {
 
 Vector3 RandomDirection() {
     for (int i = 0; i < 16; ++i) {
-        const Vector3 v(randMToN(-1.0f, 1.0f), randMToN(-1.0f, 1.0f), randMToN(-1.0f, 1.0f));
+        // Named draws: the order of constructor arguments is unspecified, the draw order must not be.
+        const float x = randMToN(-1.0f, 1.0f);
+        const float y = randMToN(-1.0f, 1.0f);
+        const float z = randMToN(-1.0f, 1.0f);
+        const Vector3 v(x, y, z);
         const float len = length(v);
         if (len > 1e-3f) return v / len;
     }
