@@ -129,20 +129,21 @@ class IPackingAlgorithm {
     col::FibRand* random() const { return m_random; }
 
  protected:
-    std::list<MovingObject*>* m_placedObjects;  ///< the run's one placed-object list, shared by both phases and the viewer
+    std::list<MovingObject*>*
+        m_placedObjects;  ///< the run's one placed-object list, shared by both phases and the viewer
     col::CollisionPipeline* m_collisionPipeline = nullptr;  ///< main pipeline, created by Init
     MovingObject* m_container;                              ///< the container object
     std::vector<Vectormath::Aos::Vector3>* m_pointsInside;  ///< interior sample points
     IPackingAlgorithm* m_improvementHeuristic = nullptr;    ///< the phase after this one; null: none
-    std::string m_constructionFile;  ///< placement file of the construction phase
-    std::string m_improvementFile;   ///< placement file of the improvement phase
+    std::string m_constructionFile;                         ///< placement file of the construction phase
+    std::string m_improvementFile;                          ///< placement file of the improvement phase
     /// Pairwise sphere-intersection lists by pipeline id, allocated by the improvement heuristics
     /// that use it; each entry points at a list owned by the collision library.
     std::vector<std::vector<std::vector<col::SphereIntersectionData>*>>* m_isecMatrix = nullptr;
-    Vectormath::Aos::Vector3 m_gridCells;  ///< grid cells along x, y, z
-    float m_epsilon = 0.1f;                ///< surface-density epsilon
-    float m_hopkinsSubSet = 1.0f;          ///< sample fraction of the Hopkins statistic
-    int32_t m_hopkinsRepeat = 1;           ///< repetitions of the Hopkins statistic
+    Vectormath::Aos::Vector3 m_gridCells;           ///< grid cells along x, y, z
+    float m_epsilon = 0.1f;                         ///< surface-density epsilon
+    float m_hopkinsSubSet = 1.0f;                   ///< sample fraction of the Hopkins statistic
+    int32_t m_hopkinsRepeat = 1;                    ///< repetitions of the Hopkins statistic
     std::vector<PackingObjectInfo>* m_objectTypes;  ///< the object types, largest volume first
-    col::FibRand* m_random;  ///< the algorithm's own generator (honours --seed), never freed
+    col::FibRand* m_random;                         ///< the algorithm's own generator (honours --seed), never freed
 };

@@ -32,8 +32,8 @@ constexpr int kNumbersPerLine = 48;
 // not the link; anything that exists and is not a regular file (a device, a pipe) is written in
 // place, since renaming over it would replace the node itself.
 struct WriteTarget {
-    std::string path;      ///< the file to replace
-    std::string writeTo;   ///< the temporary next to it, or `path` itself when written in place
+    std::string path;     ///< the file to replace
+    std::string writeTo;  ///< the temporary next to it, or `path` itself when written in place
     bool inPlace = false;
 };
 
@@ -189,8 +189,7 @@ void IPackingAlgorithm::WritePlacedObjects(std::string file, std::list<MovingObj
             return;
         }
     }
-    if (!Commit(target, reason))
-        std::cerr << "Cannot write placement file " << file << ": " << reason << std::endl;
+    if (!Commit(target, reason)) std::cerr << "Cannot write placement file " << file << ": " << reason << std::endl;
 }
 
 bool IPackingAlgorithm::LoadPlacedObjects(std::string file, std::list<MovingObject*>& objects) {

@@ -8,13 +8,13 @@
 
 struct CommandLine {
     std::string configPath = "config.cfg";
-    std::string viewPath;          ///< empty: run mode
-    std::string reportPath;        ///< --report FILE.json, empty: none
-    bool headless = false;         ///< --headless: no window, no GL
-    bool hasSeed = false;          ///< --seed given
+    std::string viewPath;    ///< empty: run mode
+    std::string reportPath;  ///< --report FILE.json, empty: none
+    bool headless = false;   ///< --headless: no window, no GL
+    bool hasSeed = false;    ///< --seed given
     uint32_t seed = 0;
     bool acceptedConfigOrView = false;  ///< a -c or -v option was taken
-    bool exitNow = false;          ///< parsing decided the exit status
+    bool exitNow = false;               ///< parsing decided the exit status
     int exitStatus = 0;
 };
 

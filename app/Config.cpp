@@ -108,8 +108,8 @@ void ParseSection(Section section, const std::string& line, ConfigData& data) {
             data.modelPath = line;
             break;
         case Section::Container:
-            s >> data.containerName >> data.containerColor[0] >> data.containerColor[1] >>
-                data.containerColor[2] >> data.containerColor[3];
+            s >> data.containerName >> data.containerColor[0] >> data.containerColor[1] >> data.containerColor[2] >>
+                data.containerColor[3];
             break;
         case Section::Objects:
             break;
@@ -126,9 +126,7 @@ bool IsSkippedObjectLine(const std::string& line) {
     return true;
 }
 
-float RandomColourComponent() {
-    return kRandomColourBase + static_cast<float>(g_PRNG->rand()) / kRandomColourScale;
-}
+float RandomColourComponent() { return kRandomColourBase + static_cast<float>(g_PRNG->rand()) / kRandomColourScale; }
 
 /// Parses "name percentage (rand A | R G B A)" into a fresh record. Returns false with the
 /// offending token when the colour does not convert.
@@ -192,8 +190,8 @@ int LoadConfig(std::string& path, ConfigData& data) {
         PackingObjectInfo info;
         std::string badToken;
         if (!ParseObjectLine(line, info, badToken)) {
-            std::cerr << path << ':' << lineNumber << ": invalid colour value '" << badToken
-                      << "' in object line" << std::endl;
+            std::cerr << path << ':' << lineNumber << ": invalid colour value '" << badToken << "' in object line"
+                      << std::endl;
             return kConfigBadObjectLine;
         }
         data.objects.push_back(std::move(info));

@@ -8,8 +8,8 @@
 
 /// Results of LoadConfig.
 inline constexpr int kConfigOk = 0;
-inline constexpr int kConfigCannotOpen = -1;      ///< nothing read, `data` untouched
-inline constexpr int kConfigBadObjectLine = -2;   ///< stopped at an object line; earlier types kept
+inline constexpr int kConfigCannotOpen = -1;     ///< nothing read, `data` untouched
+inline constexpr int kConfigBadObjectLine = -2;  ///< stopped at an object line; earlier types kept
 
 /// Reads the configuration file at `path` into `data`.
 ///

@@ -51,7 +51,7 @@ IConstructionHeuristic* CreateConstructionHeuristic(const std::string& name, std
     const Args args{types, container, pointsInside, placedObjects, gridCells};
     (void)args;
     // One line per configured name: `if (name == "X") return Make<X>(args);` once class X exists.
-    if (name == "DistanceAlgorithm") return nullptr;     // DistanceAlgorithm
+    if (name == "DistanceAlgorithm") return nullptr;  // DistanceAlgorithm
     if (name == "PlacementAlgorithm") return Make<PlacementAlgorithm>(args);
     if (name == "HybridAlgorithm") return nullptr;       // HybridAlgorithm
     if (name == "GrowingSeedAlgorithm") return nullptr;  // GrowingSeedAlgorithm

@@ -33,8 +33,8 @@ bool SamplingVolumeIsNumber(const std::string& text) {
 
 int ViewMode(const CommandLine& cl) {
     std::cout << "Loading packing file... : " << cl.viewPath << std::endl;
-    g_constructionHeuristic = CreatePlacementLoader(g_configData.objects, &g_container, pointsInside,
-                                                    g_placedObjects, g_configData.gridCells);
+    g_constructionHeuristic = CreatePlacementLoader(g_configData.objects, &g_container, pointsInside, g_placedObjects,
+                                                    g_configData.gridCells);
     // A file that does not load (missing, damaged, or empty) has been reported by the loader.
     if (!g_constructionHeuristic->LoadPlacedObjects(cl.viewPath, *g_placedObjects)) return 1;
     std::cout << "Objects loaded to display." << std::endl;
@@ -76,9 +76,9 @@ int RunMode(const CommandLine& cl) {
         if (cl.headless) return 0;
         RunWindowLoop();
     }
-    g_improvementHeuristic = CreateImprovementHeuristic(g_configData.improvementHeuristic, g_configData.objects,
-                                                        &g_container, pointsInside, g_placedObjects,
-                                                        g_configData.gridCells);
+    g_improvementHeuristic =
+        CreateImprovementHeuristic(g_configData.improvementHeuristic, g_configData.objects, &g_container, pointsInside,
+                                   g_placedObjects, g_configData.gridCells);
     if (g_improvementHeuristic == nullptr && IsImprovementHeuristicName(g_configData.improvementHeuristic))
         std::cerr << "densepack: " << g_configData.improvementHeuristic
                   << " is not part of this build yet; the run has no improvement phase." << std::endl;
@@ -155,8 +155,8 @@ int RunDensepack(int argc, char** argv) {
     g_container.m_volume = calculateVolume(g_container.m_geometry);
     g_placedObjects = new std::list<MovingObject*>();
     if (g_configData.objects.empty()) {
-        std::cerr << "densepack: " << cl.configPath << " names no object types (the [Objects] section is missing or empty)."
-                  << std::endl;
+        std::cerr << "densepack: " << cl.configPath
+                  << " names no object types (the [Objects] section is missing or empty)." << std::endl;
         return 1;
     }
 

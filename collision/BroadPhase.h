@@ -17,40 +17,40 @@
 namespace col {
 
 struct BroadObject {
-  float c[3];  ///< world centre
-  float r;     ///< world radius
-  int id;      ///< pipeline id
+    float c[3];  ///< world centre
+    float r;     ///< world radius
+    int id;      ///< pipeline id
 };
 
 class BroadPhase {
  public:
-  enum class Mode { Sweep, Grid, BruteForce };
+    enum class Mode { Sweep, Grid, BruteForce };
 
-  void useGrid(const unsigned cells[3], const float min[3], const float max[3]);
-  void setBruteForce(bool on) { m_brute = on; }
-  Mode mode() const { return m_brute ? Mode::BruteForce : (m_grid ? Mode::Grid : Mode::Sweep); }
+    void useGrid(const unsigned cells[3], const float min[3], const float max[3]);
+    void setBruteForce(bool on) { m_brute = on; }
+    Mode mode() const { return m_brute ? Mode::BruteForce : (m_grid ? Mode::Grid : Mode::Sweep); }
 
-  /// Appends candidate pair keys to `out` (cleared first), unordered.
-  void findPairs(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+    /// Appends candidate pair keys to `out` (cleared first), unordered.
+    void findPairs(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
 
  private:
-  void grid(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
-  void sweep(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
-  void overflowPairs(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+    void grid(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+    void sweep(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+    void overflowPairs(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
 
-  bool m_brute = false, m_grid = false;
-  unsigned m_cells[3] = {1, 1, 1};
-  float m_min[3] = {0, 0, 0}, m_max[3] = {0, 0, 0}, m_inv[3] = {1, 1, 1};
-  // Scratch reused across checks.
-  std::vector<uint64_t> m_entries;
-  std::vector<int> m_overflow;
-  std::vector<char> m_isOverflow;
-  std::vector<float> m_radii;
-  struct Sweep {
-    float lo, hi;
-    int idx;
-  };
-  std::vector<Sweep> m_sweep;
+    bool m_brute = false, m_grid = false;
+    unsigned m_cells[3] = {1, 1, 1};
+    float m_min[3] = {0, 0, 0}, m_max[3] = {0, 0, 0}, m_inv[3] = {1, 1, 1};
+    // Scratch reused across checks.
+    std::vector<uint64_t> m_entries;
+    std::vector<int> m_overflow;
+    std::vector<char> m_isOverflow;
+    std::vector<float> m_radii;
+    struct Sweep {
+        float lo, hi;
+        int idx;
+    };
+    std::vector<Sweep> m_sweep;
 };
 
 }  // namespace col

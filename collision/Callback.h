@@ -8,21 +8,21 @@ namespace col {
 
 class Callback {
  public:
-  /// The two booleans are accepted for compatibility and ignored; the level chooses which
-  /// overlapping leaf pairs the callback's lists hold (LevelOfDetectionE).
-  Callback(int id1, int id2, bool unused1, bool unused2, LevelOfDetectionE level);
-  virtual ~Callback();
-  /// Called by CollisionPipeline::check with data whose object 1 is obj1.
-  virtual void operator()(const Data* data) = 0;
+    /// The two booleans are accepted for compatibility and ignored; the level chooses which
+    /// overlapping leaf pairs the callback's lists hold (LevelOfDetectionE).
+    Callback(int id1, int id2, bool unused1, bool unused2, LevelOfDetectionE level);
+    virtual ~Callback();
+    /// Called by CollisionPipeline::check with data whose object 1 is obj1.
+    virtual void operator()(const Data* data) = 0;
 
-  int getId1() const { return obj1; }
-  int getId2() const { return obj2; }
-  LevelOfDetectionE getLevel() const { return m_level; }
+    int getId1() const { return obj1; }
+    int getId2() const { return obj2; }
+    LevelOfDetectionE getLevel() const { return m_level; }
 
-  int obj1, obj2;
+    int obj1, obj2;
 
  private:
-  LevelOfDetectionE m_level;
+    LevelOfDetectionE m_level;
 };
 
 }  // namespace col

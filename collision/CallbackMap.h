@@ -16,45 +16,45 @@ class Callback;
 
 class CallbackMap {
  public:
-  static uint64_t key(int a, int b) {
-    const uint32_t lo = static_cast<uint32_t>(a < b ? a : b), hi = static_cast<uint32_t>(a < b ? b : a);
-    return (static_cast<uint64_t>(lo) << 32) | hi;
-  }
-  static int keyLo(uint64_t k) { return static_cast<int>(k >> 32); }
-  static int keyHi(uint64_t k) { return static_cast<int>(k & 0xffffffffu); }
+    static uint64_t key(int a, int b) {
+        const uint32_t lo = static_cast<uint32_t>(a < b ? a : b), hi = static_cast<uint32_t>(a < b ? b : a);
+        return (static_cast<uint64_t>(lo) << 32) | hi;
+    }
+    static int keyLo(uint64_t k) { return static_cast<int>(k >> 32); }
+    static int keyHi(uint64_t k) { return static_cast<int>(k & 0xffffffffu); }
 
-  CallbackMap();
-  void reserve(size_t pairs);
-  void add(Callback* cb);
-  /// Callbacks of the pair in registration order; empty when there are none.
-  std::span<Callback* const> find(uint64_t key) const;
-  size_t pairCount() const { return m_size; }
-  size_t callbackCount() const { return m_callbacks; }
+    CallbackMap();
+    void reserve(size_t pairs);
+    void add(Callback* cb);
+    /// Callbacks of the pair in registration order; empty when there are none.
+    std::span<Callback* const> find(uint64_t key) const;
+    size_t pairCount() const { return m_size; }
+    size_t callbackCount() const { return m_callbacks; }
 
  private:
-  static constexpr uint64_t kEmpty = ~0ull;  // ids < 2^31: no pair key is all ones or has bit 63
-  static constexpr uint64_t kListBit = 1ull << 63;  // set in the key when the pair has a list
-  struct Slot {
-    uint64_t key;
-    union {
-      Callback* cb;  // the pair's only callback
-      size_t list;   // index into m_lists when kListBit is set
+    static constexpr uint64_t kEmpty = ~0ull;         // ids < 2^31: no pair key is all ones or has bit 63
+    static constexpr uint64_t kListBit = 1ull << 63;  // set in the key when the pair has a list
+    struct Slot {
+        uint64_t key;
+        union {
+            Callback* cb;  // the pair's only callback
+            size_t list;   // index into m_lists when kListBit is set
+        };
     };
-  };
-  static_assert(sizeof(Slot) == 16, "one slot per pair: 8-byte key + 8-byte value");
+    static_assert(sizeof(Slot) == 16, "one slot per pair: 8-byte key + 8-byte value");
 
-  static size_t hash(uint64_t k) {
-    k ^= k >> 33;
-    k *= 0xff51afd7ed558ccdull;
-    k ^= k >> 33;
-    return static_cast<size_t>(k);
-  }
-  size_t locate(uint64_t key) const;
-  void rehash(size_t capacity);
+    static size_t hash(uint64_t k) {
+        k ^= k >> 33;
+        k *= 0xff51afd7ed558ccdull;
+        k ^= k >> 33;
+        return static_cast<size_t>(k);
+    }
+    size_t locate(uint64_t key) const;
+    void rehash(size_t capacity);
 
-  std::vector<Slot> m_slots;
-  std::vector<std::vector<Callback*>> m_lists;
-  size_t m_size = 0, m_callbacks = 0, m_mask = 0;
+    std::vector<Slot> m_slots;
+    std::vector<std::vector<Callback*>> m_lists;
+    size_t m_size = 0, m_callbacks = 0, m_mask = 0;
 };
 
 }  // namespace col

@@ -9,163 +9,163 @@ namespace col {
 int CollisionPipeline::M_PipelineAlgorithm = 0;
 
 CollisionPipeline::CollisionPipeline(const char* name, unsigned n) : m_name(name ? name : "") {
-  m_callbacks.reserve(n);
+    m_callbacks.reserve(n);
 }
 
 CollisionPipeline::~CollisionPipeline() = default;
 
 void CollisionPipeline::useGrid(const unsigned cells[3], const float min[3], const float max[3]) {
-  m_broad.useGrid(cells, min, max);
+    m_broad.useGrid(cells, min, max);
 }
 
 int CollisionPipeline::makeCollidable(void* geometry, GeometryConverter conv) {
-  Record& r = m_records.emplace_back();
-  r.source = geometry;
-  if (geometry) {
-    const auto* src = static_cast<const ColGeometry*>(geometry);
-    if (conv) {
-      conv(&r.geom, geometry);
-      if (!r.geom.m_extraData) r.geom.shareFrom(*src);
-    } else {
-      r.geom = *src;
+    Record& r = m_records.emplace_back();
+    r.source = geometry;
+    if (geometry) {
+        const auto* src = static_cast<const ColGeometry*>(geometry);
+        if (conv) {
+            conv(&r.geom, geometry);
+            if (!r.geom.m_extraData) r.geom.shareFrom(*src);
+        } else {
+            r.geom = *src;
+        }
     }
-  }
-  return static_cast<int>(m_records.size()) - 1;
+    return static_cast<int>(m_records.size()) - 1;
 }
 
 CollisionPipeline::Record* CollisionPipeline::record(int id) {
-  if (id < 0 || static_cast<size_t>(id) >= m_records.size()) return nullptr;
-  return &m_records[static_cast<size_t>(id)];
+    if (id < 0 || static_cast<size_t>(id) >= m_records.size()) return nullptr;
+    return &m_records[static_cast<size_t>(id)];
 }
 
 void CollisionPipeline::moveObject(int id, const Matrix4* modelMatrix, GeometryConverter conv) {
-  Record* r = record(id);
-  if (!r) return;
-  if (modelMatrix) r->model = *modelMatrix;
-  if (conv && r->source) conv(&r->geom, r->source);
-  r->dirty = true;
+    Record* r = record(id);
+    if (!r) return;
+    if (modelMatrix) r->model = *modelMatrix;
+    if (conv && r->source) conv(&r->geom, r->source);
+    r->dirty = true;
 }
 
 void CollisionPipeline::activate(int id) {
-  if (Record* r = record(id)) r->active = true;
+    if (Record* r = record(id)) r->active = true;
 }
 
 void CollisionPipeline::deactivate(int id) {
-  if (Record* r = record(id)) r->active = false;
+    if (Record* r = record(id)) r->active = false;
 }
 
 void CollisionPipeline::addCallback(Callback* cb) {
-  if (cb) m_callbacks.add(cb);
+    if (cb) m_callbacks.add(cb);
 }
 
 void CollisionPipeline::refresh(Record& r) {
-  const ExtraData* e = r.geom.m_extraData;
-  if (e != r.cachedExtra) {
-    r.cachedExtra = e;
-    const auto* st = dynamic_cast<const ExtraData_SphereTree*>(e);
-    r.tree = st ? st->tree() : nullptr;
-    r.dirty = true;
-  }
-  const float s = r.geom.getScale();  // live: a shared record follows its source
-  if (s != r.cachedScale) {
-    r.cachedScale = s;
-    r.dirty = true;
-  }
-  if (r.dirty) {
-    r.posed.set(r.tree, r.model, s);
-    r.dirty = false;
-  }
+    const ExtraData* e = r.geom.m_extraData;
+    if (e != r.cachedExtra) {
+        r.cachedExtra = e;
+        const auto* st = dynamic_cast<const ExtraData_SphereTree*>(e);
+        r.tree = st ? st->tree() : nullptr;
+        r.dirty = true;
+    }
+    const float s = r.geom.getScale();  // live: a shared record follows its source
+    if (s != r.cachedScale) {
+        r.cachedScale = s;
+        r.dirty = true;
+    }
+    if (r.dirty) {
+        r.posed.set(r.tree, r.model, s);
+        r.dirty = false;
+    }
 }
 
 OverlapResult& CollisionPipeline::resultSlot(size_t i) {
-  while (m_results.size() <= i) m_results.push_back(std::make_unique<OverlapResult>());
-  return *m_results[i];
+    while (m_results.size() <= i) m_results.push_back(std::make_unique<OverlapResult>());
+    return *m_results[i];
 }
 
 OverlapResult& CollisionPipeline::contactSlot(size_t i, const OverlapResult& all) {
-  while (m_contacts.size() <= i) m_contacts.push_back(std::make_unique<OverlapResult>());
-  selectContacts(all, *m_contacts[i]);
-  return *m_contacts[i];
+    while (m_contacts.size() <= i) m_contacts.push_back(std::make_unique<OverlapResult>());
+    selectContacts(all, *m_contacts[i]);
+    return *m_contacts[i];
 }
 
 CollisionPipeline::Swapped& CollisionPipeline::swappedSlot(std::vector<std::unique_ptr<Swapped>>& slots, size_t i,
                                                            const OverlapResult& src) {
-  while (slots.size() <= i) slots.push_back(std::make_unique<Swapped>());
-  Swapped& s = *slots[i];
-  s.intersections.clear();
-  s.nodePairs.clear();
-  for (const SphereIntersectionData& d : src.intersections)
-    s.intersections.push_back(SphereIntersectionData{d.center2, d.radius2, d.center1, d.radius1});
-  for (const NodePair& p : src.nodePairs) s.nodePairs.push_back(NodePair{p.node2, p.node1});
-  return s;
+    while (slots.size() <= i) slots.push_back(std::make_unique<Swapped>());
+    Swapped& s = *slots[i];
+    s.intersections.clear();
+    s.nodePairs.clear();
+    for (const SphereIntersectionData& d : src.intersections)
+        s.intersections.push_back(SphereIntersectionData{d.center2, d.radius2, d.center1, d.radius1});
+    for (const NodePair& p : src.nodePairs) s.nodePairs.push_back(NodePair{p.node2, p.node1});
+    return s;
 }
 
 void CollisionPipeline::check(unsigned* out) {
-  m_broadObjects.clear();
-  for (size_t id = 0; id < m_records.size(); ++id) {
-    Record& r = m_records[id];
-    if (!r.active) continue;
-    refresh(r);
-    if (!r.tree || r.tree->empty()) continue;
-    BroadObject b;
-    r.posed.worldSphere(b.c, b.r);
-    if (!std::isfinite(b.c[0] + b.c[1] + b.c[2] + b.r)) continue;
-    b.id = static_cast<int>(id);
-    m_broadObjects.push_back(b);
-  }
-  m_broad.findPairs(m_broadObjects, m_candidates);
-
-  m_hits.clear();
-  m_narrowCount = 0;
-  uint32_t used = 0;
-  for (const uint64_t key : m_candidates) {
-    if (m_callbacks.find(key).empty()) continue;
-    ++m_narrowCount;
-    OverlapResult& res = resultSlot(used);
-    const Record& a = m_records[static_cast<size_t>(CallbackMap::keyLo(key))];
-    const Record& b = m_records[static_cast<size_t>(CallbackMap::keyHi(key))];
-    queryOverlap(a.posed, b.posed, m_scratch, res);
-    if (!res.intersections.empty()) m_hits.push_back(Hit{key, used++});
-  }
-  std::sort(m_hits.begin(), m_hits.end(), [](const Hit& x, const Hit& y) { return x.key < y.key; });
-
-  unsigned called = 0;
-  Data data;
-  for (const Hit& h : m_hits) {
-    const int lo = CallbackMap::keyLo(h.key), hi = CallbackMap::keyHi(h.key);
-    OverlapResult& res = *m_results[h.result];
-    const auto cbs = m_callbacks.find(h.key);
-    // Every view is built before any callback runs: a callback may clear the lists it is given.
-    bool wantContacts = false, wantSwapped = false, wantSwappedContacts = false;
-    for (Callback* cb : cbs) {
-      const bool contact = cb->getLevel() == LEVEL_CONTACT;
-      wantContacts |= contact;
-      if (cb->obj1 != lo) (contact ? wantSwappedContacts : wantSwapped) = true;
+    m_broadObjects.clear();
+    for (size_t id = 0; id < m_records.size(); ++id) {
+        Record& r = m_records[id];
+        if (!r.active) continue;
+        refresh(r);
+        if (!r.tree || r.tree->empty()) continue;
+        BroadObject b;
+        r.posed.worldSphere(b.c, b.r);
+        if (!std::isfinite(b.c[0] + b.c[1] + b.c[2] + b.r)) continue;
+        b.id = static_cast<int>(id);
+        m_broadObjects.push_back(b);
     }
-    OverlapResult* contacts = wantContacts ? &contactSlot(h.result, res) : nullptr;
-    Swapped* sw = wantSwapped ? &swappedSlot(m_swapped, h.result, res) : nullptr;
-    Swapped* swContacts = wantSwappedContacts ? &swappedSlot(m_contactsSwapped, h.result, *contacts) : nullptr;
-    for (Callback* cb : cbs) {
-      const bool direct = cb->obj1 == lo;
-      const bool contact = cb->getLevel() == LEVEL_CONTACT;
-      OverlapResult& view = contact ? *contacts : res;
-      Swapped* swView = contact ? swContacts : sw;
-      const int id1 = direct ? lo : hi, id2 = direct ? hi : lo;
-      data.geom1 = &m_records[static_cast<size_t>(id1)].geom;
-      data.geom2 = &m_records[static_cast<size_t>(id2)].geom;
-      data.id1 = id1;
-      data.id2 = id2;
-      data.sphereIntersections = direct ? &view.intersections : &swView->intersections;
-      data.nodePairs = direct ? &view.nodePairs : &swView->nodePairs;
-      data.overlap = res.overlap;
-      (*cb)(&data);
-      ++called;
+    m_broad.findPairs(m_broadObjects, m_candidates);
+
+    m_hits.clear();
+    m_narrowCount = 0;
+    uint32_t used = 0;
+    for (const uint64_t key : m_candidates) {
+        if (m_callbacks.find(key).empty()) continue;
+        ++m_narrowCount;
+        OverlapResult& res = resultSlot(used);
+        const Record& a = m_records[static_cast<size_t>(CallbackMap::keyLo(key))];
+        const Record& b = m_records[static_cast<size_t>(CallbackMap::keyHi(key))];
+        queryOverlap(a.posed, b.posed, m_scratch, res);
+        if (!res.intersections.empty()) m_hits.push_back(Hit{key, used++});
     }
-  }
-  if (m_verbose)
-    std::fprintf(stderr, "%s: %zu objects, %zu candidates, %zu narrow, %zu overlapping, %u callbacks\n", m_name.c_str(),
-                 m_broadObjects.size(), m_candidates.size(), m_narrowCount, m_hits.size(), called);
-  if (out) *out = called;
+    std::sort(m_hits.begin(), m_hits.end(), [](const Hit& x, const Hit& y) { return x.key < y.key; });
+
+    unsigned called = 0;
+    Data data;
+    for (const Hit& h : m_hits) {
+        const int lo = CallbackMap::keyLo(h.key), hi = CallbackMap::keyHi(h.key);
+        OverlapResult& res = *m_results[h.result];
+        const auto cbs = m_callbacks.find(h.key);
+        // Every view is built before any callback runs: a callback may clear the lists it is given.
+        bool wantContacts = false, wantSwapped = false, wantSwappedContacts = false;
+        for (Callback* cb : cbs) {
+            const bool contact = cb->getLevel() == LEVEL_CONTACT;
+            wantContacts |= contact;
+            if (cb->obj1 != lo) (contact ? wantSwappedContacts : wantSwapped) = true;
+        }
+        OverlapResult* contacts = wantContacts ? &contactSlot(h.result, res) : nullptr;
+        Swapped* sw = wantSwapped ? &swappedSlot(m_swapped, h.result, res) : nullptr;
+        Swapped* swContacts = wantSwappedContacts ? &swappedSlot(m_contactsSwapped, h.result, *contacts) : nullptr;
+        for (Callback* cb : cbs) {
+            const bool direct = cb->obj1 == lo;
+            const bool contact = cb->getLevel() == LEVEL_CONTACT;
+            OverlapResult& view = contact ? *contacts : res;
+            Swapped* swView = contact ? swContacts : sw;
+            const int id1 = direct ? lo : hi, id2 = direct ? hi : lo;
+            data.geom1 = &m_records[static_cast<size_t>(id1)].geom;
+            data.geom2 = &m_records[static_cast<size_t>(id2)].geom;
+            data.id1 = id1;
+            data.id2 = id2;
+            data.sphereIntersections = direct ? &view.intersections : &swView->intersections;
+            data.nodePairs = direct ? &view.nodePairs : &swView->nodePairs;
+            data.overlap = res.overlap;
+            (*cb)(&data);
+            ++called;
+        }
+    }
+    if (m_verbose)
+        std::fprintf(stderr, "%s: %zu objects, %zu candidates, %zu narrow, %zu overlapping, %u callbacks\n",
+                     m_name.c_str(), m_broadObjects.size(), m_candidates.size(), m_narrowCount, m_hits.size(), called);
+    if (out) *out = called;
 }
 
 }  // namespace col

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "collision/BroadPhase.h"
-#include "collision/CallbackMap.h"
 #include "collision/Callback.h"
+#include "collision/CallbackMap.h"
 #include "collision/ColGeometry.h"
 #include "collision/OverlapQuery.h"
 
@@ -25,82 +25,82 @@ using GeometryConverter = bool (*)(ColGeometry* target, const void* source);
 
 class CollisionPipeline {
  public:
-  static int M_PipelineAlgorithm;  ///< recorded for compatibility; no effect
+    static int M_PipelineAlgorithm;  ///< recorded for compatibility; no effect
 
-  /// `n` is a size hint for the callback table (pairs), not a limit.
-  CollisionPipeline(const char* name, unsigned n);
-  virtual ~CollisionPipeline();
+    /// `n` is a size hint for the callback table (pairs), not a limit.
+    CollisionPipeline(const char* name, unsigned n);
+    virtual ~CollisionPipeline();
 
-  void setUseHulls(bool on) { m_useHulls = on; }
-  void verbose(bool a, bool b) { m_verbose = a || b; }
-  /// Uniform-grid broad phase over [min, max]; objects (partly) outside still collide.
-  void useGrid(const unsigned cells[3], const float min[3], const float max[3]);
-  /// All-pairs broad phase: the slow reference with the same results.
-  void setBruteForce(bool on) { m_broad.setBruteForce(on); }
+    void setUseHulls(bool on) { m_useHulls = on; }
+    void verbose(bool a, bool b) { m_verbose = a || b; }
+    /// Uniform-grid broad phase over [min, max]; objects (partly) outside still collide.
+    void useGrid(const unsigned cells[3], const float min[3], const float max[3]);
+    /// All-pairs broad phase: the slow reference with the same results.
+    void setBruteForce(bool on) { m_broad.setBruteForce(on); }
 
-  /// New record from `geometry` via conv(&record, geometry), or a copy of *(ColGeometry*)geometry
-  /// when conv is null. A converter that leaves the record without extra data gets the source's
-  /// tree shared. Returns the next dense id; the object starts active at the identity pose.
-  int makeCollidable(void* geometry, GeometryConverter conv);
-  /// The next check uses this (copied) model matrix; a converter re-runs on the source geometry.
-  void moveObject(int id, const Matrix4* modelMatrix, GeometryConverter conv = nullptr);
-  void activate(int id);
-  void deactivate(int id);
-  /// Not owned. Several callbacks per pair are allowed; each gets data with object 1 = cb->obj1.
-  void addCallback(Callback* cb);
+    /// New record from `geometry` via conv(&record, geometry), or a copy of *(ColGeometry*)geometry
+    /// when conv is null. A converter that leaves the record without extra data gets the source's
+    /// tree shared. Returns the next dense id; the object starts active at the identity pose.
+    int makeCollidable(void* geometry, GeometryConverter conv);
+    /// The next check uses this (copied) model matrix; a converter re-runs on the source geometry.
+    void moveObject(int id, const Matrix4* modelMatrix, GeometryConverter conv = nullptr);
+    void activate(int id);
+    void deactivate(int id);
+    /// Not owned. Several callbacks per pair are allowed; each gets data with object 1 = cb->obj1.
+    void addCallback(Callback* cb);
 
-  /// Calls, in the calling thread, every callback whose objects are both active and have
-  /// overlapping leaf spheres, ordered by (min id, max id) and then registration order. The lists
-  /// handed out stay valid until this pipeline's next check. *out = callbacks called.
-  void check(unsigned* out = nullptr);
+    /// Calls, in the calling thread, every callback whose objects are both active and have
+    /// overlapping leaf spheres, ordered by (min id, max id) and then registration order. The lists
+    /// handed out stay valid until this pipeline's next check. *out = callbacks called.
+    void check(unsigned* out = nullptr);
 
-  int objectCount() const { return static_cast<int>(m_records.size()); }
-  const ColGeometry* geometry(int id) const { return &m_records[static_cast<size_t>(id)].geom; }
-  const std::string& name() const { return m_name; }
-  /// Pairs the last check sent to the narrow phase (those with callbacks among the candidates).
-  size_t lastNarrowPhaseCount() const { return m_narrowCount; }
+    int objectCount() const { return static_cast<int>(m_records.size()); }
+    const ColGeometry* geometry(int id) const { return &m_records[static_cast<size_t>(id)].geom; }
+    const std::string& name() const { return m_name; }
+    /// Pairs the last check sent to the narrow phase (those with callbacks among the candidates).
+    size_t lastNarrowPhaseCount() const { return m_narrowCount; }
 
  private:
-  struct Record {
-    ColGeometry geom;
-    void* source = nullptr;
-    Matrix4 model = Matrix4::identity();
-    bool active = true;
-    bool dirty = true;
-    const ExtraData* cachedExtra = nullptr;
-    const SphereTree* tree = nullptr;
-    float cachedScale = 1;
-    PosedTree posed;
-  };
-  struct Hit {
-    uint64_t key;
-    uint32_t result;
-  };
-  struct Swapped {
-    std::vector<SphereIntersectionData> intersections;
-    std::vector<NodePair> nodePairs;
-  };
+    struct Record {
+        ColGeometry geom;
+        void* source = nullptr;
+        Matrix4 model = Matrix4::identity();
+        bool active = true;
+        bool dirty = true;
+        const ExtraData* cachedExtra = nullptr;
+        const SphereTree* tree = nullptr;
+        float cachedScale = 1;
+        PosedTree posed;
+    };
+    struct Hit {
+        uint64_t key;
+        uint32_t result;
+    };
+    struct Swapped {
+        std::vector<SphereIntersectionData> intersections;
+        std::vector<NodePair> nodePairs;
+    };
 
-  Record* record(int id);
-  void refresh(Record& r);
-  OverlapResult& resultSlot(size_t i);
-  Swapped& swappedSlot(std::vector<std::unique_ptr<Swapped>>& slots, size_t i, const OverlapResult& src);
-  OverlapResult& contactSlot(size_t i, const OverlapResult& all);
+    Record* record(int id);
+    void refresh(Record& r);
+    OverlapResult& resultSlot(size_t i);
+    Swapped& swappedSlot(std::vector<std::unique_ptr<Swapped>>& slots, size_t i, const OverlapResult& src);
+    OverlapResult& contactSlot(size_t i, const OverlapResult& all);
 
-  std::string m_name;
-  bool m_useHulls = false, m_verbose = false;
-  std::deque<Record> m_records;  // stable addresses: callbacks see &geom
-  CallbackMap m_callbacks;
-  BroadPhase m_broad;
-  OverlapScratch m_scratch;
-  std::vector<BroadObject> m_broadObjects;
-  std::vector<uint64_t> m_candidates;
-  std::vector<Hit> m_hits;
-  std::vector<std::unique_ptr<OverlapResult>> m_results;
-  std::vector<std::unique_ptr<Swapped>> m_swapped;
-  std::vector<std::unique_ptr<OverlapResult>> m_contacts;         // LEVEL_CONTACT view of m_results
-  std::vector<std::unique_ptr<Swapped>> m_contactsSwapped;
-  size_t m_narrowCount = 0;
+    std::string m_name;
+    bool m_useHulls = false, m_verbose = false;
+    std::deque<Record> m_records;  // stable addresses: callbacks see &geom
+    CallbackMap m_callbacks;
+    BroadPhase m_broad;
+    OverlapScratch m_scratch;
+    std::vector<BroadObject> m_broadObjects;
+    std::vector<uint64_t> m_candidates;
+    std::vector<Hit> m_hits;
+    std::vector<std::unique_ptr<OverlapResult>> m_results;
+    std::vector<std::unique_ptr<Swapped>> m_swapped;
+    std::vector<std::unique_ptr<OverlapResult>> m_contacts;  // LEVEL_CONTACT view of m_results
+    std::vector<std::unique_ptr<Swapped>> m_contactsSwapped;
+    size_t m_narrowCount = 0;
 };
 
 }  // namespace col

@@ -5,9 +5,9 @@
 namespace col {
 
 struct DopTree {
-  /// Idempotent and thread-safe; nothing needs precomputing today, so this only records the call.
-  static void init();
-  static bool initialized();
+    /// Idempotent and thread-safe; nothing needs precomputing today, so this only records the call.
+    static void init();
+    static bool initialized();
 };
 
 }  // namespace col

@@ -20,53 +20,53 @@ float lensVolume(float d, float r1, float r2);
 
 /// A tree in a pose, precomputed once per object and check.
 struct PosedTree {
-  const SphereTree* tree = nullptr;
-  float toWorld[12] = {};    ///< rows of the 3x4 model-to-world matrix
-  float fromWorld[12] = {};  ///< rows of its inverse
-  float modelScale = 1;      ///< uniform scale of the model matrix (length of its first column)
-  float geomScale = 1;       ///< geometry scale value: multiplies radii
+    const SphereTree* tree = nullptr;
+    float toWorld[12] = {};    ///< rows of the 3x4 model-to-world matrix
+    float fromWorld[12] = {};  ///< rows of its inverse
+    float modelScale = 1;      ///< uniform scale of the model matrix (length of its first column)
+    float geomScale = 1;       ///< geometry scale value: multiplies radii
 
-  void set(const SphereTree* t, const Matrix4& X_WM, float geometryScale);
-  /// Centre of the bounding sphere of all leaf spheres in world coordinates, and its radius.
-  void worldSphere(float outCentre[3], float& outRadius) const;
+    void set(const SphereTree* t, const Matrix4& X_WM, float geometryScale);
+    /// Centre of the bounding sphere of all leaf spheres in world coordinates, and its radius.
+    void worldSphere(float outCentre[3], float& outRadius) const;
 };
 
 struct OverlapResult {
-  std::vector<SphereIntersectionData> intersections;  ///< sphere 1 of tree 1, sphere 2 of tree 2
-  std::vector<NodePair> nodePairs;                    ///< same order
-  std::vector<float> lensVolumes;                     ///< per pair, world units^3, same order
-  /// Summed lens volumes, world units^3. Against a container tree, whose leaves overlap one
-  /// another, see containerOverlap().
-  float overlap = 0;
-  int visited = 0;                                    ///< node pairs taken off the stack (cost measure)
-  void clear() {
-    intersections.clear();
-    nodePairs.clear();
-    lensVolumes.clear();
-    overlap = 0;
-    visited = 0;
-  }
+    std::vector<SphereIntersectionData> intersections;  ///< sphere 1 of tree 1, sphere 2 of tree 2
+    std::vector<NodePair> nodePairs;                    ///< same order
+    std::vector<float> lensVolumes;                     ///< per pair, world units^3, same order
+    /// Summed lens volumes, world units^3. Against a container tree, whose leaves overlap one
+    /// another, see containerOverlap().
+    float overlap = 0;
+    int visited = 0;  ///< node pairs taken off the stack (cost measure)
+    void clear() {
+        intersections.clear();
+        nodePairs.clear();
+        lensVolumes.clear();
+        overlap = 0;
+        visited = 0;
+    }
 };
 
 /// Reusable traversal stack; grows only when a deeper pair of trees shows up.
 class OverlapScratch {
  public:
-  struct Entry {
-    int32_t a, b;
-    float bx, by, bz;  ///< centre of node b in tree 1's frame
-  };
-  Entry* reserve(size_t n) {
-    if (m_stack.size() < n) m_stack.resize(n);
-    return m_stack.data();
-  }
-  float* cache(size_t n) {
-    if (m_cache.size() < n) m_cache.resize(n);
-    return m_cache.data();
-  }
+    struct Entry {
+        int32_t a, b;
+        float bx, by, bz;  ///< centre of node b in tree 1's frame
+    };
+    Entry* reserve(size_t n) {
+        if (m_stack.size() < n) m_stack.resize(n);
+        return m_stack.data();
+    }
+    float* cache(size_t n) {
+        if (m_cache.size() < n) m_cache.resize(n);
+        return m_cache.data();
+    }
 
  private:
-  std::vector<Entry> m_stack;
-  std::vector<float> m_cache;  // one node's children moved into tree 1's frame
+    std::vector<Entry> m_stack;
+    std::vector<float> m_cache;  // one node's children moved into tree 1's frame
 };
 
 /// Clears `out` and fills it with every overlapping leaf pair. Empty trees overlap nothing.

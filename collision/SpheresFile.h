@@ -10,9 +10,9 @@
 namespace col {
 
 struct SpheresParseResult {
-  SphereTree tree;    ///< empty unless ok
-  std::string error;  ///< "<name>: line N: <what is wrong>" or "<name>: cannot open"; empty when ok
-  bool ok = false;
+    SphereTree tree;    ///< empty unless ok
+    std::string error;  ///< "<name>: line N: <what is wrong>" or "<name>: cannot open"; empty when ok
+    bool ok = false;
 };
 
 /// Parses and fully validates a tree; `name` prefixes the error message.

@@ -22,7 +22,7 @@ namespace detail {
 
 /// Packed float triple used by the triangle routines' inner loops (12 bytes, no SIMD padding).
 struct Float3 {
-  float x, y, z;
+    float x, y, z;
 };
 
 /// TriDist on packed corners: the workhorse behind TriDist and the mesh distance query.

@@ -16,44 +16,44 @@ using Vectormath::Aos::Point3;
 
 /// Closest triangles of mesh 1 and mesh 2, both expressed in mesh 2's frame.
 struct MeshDistanceResult {
-  float distance;   ///< surface distance in mesh 2's units; 0 when the surfaces touch or cross
-  Point3 tri1[3];   ///< closest triangle of mesh 1 (mapped into mesh 2's frame)
-  Point3 tri2[3];   ///< closest triangle of mesh 2
-  bool valid;       ///< false when either tree is empty (distance is then +infinity, no triangles)
+    float distance;  ///< surface distance in mesh 2's units; 0 when the surfaces touch or cross
+    Point3 tri1[3];  ///< closest triangle of mesh 1 (mapped into mesh 2's frame)
+    Point3 tri2[3];  ///< closest triangle of mesh 2
+    bool valid;      ///< false when either tree is empty (distance is then +infinity, no triangles)
 };
 
-/// Binary tree of bounding spheres (each with a slab along its mean normal) over the triangles of one mesh, in the mesh's model frame.
-/// Immutable after build(); safe to share read-only between threads.
+/// Binary tree of bounding spheres (each with a slab along its mean normal) over the triangles of one mesh, in the
+/// mesh's model frame. Immutable after build(); safe to share read-only between threads.
 class TriangleTree {
  public:
-  /// Builds the tree. Polygons with more than 3 corners are fan-triangulated from their first
-  /// corner; polygons with fewer than 3 corners or an index outside `pts` are skipped.
-  /// Degenerate (zero-area) triangles are kept: they still have a distance.
-  void build(const std::vector<Point3>& pts, const std::vector<std::vector<unsigned>>& polygons);
-  bool empty() const { return m_nodes.empty(); }
-  size_t triangleCount() const { return m_tris.size() / 3; }
-  /// Longest root-to-leaf path (1 for a single triangle, 0 when empty).
-  int depth() const { return m_depth; }
+    /// Builds the tree. Polygons with more than 3 corners are fan-triangulated from their first
+    /// corner; polygons with fewer than 3 corners or an index outside `pts` are skipped.
+    /// Degenerate (zero-area) triangles are kept: they still have a distance.
+    void build(const std::vector<Point3>& pts, const std::vector<std::vector<unsigned>>& polygons);
+    bool empty() const { return m_nodes.empty(); }
+    size_t triangleCount() const { return m_tris.size() / 3; }
+    /// Longest root-to-leaf path (1 for a single triangle, 0 when empty).
+    int depth() const { return m_depth; }
 
  private:
-  friend MeshDistanceResult meshDistance(const TriangleTree&, const TriangleTree&, const Matrix4&);
+    friend MeshDistanceResult meshDistance(const TriangleTree&, const TriangleTree&, const Matrix4&);
 
-  struct Node {
-    float c[3];     ///< sphere centre, model frame
-    float r;        ///< sphere radius
-    int32_t child;  ///< >= 0: children at child and child+1; < 0: leaf of triangle ~child
-    float n[3];     ///< slab axis (unit): the node's mean face normal, along which a patch is thin
-    float lo, hi;   ///< extent of the node's corners along n
-  };
+    struct Node {
+        float c[3];     ///< sphere centre, model frame
+        float r;        ///< sphere radius
+        int32_t child;  ///< >= 0: children at child and child+1; < 0: leaf of triangle ~child
+        float n[3];     ///< slab axis (unit): the node's mean face normal, along which a patch is thin
+        float lo, hi;   ///< extent of the node's corners along n
+    };
 
-  void computeSlabs();
-  void buildRange(int32_t self, std::vector<int32_t>& order, const std::vector<detail::Float3>& cent,
-                  const std::vector<detail::Float3>& tris, int32_t first, int32_t count, int level);
+    void computeSlabs();
+    void buildRange(int32_t self, std::vector<int32_t>& order, const std::vector<detail::Float3>& cent,
+                    const std::vector<detail::Float3>& tris, int32_t first, int32_t count, int level);
 
-  std::vector<Node> m_nodes;             ///< node 0 is the root
-  std::vector<detail::Float3> m_tris;    ///< three corners per triangle
-  std::vector<float> m_planes;           ///< per triangle: unit normal and offset (zero normal when flat)
-  int m_depth = 0;
+    std::vector<Node> m_nodes;           ///< node 0 is the root
+    std::vector<detail::Float3> m_tris;  ///< three corners per triangle
+    std::vector<float> m_planes;         ///< per triangle: unit normal and offset (zero normal when flat)
+    int m_depth = 0;
 };
 
 /// Exact distance between the triangle surfaces of two meshes. m12 maps mesh 1's frame into

@@ -11,9 +11,9 @@ using Vectormath::Aos::Vector3;
 
 namespace {
 
-constexpr double kMinRadius = 1e-7;    // smaller spheres are leftovers of degenerate tree nodes
+constexpr double kMinRadius = 1e-7;  // smaller spheres are leftovers of degenerate tree nodes
 constexpr float kImpulseNumerator = 2.0f;
-constexpr float kSpinStep = 0.25f;     // fixed length of each angular-velocity contribution
+constexpr float kSpinStep = 0.25f;  // fixed length of each angular-velocity contribution
 constexpr float kContactWeight = 0.5f;
 constexpr double kRestSpeedSqr = 0.01;
 constexpr float kVelocityDamping = 0.8f;

@@ -13,7 +13,7 @@
 class PackingGeometry;
 
 class MovingObject {
-public:
+ public:
     MovingObject() = default;
     ~MovingObject() = default;  ///< leaves m_geometry alive: meshes are shared and live for the run
 
@@ -41,8 +41,8 @@ public:
     /// nothing may hold a pointer into the tables across a second call.
     static void AllocateTypeTables(size_t typeCount);
 
-    int32_t m_id = -1;     ///< id in the collision pipeline the object was made collidable in
-    int32_t m_auxId = -1;  ///< id in the statistics' auxiliary pipeline
+    int32_t m_id = -1;                      ///< id in the collision pipeline the object was made collidable in
+    int32_t m_auxId = -1;                   ///< id in the statistics' auxiliary pipeline
     PackingGeometry* m_geometry = nullptr;  ///< not owned
     Vectormath::Aos::Matrix4 m_translationMatrix = Vectormath::Aos::Matrix4::identity();
     Vectormath::Aos::Matrix4 m_rotationMatrix = Vectormath::Aos::Matrix4::identity();
@@ -54,13 +54,13 @@ public:
     Vectormath::Aos::Matrix4 m_savedModelMatrix = Vectormath::Aos::Matrix4::identity();
     Vectormath::Aos::Vector3 m_savedPosition;
     alignas(16) float m_color[4] = {0.929f, 0.07f, 0.858f, 1.0f};  ///< object-owned RGBA
-    float* m_colorPtr = nullptr;  ///< RGBA drawn: the type's colour or m_color
-    bool m_stopped = false;       ///< done flag: at rest (hybrid), placed, or fully grown
-    float m_overlap = 0.0f;       ///< overlap value reported for this object
-    int32_t m_typeIndex = -1;     ///< index into the volume-sorted type list
-    float m_volume = 0.0f;        ///< the type's volume
-    std::string m_name;           ///< the type's name
-    float m_extentRatio = 0.0f;   ///< the type's (smallest extent)^3 / box volume
+    float* m_colorPtr = nullptr;                                   ///< RGBA drawn: the type's colour or m_color
+    bool m_stopped = false;      ///< done flag: at rest (hybrid), placed, or fully grown
+    float m_overlap = 0.0f;      ///< overlap value reported for this object
+    int32_t m_typeIndex = -1;    ///< index into the volume-sorted type list
+    float m_volume = 0.0f;       ///< the type's volume
+    std::string m_name;          ///< the type's name
+    float m_extentRatio = 0.0f;  ///< the type's (smallest extent)^3 / box volume
     uint32_t m_vertexBuffer = 0;
     uint32_t m_normalBuffer = 0;
     int32_t m_modelLocation = 0;

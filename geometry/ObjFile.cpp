@@ -64,8 +64,7 @@ bool ParseIndex(std::string_view tok, long& out) {
 
 /// Reads the first three numbers of a "v" or "vn" line; further numbers (w, colours) are
 /// checked but not used.
-bool ParseTriple(const std::vector<std::string_view>& tok, int line, const char* kind, Vector3& out,
-                 ParseError& err) {
+bool ParseTriple(const std::vector<std::string_view>& tok, int line, const char* kind, Vector3& out, ParseError& err) {
     if (tok.size() < 4) {
         err = {line, std::string(kind) + " needs 3 coordinates"};
         return false;
@@ -96,8 +95,8 @@ bool ResolveIndex(long idx, size_t countSoFar, int line, const char* kind, long&
     }
     out = static_cast<long>(countSoFar) + idx;
     if (out < 0) {
-        err = {line, std::string(kind) + " index " + std::to_string(idx) + " reaches before the first " + kind +
-                         " (" + std::to_string(countSoFar) + " so far)"};
+        err = {line, std::string(kind) + " index " + std::to_string(idx) + " reaches before the first " + kind + " (" +
+                         std::to_string(countSoFar) + " so far)"};
         return false;
     }
     return true;

@@ -9,8 +9,8 @@ using Vectormath::Aos::Vector4;
 
 PackingGeometry::PackingGeometry() = default;
 
-PackingGeometry::PackingGeometry(const std::vector<Point3>& points, const std::vector<std::vector<unsigned>>& primitives,
-                                 col::PrimitiveTypeE type)
+PackingGeometry::PackingGeometry(const std::vector<Point3>& points,
+                                 const std::vector<std::vector<unsigned>>& primitives, col::PrimitiveTypeE type)
     : col::ColGeometry(points, primitives, type) {}
 
 PackingGeometry::PackingGeometry(const col::ColGeometry& geometry) : col::ColGeometry(geometry) {}

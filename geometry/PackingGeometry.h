@@ -10,7 +10,7 @@
 #include "vectormath/vectormath_aos.h"
 
 class PackingGeometry : public col::ColGeometry {
-public:
+ public:
     PackingGeometry();
     PackingGeometry(const std::vector<Vectormath::Aos::Point3>& points,
                     const std::vector<std::vector<unsigned>>& primitives, col::PrimitiveTypeE type);
@@ -35,12 +35,12 @@ public:
     /// count. Writes nothing (and returns false) while m_pointsPtr or m_primitivesPtr is null.
     bool ExportObj(std::FILE* out, const Vectormath::Aos::Matrix4& transform, unsigned& indexOffset) const;
 
-    uint64_t m_numVertices = 0;                                ///< entries of m_vertices; draw-call count
-    std::vector<Vectormath::Aos::Point3>* m_pointsPtr = nullptr;        ///< library points (editPointsPtr)
-    std::vector<std::vector<unsigned>>* m_primitivesPtr = nullptr;      ///< library polygons (editPrimitivesPtr)
-    std::vector<Vectormath::Aos::Vector3> m_normals;           ///< one normal per render vertex
-    std::vector<Vectormath::Aos::Vector3> m_vertices;          ///< render vertices, three per triangle
-    Vectormath::Aos::Vector3 m_gravityCenter;                  ///< set by calcGravityCenter
+    uint64_t m_numVertices = 0;                                     ///< entries of m_vertices; draw-call count
+    std::vector<Vectormath::Aos::Point3>* m_pointsPtr = nullptr;    ///< library points (editPointsPtr)
+    std::vector<std::vector<unsigned>>* m_primitivesPtr = nullptr;  ///< library polygons (editPrimitivesPtr)
+    std::vector<Vectormath::Aos::Vector3> m_normals;                ///< one normal per render vertex
+    std::vector<Vectormath::Aos::Vector3> m_vertices;               ///< render vertices, three per triangle
+    Vectormath::Aos::Vector3 m_gravityCenter;                       ///< set by calcGravityCenter
 };
 
 /// Appends the triangles of an OBJ file to the render mesh and sets m_numVertices.

@@ -27,6 +27,4 @@ void seedGlobalRandom(unsigned seed) {
     g_seedValue = seed;
 }
 
-int algorithmSeed() {
-    return g_fixedSeed ? static_cast<int>(g_seedValue) : static_cast<int>(time(nullptr));
-}
+int algorithmSeed() { return g_fixedSeed ? static_cast<int>(g_seedValue) : static_cast<int>(time(nullptr)); }

@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
 #include "algorithms/Timer.h"
+#include "app/PackingObjectInfo.h"
 #include "collision/CollisionPipeline.h"
 #include "collision/ExtraData.h"
-#include "app/PackingObjectInfo.h"
 #include "geometry/PackingGeometry.h"
 
 using Vectormath::Aos::Point3;
@@ -148,7 +148,7 @@ bool SamplingReferenceVolume(const std::string& mode, std::vector<PackingObjectI
             const float ratio = cube / box;
             type.extentRatio = ratio;
             v = static_cast<float>(static_cast<double>(v) + static_cast<double>(type.percentage) / 100.0 *
-                                                               (static_cast<double>(type.volume) * ratio));
+                                                                (static_cast<double>(type.volume) * ratio));
             std::cout << type.name << " " << box << " " << cube << " " << ratio << std::endl;
         }
         std::cout << "Weighted Average Volume: " << v << std::endl;

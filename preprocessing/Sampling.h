@@ -18,14 +18,14 @@ class CollisionPipeline;
 
 /// Work record of one worker: its own pipeline and probe objects, and the slice it scans.
 struct SubSamplingData {
-    col::CollisionPipeline* pipeline = nullptr;  ///< the worker's own two-object pipeline
-    MovingObject container;                      ///< identity-posed container probe
-    MovingObject probe;                          ///< the test sphere
-    bool collided = false;                       ///< set by the worker's callback on contact
-    float x = 0.0f;                              ///< x of the slice being scanned
-    float step = 0.0f;                           ///< grid spacing
-    float min[3] = {0, 0, 0};                    ///< container box, lower corner
-    float max[3] = {0, 0, 0};                    ///< container box, upper corner
+    col::CollisionPipeline* pipeline = nullptr;                            ///< the worker's own two-object pipeline
+    MovingObject container;                                                ///< identity-posed container probe
+    MovingObject probe;                                                    ///< the test sphere
+    bool collided = false;                                                 ///< set by the worker's callback on contact
+    float x = 0.0f;                                                        ///< x of the slice being scanned
+    float step = 0.0f;                                                     ///< grid spacing
+    float min[3] = {0, 0, 0};                                              ///< container box, lower corner
+    float max[3] = {0, 0, 0};                                              ///< container box, upper corner
     std::vector<std::vector<Vectormath::Aos::Vector3>>* result = nullptr;  ///< the slice's rows (y), appended to
 };
 

@@ -107,8 +107,8 @@ void HopkinsCallback::operator()(const col::Data* data) {
     const Vector3 r2 = p - b.m_position;
     const Vector3 a1 = a.m_inverseInertia * Vectormath::Aos::cross(r1, n);
     const Vector3 a2 = b.m_inverseInertia * Vectormath::Aos::cross(r2, n);
-    const float j = 2.0f / (Vectormath::Aos::lengthSqr(a2) + a.m_inverseMass + b.m_inverseMass +
-                            Vectormath::Aos::lengthSqr(a1));
+    const float j =
+        2.0f / (Vectormath::Aos::lengthSqr(a2) + a.m_inverseMass + b.m_inverseMass + Vectormath::Aos::lengthSqr(a1));
     const Vector3 impulse = j * n;
     // The container has no inertia: a zero turn stays zero rather than becoming NaN.
     a.m_angularVelocity =
@@ -204,7 +204,8 @@ void IPackingAlgorithm::HopkinsStatistic() {
                     const float d2 = randMToN(-1.0f, 1.0f);
                     const float d3 = randMToN(-1.0f, 1.0f);
                     Vector3 axis(d3, d2, d1);
-                    axis = Vectormath::Aos::lengthSqr(axis) > 0.0f ? Vectormath::Aos::normalize(axis) : Vector3::zAxis();
+                    axis =
+                        Vectormath::Aos::lengthSqr(axis) > 0.0f ? Vectormath::Aos::normalize(axis) : Vector3::zAxis();
                     const float angle = randMToN(0.0f, 359.0f);  // taken as radians as it is
                     probe->m_rotationMatrix = Matrix4::rotation(angle, axis);
                     if (ResolveOverlap(pipeline, probe, overlapFlag)) break;

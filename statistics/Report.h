@@ -11,19 +11,19 @@
 /// One object type as the report sees it.
 struct TypeReport {
     std::string name;
-    float volume = 0.0f;              ///< the type record's volume
-    int32_t count = 0;                ///< placed objects of the type
-    float sharePercent = 0.0f;        ///< count / all placed objects x 100, as printed
-    std::vector<float> hopkins;       ///< one value per repetition; -1 for fewer than two objects
+    float volume = 0.0f;         ///< the type record's volume
+    int32_t count = 0;           ///< placed objects of the type
+    float sharePercent = 0.0f;   ///< count / all placed objects x 100, as printed
+    std::vector<float> hopkins;  ///< one value per repetition; -1 for fewer than two objects
 };
 
 /// Everything --report writes. The runners and start-up fill the run fields, Statistic() the rest.
 struct PackingReport {
     // run
     std::string configPath;
-    std::optional<uint32_t> seed;                 ///< the --seed value; empty when time-seeded
-    std::optional<double> constructionMinutes;    ///< empty when the construction came from its file
-    std::optional<double> improvementMinutes;     ///< empty without an improvement phase
+    std::optional<uint32_t> seed;               ///< the --seed value; empty when time-seeded
+    std::optional<double> constructionMinutes;  ///< empty when the construction came from its file
+    std::optional<double> improvementMinutes;   ///< empty without an improvement phase
     std::optional<double> statisticMinutes;
 
     // statistics parameters

@@ -62,7 +62,8 @@ void IPackingAlgorithm::DistributionStatistic() {
         g_report.types[t].name = (*m_objectTypes)[t].name;
         g_report.types[t].count = counts[t];
         g_report.types[t].sharePercent = share;
-        std::cout << (*m_objectTypes)[t].name << " | " << "Num.: " << counts[t] << " | " << "Distribution : " << share
-                  << " %" << std::endl;
+        std::cout << (*m_objectTypes)[t].name << " | "
+                  << "Num.: " << counts[t] << " | "
+                  << "Distribution : " << share << " %" << std::endl;
     }
 }

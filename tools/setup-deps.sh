@@ -10,6 +10,7 @@ PACKAGES=(
   libgl1-mesa-dri mesa-utils
   xvfb xauth x11-utils xdotool imagemagick
   libfcl-dev libbullet-dev
+  clang-format-14
 )
 
 SUDO=""

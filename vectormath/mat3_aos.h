@@ -6,7 +6,7 @@
 namespace Vectormath::Aos {
 
 class Matrix3 {
-public:
+ public:
     Matrix3() = default;  ///< All zero; use identity() for "no change".
     Matrix3(const Vector3& col0, const Vector3& col1, const Vector3& col2) : m_col{col0, col1, col2} {}
     /// Rotation matrix of a unit quaternion (the formula assumes unit length).
@@ -14,55 +14,81 @@ public:
     explicit Matrix3(float scalar) : m_col{Vector3(scalar), Vector3(scalar), Vector3(scalar)} {}  ///< Every element.
 
     static Matrix3 identity() { return {Vector3::xAxis(), Vector3::yAxis(), Vector3::zAxis()}; }
-    static Matrix3 rotationX(float radians)
-    {
+    static Matrix3 rotationX(float radians) {
         const float s = std::sin(radians), c = std::cos(radians);
         return {Vector3::xAxis(), Vector3(0.0f, c, s), Vector3(0.0f, -s, c)};
     }
-    static Matrix3 rotationY(float radians)
-    {
+    static Matrix3 rotationY(float radians) {
         const float s = std::sin(radians), c = std::cos(radians);
         return {Vector3(c, 0.0f, -s), Vector3::yAxis(), Vector3(s, 0.0f, c)};
     }
-    static Matrix3 rotationZ(float radians)
-    {
+    static Matrix3 rotationZ(float radians) {
         const float s = std::sin(radians), c = std::cos(radians);
         return {Vector3(c, s, 0.0f), Vector3(-s, c, 0.0f), Vector3::zAxis()};
     }
     /// Right-handed rotation by `radians` about `unitAxis` (Rodrigues); the axis is not normalised here.
     static Matrix3 rotation(float radians, const Vector3& unitAxis);
     static Matrix3 rotation(const Quat& unitQuat) { return Matrix3(unitQuat); }
-    static Matrix3 scale(const Vector3& s)
-    {
+    static Matrix3 scale(const Vector3& s) {
         return {Vector3(s.getX(), 0.0f, 0.0f), Vector3(0.0f, s.getY(), 0.0f), Vector3(0.0f, 0.0f, s.getZ())};
     }
 
     const Vector3& getCol0() const { return m_col[0]; }
     const Vector3& getCol1() const { return m_col[1]; }
     const Vector3& getCol2() const { return m_col[2]; }
-    Matrix3& setCol0(const Vector3& c) { m_col[0] = c; return *this; }
-    Matrix3& setCol1(const Vector3& c) { m_col[1] = c; return *this; }
-    Matrix3& setCol2(const Vector3& c) { m_col[2] = c; return *this; }
-    const Vector3& getCol(int col) const { assert(col >= 0 && col < 3); return m_col[col]; }
-    Matrix3& setCol(int col, const Vector3& c) { assert(col >= 0 && col < 3); m_col[col] = c; return *this; }
+    Matrix3& setCol0(const Vector3& c) {
+        m_col[0] = c;
+        return *this;
+    }
+    Matrix3& setCol1(const Vector3& c) {
+        m_col[1] = c;
+        return *this;
+    }
+    Matrix3& setCol2(const Vector3& c) {
+        m_col[2] = c;
+        return *this;
+    }
+    const Vector3& getCol(int col) const {
+        assert(col >= 0 && col < 3);
+        return m_col[col];
+    }
+    Matrix3& setCol(int col, const Vector3& c) {
+        assert(col >= 0 && col < 3);
+        m_col[col] = c;
+        return *this;
+    }
     Vector3 getRow(int row) const { return {m_col[0][row], m_col[1][row], m_col[2][row]}; }
-    Matrix3& setRow(int row, const Vector3& r)
-    {
+    Matrix3& setRow(int row, const Vector3& r) {
         m_col[0][row] = r.getX();
         m_col[1][row] = r.getY();
         m_col[2][row] = r.getZ();
         return *this;
     }
     float getElem(int col, int row) const { return getCol(col)[row]; }
-    Matrix3& setElem(int col, int row, float value) { (*this)[col][row] = value; return *this; }
-    const Vector3& operator[](int col) const { assert(col >= 0 && col < 3); return m_col[col]; }
-    Vector3& operator[](int col) { assert(col >= 0 && col < 3); return m_col[col]; }
+    Matrix3& setElem(int col, int row, float value) {
+        (*this)[col][row] = value;
+        return *this;
+    }
+    const Vector3& operator[](int col) const {
+        assert(col >= 0 && col < 3);
+        return m_col[col];
+    }
+    Vector3& operator[](int col) {
+        assert(col >= 0 && col < 3);
+        return m_col[col];
+    }
 
     Matrix3 operator-() const { return {-m_col[0], -m_col[1], -m_col[2]}; }
-    Matrix3 operator+(const Matrix3& b) const { return {m_col[0] + b.m_col[0], m_col[1] + b.m_col[1], m_col[2] + b.m_col[2]}; }
-    Matrix3 operator-(const Matrix3& b) const { return {m_col[0] - b.m_col[0], m_col[1] - b.m_col[1], m_col[2] - b.m_col[2]}; }
+    Matrix3 operator+(const Matrix3& b) const {
+        return {m_col[0] + b.m_col[0], m_col[1] + b.m_col[1], m_col[2] + b.m_col[2]};
+    }
+    Matrix3 operator-(const Matrix3& b) const {
+        return {m_col[0] - b.m_col[0], m_col[1] - b.m_col[1], m_col[2] - b.m_col[2]};
+    }
     Matrix3 operator*(float s) const { return {m_col[0] * s, m_col[1] * s, m_col[2] * s}; }
-    Vector3 operator*(const Vector3& v) const { return m_col[0] * v.getX() + m_col[1] * v.getY() + m_col[2] * v.getZ(); }
+    Vector3 operator*(const Vector3& v) const {
+        return m_col[0] * v.getX() + m_col[1] * v.getY() + m_col[2] * v.getZ();
+    }
     /// (a * b) * v == a * (b * v): b is applied first.
     Matrix3 operator*(const Matrix3& b) const { return {*this * b.m_col[0], *this * b.m_col[1], *this * b.m_col[2]}; }
     Matrix3& operator+=(const Matrix3& b) { return *this = *this + b; }
@@ -70,12 +96,11 @@ public:
     Matrix3& operator*=(float s) { return *this = *this * s; }
     Matrix3& operator*=(const Matrix3& b) { return *this = *this * b; }
 
-private:
+ private:
     Vector3 m_col[3];
 };
 
-inline Matrix3::Matrix3(const Quat& q)
-{
+inline Matrix3::Matrix3(const Quat& q) {
     const float x = q.getX(), y = q.getY(), z = q.getZ(), w = q.getW();
     const float xx = x * x, yy = y * y, zz = z * z;
     const float xy = x * y, xz = x * z, yz = y * z;
@@ -85,8 +110,7 @@ inline Matrix3::Matrix3(const Quat& q)
     m_col[2] = Vector3(2.0f * (xz + wy), 2.0f * (yz - wx), 1.0f - 2.0f * (xx + yy));
 }
 
-inline Matrix3 Matrix3::rotation(float radians, const Vector3& a)
-{
+inline Matrix3 Matrix3::rotation(float radians, const Vector3& a) {
     const float s = std::sin(radians), c = std::cos(radians), t = 1.0f - c;
     const float x = a.getX(), y = a.getY(), z = a.getZ();
     return {Vector3(c + t * x * x, t * x * y + s * z, t * x * z - s * y),
@@ -99,8 +123,7 @@ inline Matrix3 outer(const Vector3& a, const Vector3& b) { return {a * b.getX(),
 inline Matrix3 transpose(const Matrix3& m) { return {m.getRow(0), m.getRow(1), m.getRow(2)}; }
 inline float determinant(const Matrix3& m) { return dot(m.getCol2(), cross(m.getCol0(), m.getCol1())); }
 /// No guard: a singular matrix gives infs/NaNs.
-inline Matrix3 inverse(const Matrix3& m)
-{
+inline Matrix3 inverse(const Matrix3& m) {
     // Rows of the inverse are the cross products of column pairs over the determinant.
     const Vector3 r0 = cross(m.getCol1(), m.getCol2());
     const Vector3 r1 = cross(m.getCol2(), m.getCol0());
@@ -108,31 +131,25 @@ inline Matrix3 inverse(const Matrix3& m)
     const float recipDet = 1.0f / dot(m.getCol2(), r2);
     return transpose(Matrix3(r0, r1, r2)) * recipDet;
 }
-inline Matrix3 absPerElem(const Matrix3& m)
-{
+inline Matrix3 absPerElem(const Matrix3& m) {
     return {absPerElem(m.getCol0()), absPerElem(m.getCol1()), absPerElem(m.getCol2())};
 }
-inline Matrix3 mulPerElem(const Matrix3& a, const Matrix3& b)
-{
+inline Matrix3 mulPerElem(const Matrix3& a, const Matrix3& b) {
     return {mulPerElem(a.getCol0(), b.getCol0()), mulPerElem(a.getCol1(), b.getCol1()),
             mulPerElem(a.getCol2(), b.getCol2())};
 }
 /// m * scale(s): scales along the local axes (before m).
-inline Matrix3 appendScale(const Matrix3& m, const Vector3& s)
-{
+inline Matrix3 appendScale(const Matrix3& m, const Vector3& s) {
     return {m.getCol0() * s.getX(), m.getCol1() * s.getY(), m.getCol2() * s.getZ()};
 }
 /// scale(s) * m: scales the result of m.
-inline Matrix3 prependScale(const Vector3& s, const Matrix3& m)
-{
+inline Matrix3 prependScale(const Vector3& s, const Matrix3& m) {
     return {mulPerElem(s, m.getCol0()), mulPerElem(s, m.getCol1()), mulPerElem(s, m.getCol2())};
 }
 /// Column-major packing for GL upload (the in-memory columns are padded to 4 floats).
-inline void toFloat9(const Matrix3& m, float out[9])
-{
+inline void toFloat9(const Matrix3& m, float out[9]) {
     for (int c = 0; c < 3; ++c)
-        for (int r = 0; r < 3; ++r)
-            out[c * 3 + r] = m[c][r];
+        for (int r = 0; r < 3; ++r) out[c * 3 + r] = m[c][r];
 }
 
 }  // namespace Vectormath::Aos

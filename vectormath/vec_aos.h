@@ -17,7 +17,7 @@ inline float maxf(float a, float b) { return a < b ? b : a; }
 
 /// Direction or offset in 3D. The fourth float is padding and stays 0.
 class alignas(16) Vector3 {
-public:
+ public:
     Vector3() = default;  ///< (0, 0, 0), so members and arrays of vectors start out defined.
     Vector3(float x, float y, float z) : m_v{x, y, z, 0.0f} {}
     explicit Vector3(float scalar) : m_v{scalar, scalar, scalar, 0.0f} {}
@@ -30,13 +30,35 @@ public:
     float getX() const { return m_v[0]; }
     float getY() const { return m_v[1]; }
     float getZ() const { return m_v[2]; }
-    Vector3& setX(float x) { m_v[0] = x; return *this; }
-    Vector3& setY(float y) { m_v[1] = y; return *this; }
-    Vector3& setZ(float z) { m_v[2] = z; return *this; }
-    float getElem(int i) const { assert(i >= 0 && i < 3); return m_v[i]; }
-    Vector3& setElem(int i, float value) { assert(i >= 0 && i < 3); m_v[i] = value; return *this; }
-    float operator[](int i) const { assert(i >= 0 && i < 3); return m_v[i]; }
-    float& operator[](int i) { assert(i >= 0 && i < 3); return m_v[i]; }
+    Vector3& setX(float x) {
+        m_v[0] = x;
+        return *this;
+    }
+    Vector3& setY(float y) {
+        m_v[1] = y;
+        return *this;
+    }
+    Vector3& setZ(float z) {
+        m_v[2] = z;
+        return *this;
+    }
+    float getElem(int i) const {
+        assert(i >= 0 && i < 3);
+        return m_v[i];
+    }
+    Vector3& setElem(int i, float value) {
+        assert(i >= 0 && i < 3);
+        m_v[i] = value;
+        return *this;
+    }
+    float operator[](int i) const {
+        assert(i >= 0 && i < 3);
+        return m_v[i];
+    }
+    float& operator[](int i) {
+        assert(i >= 0 && i < 3);
+        return m_v[i];
+    }
 
     Vector3 operator-() const { return {-m_v[0], -m_v[1], -m_v[2]}; }
     Vector3 operator+(const Vector3& b) const { return {m_v[0] + b.m_v[0], m_v[1] + b.m_v[1], m_v[2] + b.m_v[2]}; }
@@ -48,13 +70,13 @@ public:
     Vector3& operator*=(float s) { return *this = *this * s; }
     Vector3& operator/=(float s) { return *this = *this / s; }
 
-private:
+ private:
     float m_v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 };
 
 /// Position in 3D. Differences of points are vectors; a point plus a vector is a point.
 class alignas(16) Point3 {
-public:
+ public:
     Point3() = default;  ///< The origin.
     Point3(float x, float y, float z) : m_v{x, y, z, 0.0f} {}
     explicit Point3(float scalar) : m_v{scalar, scalar, scalar, 0.0f} {}
@@ -63,13 +85,35 @@ public:
     float getX() const { return m_v[0]; }
     float getY() const { return m_v[1]; }
     float getZ() const { return m_v[2]; }
-    Point3& setX(float x) { m_v[0] = x; return *this; }
-    Point3& setY(float y) { m_v[1] = y; return *this; }
-    Point3& setZ(float z) { m_v[2] = z; return *this; }
-    float getElem(int i) const { assert(i >= 0 && i < 3); return m_v[i]; }
-    Point3& setElem(int i, float value) { assert(i >= 0 && i < 3); m_v[i] = value; return *this; }
-    float operator[](int i) const { assert(i >= 0 && i < 3); return m_v[i]; }
-    float& operator[](int i) { assert(i >= 0 && i < 3); return m_v[i]; }
+    Point3& setX(float x) {
+        m_v[0] = x;
+        return *this;
+    }
+    Point3& setY(float y) {
+        m_v[1] = y;
+        return *this;
+    }
+    Point3& setZ(float z) {
+        m_v[2] = z;
+        return *this;
+    }
+    float getElem(int i) const {
+        assert(i >= 0 && i < 3);
+        return m_v[i];
+    }
+    Point3& setElem(int i, float value) {
+        assert(i >= 0 && i < 3);
+        m_v[i] = value;
+        return *this;
+    }
+    float operator[](int i) const {
+        assert(i >= 0 && i < 3);
+        return m_v[i];
+    }
+    float& operator[](int i) {
+        assert(i >= 0 && i < 3);
+        return m_v[i];
+    }
 
     Vector3 operator-(const Point3& b) const { return {m_v[0] - b.m_v[0], m_v[1] - b.m_v[1], m_v[2] - b.m_v[2]}; }
     Point3 operator+(const Vector3& v) const { return {m_v[0] + v.getX(), m_v[1] + v.getY(), m_v[2] + v.getZ()}; }
@@ -77,7 +121,7 @@ public:
     Point3& operator+=(const Vector3& v) { return *this = *this + v; }
     Point3& operator-=(const Vector3& v) { return *this = *this - v; }
 
-private:
+ private:
     float m_v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 };
 
@@ -85,7 +129,7 @@ inline Vector3::Vector3(const Point3& p) : m_v{p.getX(), p.getY(), p.getZ(), 0.0
 
 /// Homogeneous 4-vector; also the column type of Matrix4.
 class alignas(16) Vector4 {
-public:
+ public:
     Vector4() = default;  ///< (0, 0, 0, 0).
     Vector4(float x, float y, float z, float w) : m_v{x, y, z, w} {}
     Vector4(const Vector3& xyz, float w) : m_v{xyz.getX(), xyz.getY(), xyz.getZ(), w} {}
@@ -101,25 +145,53 @@ public:
     float getY() const { return m_v[1]; }
     float getZ() const { return m_v[2]; }
     float getW() const { return m_v[3]; }
-    Vector4& setX(float x) { m_v[0] = x; return *this; }
-    Vector4& setY(float y) { m_v[1] = y; return *this; }
-    Vector4& setZ(float z) { m_v[2] = z; return *this; }
-    Vector4& setW(float w) { m_v[3] = w; return *this; }
+    Vector4& setX(float x) {
+        m_v[0] = x;
+        return *this;
+    }
+    Vector4& setY(float y) {
+        m_v[1] = y;
+        return *this;
+    }
+    Vector4& setZ(float z) {
+        m_v[2] = z;
+        return *this;
+    }
+    Vector4& setW(float w) {
+        m_v[3] = w;
+        return *this;
+    }
     Vector3 getXYZ() const { return {m_v[0], m_v[1], m_v[2]}; }
-    Vector4& setXYZ(const Vector3& v) { m_v[0] = v.getX(); m_v[1] = v.getY(); m_v[2] = v.getZ(); return *this; }
-    float getElem(int i) const { assert(i >= 0 && i < 4); return m_v[i]; }
-    Vector4& setElem(int i, float value) { assert(i >= 0 && i < 4); m_v[i] = value; return *this; }
-    float operator[](int i) const { assert(i >= 0 && i < 4); return m_v[i]; }
-    float& operator[](int i) { assert(i >= 0 && i < 4); return m_v[i]; }
+    Vector4& setXYZ(const Vector3& v) {
+        m_v[0] = v.getX();
+        m_v[1] = v.getY();
+        m_v[2] = v.getZ();
+        return *this;
+    }
+    float getElem(int i) const {
+        assert(i >= 0 && i < 4);
+        return m_v[i];
+    }
+    Vector4& setElem(int i, float value) {
+        assert(i >= 0 && i < 4);
+        m_v[i] = value;
+        return *this;
+    }
+    float operator[](int i) const {
+        assert(i >= 0 && i < 4);
+        return m_v[i];
+    }
+    float& operator[](int i) {
+        assert(i >= 0 && i < 4);
+        return m_v[i];
+    }
     const float* data() const { return m_v; }
 
     Vector4 operator-() const { return {-m_v[0], -m_v[1], -m_v[2], -m_v[3]}; }
-    Vector4 operator+(const Vector4& b) const
-    {
+    Vector4 operator+(const Vector4& b) const {
         return {m_v[0] + b.m_v[0], m_v[1] + b.m_v[1], m_v[2] + b.m_v[2], m_v[3] + b.m_v[3]};
     }
-    Vector4 operator-(const Vector4& b) const
-    {
+    Vector4 operator-(const Vector4& b) const {
         return {m_v[0] - b.m_v[0], m_v[1] - b.m_v[1], m_v[2] - b.m_v[2], m_v[3] - b.m_v[3]};
     }
     Vector4 operator*(float s) const { return {m_v[0] * s, m_v[1] * s, m_v[2] * s, m_v[3] * s}; }
@@ -129,42 +201,35 @@ public:
     Vector4& operator*=(float s) { return *this = *this * s; }
     Vector4& operator/=(float s) { return *this = *this / s; }
 
-private:
+ private:
     float m_v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 };
 
 // ---- Vector3 free functions ----
 
 inline Vector3 operator*(float s, const Vector3& v) { return v * s; }
-inline float dot(const Vector3& a, const Vector3& b)
-{
+inline float dot(const Vector3& a, const Vector3& b) {
     return a.getX() * b.getX() + a.getY() * b.getY() + a.getZ() * b.getZ();
 }
-inline Vector3 cross(const Vector3& a, const Vector3& b)
-{
-    return {a.getY() * b.getZ() - a.getZ() * b.getY(),
-            a.getZ() * b.getX() - a.getX() * b.getZ(),
+inline Vector3 cross(const Vector3& a, const Vector3& b) {
+    return {a.getY() * b.getZ() - a.getZ() * b.getY(), a.getZ() * b.getX() - a.getX() * b.getZ(),
             a.getX() * b.getY() - a.getY() * b.getX()};
 }
 inline float lengthSqr(const Vector3& v) { return dot(v, v); }
 inline float length(const Vector3& v) { return std::sqrt(dot(v, v)); }
 /// Divides by the length without a guard: a zero vector gives NaNs.
 inline Vector3 normalize(const Vector3& v) { return v / length(v); }
-inline Vector3 mulPerElem(const Vector3& a, const Vector3& b)
-{
+inline Vector3 mulPerElem(const Vector3& a, const Vector3& b) {
     return {a.getX() * b.getX(), a.getY() * b.getY(), a.getZ() * b.getZ()};
 }
-inline Vector3 divPerElem(const Vector3& a, const Vector3& b)
-{
+inline Vector3 divPerElem(const Vector3& a, const Vector3& b) {
     return {a.getX() / b.getX(), a.getY() / b.getY(), a.getZ() / b.getZ()};
 }
 inline Vector3 absPerElem(const Vector3& v) { return {std::fabs(v.getX()), std::fabs(v.getY()), std::fabs(v.getZ())}; }
-inline Vector3 minPerElem(const Vector3& a, const Vector3& b)
-{
+inline Vector3 minPerElem(const Vector3& a, const Vector3& b) {
     return {detail::minf(a.getX(), b.getX()), detail::minf(a.getY(), b.getY()), detail::minf(a.getZ(), b.getZ())};
 }
-inline Vector3 maxPerElem(const Vector3& a, const Vector3& b)
-{
+inline Vector3 maxPerElem(const Vector3& a, const Vector3& b) {
     return {detail::maxf(a.getX(), b.getX()), detail::maxf(a.getY(), b.getY()), detail::maxf(a.getZ(), b.getZ())};
 }
 inline float maxElem(const Vector3& v) { return detail::maxf(detail::maxf(v.getX(), v.getY()), v.getZ()); }
@@ -179,14 +244,8 @@ inline Matrix3 outer(const Vector3& a, const Vector3& b);
 
 inline float distSqr(const Point3& a, const Point3& b) { return lengthSqr(b - a); }
 inline float dist(const Point3& a, const Point3& b) { return length(b - a); }
-inline Point3 minPerElem(const Point3& a, const Point3& b)
-{
-    return Point3(minPerElem(Vector3(a), Vector3(b)));
-}
-inline Point3 maxPerElem(const Point3& a, const Point3& b)
-{
-    return Point3(maxPerElem(Vector3(a), Vector3(b)));
-}
+inline Point3 minPerElem(const Point3& a, const Point3& b) { return Point3(minPerElem(Vector3(a), Vector3(b))); }
+inline Point3 maxPerElem(const Point3& a, const Point3& b) { return Point3(maxPerElem(Vector3(a), Vector3(b))); }
 inline Point3 lerp(float t, const Point3& a, const Point3& b) { return a + (b - a) * t; }
 /// Scales the point's coordinates about the origin.
 inline Point3 scale(const Point3& p, float s) { return Point3(Vector3(p) * s); }
@@ -194,20 +253,17 @@ inline Point3 scale(const Point3& p, float s) { return Point3(Vector3(p) * s); }
 // ---- Vector4 free functions ----
 
 inline Vector4 operator*(float s, const Vector4& v) { return v * s; }
-inline float dot(const Vector4& a, const Vector4& b)
-{
+inline float dot(const Vector4& a, const Vector4& b) {
     return a.getX() * b.getX() + a.getY() * b.getY() + a.getZ() * b.getZ() + a.getW() * b.getW();
 }
 inline float lengthSqr(const Vector4& v) { return dot(v, v); }
 inline float length(const Vector4& v) { return std::sqrt(dot(v, v)); }
 /// Divides by the length without a guard: a zero vector gives NaNs.
 inline Vector4 normalize(const Vector4& v) { return v / length(v); }
-inline Vector4 mulPerElem(const Vector4& a, const Vector4& b)
-{
+inline Vector4 mulPerElem(const Vector4& a, const Vector4& b) {
     return {a.getX() * b.getX(), a.getY() * b.getY(), a.getZ() * b.getZ(), a.getW() * b.getW()};
 }
-inline Vector4 absPerElem(const Vector4& v)
-{
+inline Vector4 absPerElem(const Vector4& v) {
     return {std::fabs(v.getX()), std::fabs(v.getY()), std::fabs(v.getZ()), std::fabs(v.getW())};
 }
 

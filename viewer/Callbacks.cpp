@@ -4,8 +4,11 @@
 
 #include "viewer/Callbacks.h"
 
+// glew must come before any other GL header.
+// clang-format off
 #include <GL/glew.h>
 #include <GL/freeglut.h>
+// clang-format on
 
 #include <mutex>
 #include <vector>

@@ -71,12 +71,18 @@ void Camera::Update(bool applyViewport) {
 }
 
 void Camera::SetPos(int button, int state, int x, int y) {
-    if (button == 2 && state == 0) m_rightButtonDown = true;
-    else if (button == 2 && state == 1) m_rightButtonDown = false;
-    if (button == 3 && state == 0) m_eyeDelta += m_up * 0.005f;
-    else if (button == 4 && state == 0) m_eyeDelta -= m_up * 0.005f;
-    if (button == 0 && state == 0) m_leftButtonDown = true;
-    else if (button == 0 && state == 1) m_leftButtonDown = false;
+    if (button == 2 && state == 0)
+        m_rightButtonDown = true;
+    else if (button == 2 && state == 1)
+        m_rightButtonDown = false;
+    if (button == 3 && state == 0)
+        m_eyeDelta += m_up * 0.005f;
+    else if (button == 4 && state == 0)
+        m_eyeDelta -= m_up * 0.005f;
+    if (button == 0 && state == 0)
+        m_leftButtonDown = true;
+    else if (button == 0 && state == 1)
+        m_leftButtonDown = false;
     m_mousePosition = glm::vec3(static_cast<float>(x), static_cast<float>(y), 0.0f);
 }
 
@@ -106,12 +112,24 @@ void Camera::Move(CameraDirection direction) {
     if (m_mode != Free) return;
     const float s = m_moveScale;
     switch (direction) {
-        case Up: m_eyeDelta += m_up * s; break;
-        case Down: m_eyeDelta -= m_up * s; break;
-        case Forward: m_eyeDelta += m_direction * s; break;
-        case Back: m_eyeDelta -= m_direction * s; break;
-        case Right: m_eyeDelta += glm::cross(m_direction, m_up) * s; break;
-        case Left: m_eyeDelta -= glm::cross(m_direction, m_up) * s; break;
+        case Up:
+            m_eyeDelta += m_up * s;
+            break;
+        case Down:
+            m_eyeDelta -= m_up * s;
+            break;
+        case Forward:
+            m_eyeDelta += m_direction * s;
+            break;
+        case Back:
+            m_eyeDelta -= m_direction * s;
+            break;
+        case Right:
+            m_eyeDelta += glm::cross(m_direction, m_up) * s;
+            break;
+        case Left:
+            m_eyeDelta -= glm::cross(m_direction, m_up) * s;
+            break;
     }
 }
 

@@ -13,7 +13,7 @@ enum CameraType {
 enum CameraDirection { Up = 0, Down, Left, Right, Forward, Back };
 
 class Camera {
-public:
+ public:
     Camera() = default;
 
     /// Sets the mode and resets the up vector to +y.
@@ -55,7 +55,7 @@ public:
     float pitch() const { return m_pitch; }
     float zoom() const { return m_zoom; }
 
-private:
+ private:
     CameraType m_mode = Free;
     int m_viewport[4] = {0, 0, 0, 0};  ///< x, y, width, height
     double m_aspect = 0.0;

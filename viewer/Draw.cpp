@@ -26,7 +26,8 @@ Matrix4 FromFloats(const float m[16]) {
 DrawItem DrawItemOf(const MovingObject& object) {
     DrawItem item;
     ToFloats(object.m_modelMatrix, item.model);
-    for (int i = 0; i < 4; ++i) item.color[i] = object.m_colorPtr != nullptr ? object.m_colorPtr[i] : (i == 3 ? 1.0f : 0.0f);
+    for (int i = 0; i < 4; ++i)
+        item.color[i] = object.m_colorPtr != nullptr ? object.m_colorPtr[i] : (i == 3 ? 1.0f : 0.0f);
     item.vertexBuffer = object.m_vertexBuffer;
     item.normalBuffer = object.m_normalBuffer;
     item.vertexCount = object.m_geometry != nullptr ? static_cast<int32_t>(object.m_geometry->m_numVertices) : 0;

@@ -4,8 +4,11 @@
 
 #include "viewer/Keyboard.h"
 
+// glew must come before any other GL header.
+// clang-format off
 #include <GL/glew.h>
 #include <GL/freeglut.h>
+// clang-format on
 
 #include <cmath>
 #include <cstdlib>
@@ -31,8 +34,8 @@ namespace {
 
 bool animation_started = false;
 bool resuming = false;
-bool drawHull = false;            // toggled by "d"; nothing draws a hull yet
-PackingGeometry hullGeometry;     // never filled, so "v" reports 0
+bool drawHull = false;         // toggled by "d"; nothing draws a hull yet
+PackingGeometry hullGeometry;  // never filled, so "v" reports 0
 
 const char* kPlacementFile = "testFile.txt";
 const char* kObjFile = "packing.obj";
@@ -150,9 +153,12 @@ void DistanceReportKey() {
 
 void CycleFillMode() {
     int& mode = MovingObject::fill_mode;
-    if (mode == GL_LINE) mode = GL_FILL;
-    else if (mode == GL_FILL) mode = GL_POINT;
-    else if (mode == GL_POINT) mode = GL_LINE;
+    if (mode == GL_LINE)
+        mode = GL_FILL;
+    else if (mode == GL_FILL)
+        mode = GL_POINT;
+    else if (mode == GL_POINT)
+        mode = GL_LINE;
     glPolygonMode(GL_FRONT_AND_BACK, static_cast<GLenum>(mode));
     glutPostRedisplay();
 }
@@ -201,20 +207,26 @@ void PrintDistanceReport(std::ostream& out, const std::vector<std::pair<int, Vec
     out << "Num. placed objects: " << n << std::endl;
     std::vector<std::vector<Vector3>> byType(types.size());
     for (const auto& [type, position] : objects)
-        if (type >= 0 && static_cast<size_t>(type) < types.size()) byType[static_cast<size_t>(type)].push_back(position);
+        if (type >= 0 && static_cast<size_t>(type) < types.size())
+            byType[static_cast<size_t>(type)].push_back(position);
     for (size_t t = 0; t < types.size(); ++t) {
         DistanceSummary s;
         avgDistFruit(byType[t], s);
         const float share = static_cast<float>(byType[t].size()) / static_cast<float>(n) * 100.0f;
-        out << types[t].name << " | " << "Num.: " << byType[t].size() << " | " << "Distribution : " << share << " %"
-            << " | " << "avg dist: " << s.avg << " | " << "variance: " << s.variance << " | "
-            << "standard deviation: " << s.deviation << " | " << "percentage: "
-            << static_cast<double>(s.deviation) / static_cast<double>(s.avg) * 100.0 << std::endl;
+        out << types[t].name << " | "
+            << "Num.: " << byType[t].size() << " | "
+            << "Distribution : " << share << " %"
+            << " | "
+            << "avg dist: " << s.avg << " | "
+            << "variance: " << s.variance << " | "
+            << "standard deviation: " << s.deviation << " | "
+            << "percentage: " << static_cast<double>(s.deviation) / static_cast<double>(s.avg) * 100.0 << std::endl;
     }
 }
 
 void PrintVolumePerType(std::ostream& out, const std::vector<PackingObjectInfo>& types) {
-    for (const PackingObjectInfo& type : types) out << type.name << " Vol: " << calculateVolume(type.geometry) << std::endl;
+    for (const PackingObjectInfo& type : types)
+        out << type.name << " Vol: " << calculateVolume(type.geometry) << std::endl;
 }
 
 void PrintPackingReport(std::ostream& out, const std::vector<int>& typeIndices,
@@ -236,22 +248,44 @@ void PrintPackingReport(std::ostream& out, const std::vector<int>& typeIndices,
 
 void keyboard(unsigned char key, int, int) {
     switch (key) {
-        case 27: std::exit(0);
-        case ' ': ToggleAnimation(); break;
+        case 27:
+            std::exit(0);
+        case ' ':
+            ToggleAnimation();
+            break;
         case 'I':
-        case 'i': CycleFillMode(); break;
-        case 'a': DistanceReportKey(); break;
-        case 'c': g_drawContainer = !g_drawContainer; break;
+        case 'i':
+            CycleFillMode();
+            break;
+        case 'a':
+            DistanceReportKey();
+            break;
+        case 'c':
+            g_drawContainer = !g_drawContainer;
+            break;
         case 'd':
             drawHull = !drawHull;
             glutPostRedisplay();
             break;
-        case 'e': ExportPacking(); break;
-        case 'g': WritePacking(); break;
-        case 'h': ReloadPacking(); break;
-        case 'r': RandomColours(); break;
-        case 's': PackingReportKey(); break;
-        case 'v': std::cout << "Volume: " << calculateVolume(&hullGeometry) << std::endl; break;
-        default: break;  // "y" included: a collision check without a pipeline means nothing here
+        case 'e':
+            ExportPacking();
+            break;
+        case 'g':
+            WritePacking();
+            break;
+        case 'h':
+            ReloadPacking();
+            break;
+        case 'r':
+            RandomColours();
+            break;
+        case 's':
+            PackingReportKey();
+            break;
+        case 'v':
+            std::cout << "Volume: " << calculateVolume(&hullGeometry) << std::endl;
+            break;
+        default:
+            break;  // "y" included: a collision check without a pipeline means nothing here
     }
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 class ShaderManager {
-public:
+ public:
     ShaderManager() = default;
 
     /// Creates the program and both shaders and compiles the two files. A file that cannot be
@@ -35,7 +35,7 @@ public:
     /// The first failure in one line ("<path>: <log or reason>"), empty while all went well.
     const std::string& lastLog() const { return m_lastLog; }
 
-private:
+ private:
     int m_numAttributes = 0;
     GLuint m_programID = 0;
     GLuint m_vertexShaderID = 0;

@@ -15,11 +15,11 @@ class MovingObject;
 
 extern Camera g_camera;
 extern ShaderManager g_shaderManager;
-extern GLint g_mvpID;     ///< uniform "ModelViewProjection"
-extern GLint g_modelID;   ///< uniform "Model"
-extern GLint g_normalID;  ///< uniform "NormalMatrix"
-extern GLint g_colorID;   ///< uniform "ObjectColor"
-extern GLint g_lightID;   ///< uniform "LightPos"
+extern GLint g_mvpID;         ///< uniform "ModelViewProjection"
+extern GLint g_modelID;       ///< uniform "Model"
+extern GLint g_normalID;      ///< uniform "NormalMatrix"
+extern GLint g_colorID;       ///< uniform "ObjectColor"
+extern GLint g_lightID;       ///< uniform "LightPos"
 extern bool g_drawContainer;  ///< toggled by "c"
 
 /// Shader files, relative to the working directory (run densepack from the project root).
@@ -39,8 +39,7 @@ struct DrawItem {
     uint32_t vertexBuffer = 0;
     uint32_t normalBuffer = 0;
     int32_t vertexCount = 0;
-    int32_t mvpLocation = -1, modelLocation = -1, normalMatrixLocation = -1, colorLocation = -1,
-            lightLocation = -1;
+    int32_t mvpLocation = -1, modelLocation = -1, normalMatrixLocation = -1, colorLocation = -1, lightLocation = -1;
 };
 
 /// Copies the object's draw data (no lock taken here). An object without colour is drawn black.

@@ -1,7 +1,10 @@
 #include "viewer/Window.h"
 
+// glew must come before any other GL header.
+// clang-format off
 #include <GL/glew.h>
 #include <GL/freeglut.h>
+// clang-format on
 
 #include <cstdlib>
 #include <iostream>

@@ -23,13 +23,11 @@ bool PlacementAlgorithm::M_overlapConverged = false;
 namespace {
 
 constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;  // leaf pairs of the largest lens volumes
-constexpr float kTimeStep = 0.03333333f;  // 1/30
+constexpr float kTimeStep = 0.03333333f;                       // 1/30
 constexpr double kRelaxLimitSeconds = 5.0;
 constexpr float kNudge = 0.0001f;  // keeps successive orientation tries from testing the same pose twice
 
-void RebuildModel(MovingObject& o) {
-    o.m_modelMatrix = o.m_translationMatrix * o.m_rotationMatrix * o.m_scaleMatrix;
-}
+void RebuildModel(MovingObject& o) { o.m_modelMatrix = o.m_translationMatrix * o.m_rotationMatrix * o.m_scaleMatrix; }
 
 void SetPosition(MovingObject& o, const Vector3& p) {
     o.m_position = p;
@@ -64,8 +62,8 @@ struct Orientation {
 
 // Try 0 is the identity; it is remembered with the x axis.
 const Orientation kOrientations[7] = {
-    {Vector3(1, 0, 0), 0.0f},       {Vector3(0, 0, 1), 0.78539f}, {Vector3(0, 0, 1), 1.5708f},
-    {Vector3(1, 0, 0), 0.78539f},   {Vector3(1, 0, 0), 1.5708f},  {Vector3(0, 1, 0), 0.78539f},
+    {Vector3(1, 0, 0), 0.0f},     {Vector3(0, 0, 1), 0.78539f}, {Vector3(0, 0, 1), 1.5708f},
+    {Vector3(1, 0, 0), 0.78539f}, {Vector3(1, 0, 0), 1.5708f},  {Vector3(0, 1, 0), 0.78539f},
     {Vector3(0, 1, 0), 1.5708f},
 };
 
@@ -151,8 +149,8 @@ void PCallback::operator()(const col::Data* data) {
     const Vector3 rB = Q - B.m_position;
     const Matrix3& IA = A.m_inverseInertia;
     const Matrix3& IB = B.m_inverseInertia;
-    const float j = 2.0f / (lengthSqr(IA * cross(rA, D)) + A.m_inverseMass + B.m_inverseMass +
-                            lengthSqr(IB * cross(rB, D)));
+    const float j =
+        2.0f / (lengthSqr(IA * cross(rA, D)) + A.m_inverseMass + B.m_inverseMass + lengthSqr(IB * cross(rB, D)));
     const Vector3 J = j * D;
 
     const Vector3 uA = IA * cross(rA, J);
@@ -177,8 +175,7 @@ void PCallback::operator()(const col::Data* data) {
 // PlacementAlgorithm
 
 PlacementAlgorithm::PlacementAlgorithm(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                                       std::vector<Vector3>& points, std::list<MovingObject*>* placed,
-                                       Vector3 v)
+                                       std::vector<Vector3>& points, std::list<MovingObject*>* placed, Vector3 v)
     : IConstructionHeuristic(types, container, points, placed, v) {}
 
 PlacementAlgorithm::~PlacementAlgorithm() = default;
@@ -312,8 +309,7 @@ int PlacementAlgorithm::PlaceObject(col::CollisionPipeline* placement, bool rand
             size_t ofType = 0;
             for (const MovingObject* o : *m_placedObjects)
                 if (o->m_typeIndex == static_cast<int>(t)) ++ofType;
-            const float share =
-                static_cast<float>(ofType) / static_cast<float>(m_placedObjects->size()) * 100.0f;
+            const float share = static_cast<float>(ofType) / static_cast<float>(m_placedObjects->size()) * 100.0f;
             if (!((*m_objectTypes)[t].percentage > share)) continue;
 
             MovingObject* b = m_buffer[t];
@@ -364,8 +360,7 @@ bool PlacementAlgorithm::Compact() {
             std::lock_guard<std::mutex> lock(g_packingMutex);  // the viewer copies these poses
             for (MovingObject* o : *m_placedObjects) Integrate(*o);
         }
-        for (MovingObject* o : *m_placedObjects)
-            m_collisionPipeline->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
+        for (MovingObject* o : *m_placedObjects) m_collisionPipeline->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
 
         M_overlapConverged = true;
         m_collisionPipeline->check();

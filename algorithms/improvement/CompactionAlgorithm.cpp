@@ -24,14 +24,12 @@ namespace {
 constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;  // leaf pairs of the largest lens volumes
 constexpr float kTimeStep = 0.0333333f;                        // 1/30
 constexpr double kRelaxLimitSeconds = 30.0;
-constexpr int kPointStride = 30;     // candidate points used per insertion attempt
+constexpr int kPointStride = 30;  // candidate points used per insertion attempt
 constexpr float kMakeRoomSpeed = 2.5f;
 constexpr float kAngularDamping = 0.4f;
-constexpr float kNudge = 0.0001f;    // keeps successive orientation tries from testing the same pose twice
+constexpr float kNudge = 0.0001f;  // keeps successive orientation tries from testing the same pose twice
 
-void RebuildModel(MovingObject& o) {
-    o.m_modelMatrix = o.m_translationMatrix * o.m_rotationMatrix * o.m_scaleMatrix;
-}
+void RebuildModel(MovingObject& o) { o.m_modelMatrix = o.m_translationMatrix * o.m_rotationMatrix * o.m_scaleMatrix; }
 
 void SetPosition(MovingObject& o, const Vector3& p) {
     o.m_position = p;
@@ -373,8 +371,7 @@ bool CompactionAlgorithm::Compact() {
             for (MovingObject* o : *m_placedObjects) Integrate(*o);
         }
         std::cout << "Counter : " << counter << std::endl;
-        for (MovingObject* o : *m_placedObjects)
-            m_collisionPipeline->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
+        for (MovingObject* o : *m_placedObjects) m_collisionPipeline->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
         stepSum += stepTimer.elapsed() / 1e9;
 
         checkTimer.start();

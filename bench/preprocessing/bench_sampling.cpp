@@ -6,11 +6,11 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <iostream>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,8 +24,8 @@ namespace {
 
 struct Container {
     PackingGeometry* geometry = nullptr;
-    float volume = 0;      // probe volume: radius 3% of the box's x extent
-    double tests = 0;      // probe tests of one sampling pass
+    float volume = 0;  // probe volume: radius 3% of the box's x extent
+    double tests = 0;  // probe tests of one sampling pass
 };
 
 std::map<std::string, Container> g_containers;
@@ -80,8 +80,8 @@ void BM_Sampling(benchmark::State& state, std::string name) {
     dup2(savedOut, 1);
     close(savedOut);
     std::fclose(sink);
-    state.counters["tests/s"] = benchmark::Counter(c.tests * static_cast<double>(state.iterations()),
-                                                   benchmark::Counter::kIsRate);
+    state.counters["tests/s"] =
+        benchmark::Counter(c.tests * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["points"] = static_cast<double>(found);
 }
 

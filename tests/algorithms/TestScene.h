@@ -19,8 +19,7 @@ using Vectormath::Aos::Vector3;
 
 inline PackingGeometry* MakeBox(float hx, float hy, float hz) {
     std::vector<Point3> p;
-    for (int i = 0; i < 8; ++i)
-        p.emplace_back((i & 1) ? hx : -hx, (i & 2) ? hy : -hy, (i & 4) ? hz : -hz);
+    for (int i = 0; i < 8; ++i) p.emplace_back((i & 1) ? hx : -hx, (i & 2) ? hy : -hy, (i & 4) ? hz : -hz);
     // Outward triangles of the six faces.
     const std::vector<std::vector<unsigned>> prims = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6}, {0, 1, 5}, {0, 5, 4},
                                                       {2, 6, 7}, {2, 7, 3}, {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};

@@ -35,11 +35,12 @@ double NumberAfter(const std::string& text, const std::string& key) {
 TEST(EndToEnd, PlacementCompactionReportAndExactCheck) {
     const std::string dir = MakeTempDir("e2e");
     WriteFile(dir + "/points.txt", GridPoints());
-    WriteFile(dir + "/run.cfg", std::string("[Construction Heuristic]\nPlacementAlgorithm construction.txt\n") +
-                                    "[Improvement Heuristic]\nCompactionAlgorithm improvement.txt\n[Grid]\n10 10 10\n" +
-                                    "[SurfaceDensity Epsilon]\n0.1\n[Hopkins Statistic]\n0.2 2\n" +
-                                    "[Preprocessing]\npoints.txt smallest 0.5 1\n[ModelPath]\n" + DENSEPACK_SOURCE_DIR +
-                                    "/models/\n[Container]\nbox 0.8 0.8 0.8 0.2\n[Objects]\nsphere 100 0.9 0.3 0.2 1.0\n");
+    WriteFile(dir + "/run.cfg",
+              std::string("[Construction Heuristic]\nPlacementAlgorithm construction.txt\n") +
+                  "[Improvement Heuristic]\nCompactionAlgorithm improvement.txt\n[Grid]\n10 10 10\n" +
+                  "[SurfaceDensity Epsilon]\n0.1\n[Hopkins Statistic]\n0.2 2\n" +
+                  "[Preprocessing]\npoints.txt smallest 0.5 1\n[ModelPath]\n" + DENSEPACK_SOURCE_DIR +
+                  "/models/\n[Container]\nbox 0.8 0.8 0.8 0.2\n[Objects]\nsphere 100 0.9 0.3 0.2 1.0\n");
 
     const ProcessResult run = RunCommand("ASAN_OPTIONS=detect_leaks=0 " + std::string(DENSEPACK_BIN) +
                                              " --headless --seed 3 -c run.cfg --report report.json",
@@ -54,11 +55,17 @@ TEST(EndToEnd, PlacementCompactionReportAndExactCheck) {
     EXPECT_EQ(std::stoi(m[1]), 64);
 
     // The report, in its order.
-    const char* lines[] = {"Construction Heuristic time: ", "Objects callback registered.\n",
-                           "Improvement Heuristic time: ", "EPSILON: 0.1\n### Auto packing info ###\nPacking density/fraction: ",
-                           "\nSurface density/fraction: ", "\nContainer Vol: 216\nObjects Vol: ",
-                           "\nVolume per object type\nsphere Vol: ", "\nNum. placed objects: ",
-                           "\nsphere | Num.: ", " | Distribution : 100 %\n", "sphere | Hopkins Value: ",
+    const char* lines[] = {"Construction Heuristic time: ",
+                           "Objects callback registered.\n",
+                           "Improvement Heuristic time: ",
+                           "EPSILON: 0.1\n### Auto packing info ###\nPacking density/fraction: ",
+                           "\nSurface density/fraction: ",
+                           "\nContainer Vol: 216\nObjects Vol: ",
+                           "\nVolume per object type\nsphere Vol: ",
+                           "\nNum. placed objects: ",
+                           "\nsphere | Num.: ",
+                           " | Distribution : 100 %\n",
+                           "sphere | Hopkins Value: ",
                            "Statistic Calculation time: "};
     size_t at = 0;
     for (const char* line : lines) {

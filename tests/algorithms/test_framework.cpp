@@ -133,7 +133,9 @@ namespace {
 class PushInward : public col::Callback {
  public:
     PushInward(MovingObject* container, MovingObject* object, bool& flag)
-        : col::Callback(container->m_id, object->m_id, false, true, col::LEVEL_CONTACT), m_object(object), m_flag(&flag) {}
+        : col::Callback(container->m_id, object->m_id, false, true, col::LEVEL_CONTACT),
+          m_object(object),
+          m_flag(&flag) {}
     void operator()(const col::Data*) override {
         *m_flag = true;
         ++calls;

@@ -7,8 +7,8 @@
 #include <list>
 #include <vector>
 
-#include "algorithms/construction/PlacementAlgorithm.h"
 #include "TestScene.h"
+#include "algorithms/construction/PlacementAlgorithm.h"
 #include "collision/col.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"

@@ -1,10 +1,10 @@
 // Placement files, the OBJ export and the runners that use the construction file as a cache.
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>

@@ -11,14 +11,16 @@
 namespace {
 
 std::string Config(const std::string& preprocessing) {
-    return std::string("[Construction Heuristic]\nPlacementAlgorithm construction.txt\n[Improvement Heuristic]\nNone\n") +
+    return std::string(
+               "[Construction Heuristic]\nPlacementAlgorithm construction.txt\n[Improvement Heuristic]\nNone\n") +
            "[Grid]\n4 4 4\n[Preprocessing]\n" + preprocessing + "\n[ModelPath]\n" + DENSEPACK_SOURCE_DIR +
            "/models/\n[Container]\nbox 0.8 0.8 0.8 0.2\n[Objects]\nsphere 60 rand 1.0\ncube 40 0.2 0.4 0.9 1.0\n";
 }
 
 ProcessResult Densepack(const std::string& dir, const std::string& args) {
     // The program frees nothing before exit by design; under the leak checker that is no fault.
-    return RunCommand("ASAN_OPTIONS=detect_leaks=0 " + std::string(DENSEPACK_BIN) + " --headless --seed 5 " + args, dir);
+    return RunCommand("ASAN_OPTIONS=detect_leaks=0 " + std::string(DENSEPACK_BIN) + " --headless --seed 5 " + args,
+                      dir);
 }
 
 }  // namespace
@@ -31,7 +33,8 @@ TEST(StartUp, PointFileThenConstructionFileCacheThenViewMode) {
     ProcessResult first = Densepack(dir, "-c run.cfg");
     ASSERT_EQ(first.status, 0) << first.err;
     EXPECT_EQ(first.out.find("Sampling Points: "), std::string::npos);
-    EXPECT_NE(first.out.find("Construction Run\nError. File not found: construction.txt\n"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("Construction Run\nError. File not found: construction.txt\n"), std::string::npos)
+        << first.out;
     EXPECT_NE(first.out.find("Construction Heuristic time: "), std::string::npos);
     const std::string written = ReadFile(dir + "/construction.txt");
     ASSERT_FALSE(written.empty());
@@ -53,7 +56,8 @@ TEST(StartUp, PointFileThenConstructionFileCacheThenViewMode) {
     WriteFile(dir + "/damaged.txt", written + "9 1 2\n");
     ProcessResult damaged = Densepack(dir, "-c run.cfg -v damaged.txt");
     EXPECT_EQ(damaged.status, 1);
-    EXPECT_NE(damaged.err.find("damaged.txt: line " + std::to_string(lines + 1) + ":"), std::string::npos) << damaged.err;
+    EXPECT_NE(damaged.err.find("damaged.txt: line " + std::to_string(lines + 1) + ":"), std::string::npos)
+        << damaged.err;
     EXPECT_EQ(damaged.out.find("Objects loaded to display."), std::string::npos);
 
     ProcessResult missing = Densepack(dir, "-c run.cfg -v missing.txt");

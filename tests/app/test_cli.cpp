@@ -15,9 +15,8 @@ std::string Usage(const std::string& name) {
            "\t-c,--config CONFIG\tSpecify the config path \t Default: 'config.cfg'\n";
 }
 
-
-std::string Config(const std::string& construction, const std::string& objects, const std::string& preprocessing =
-                                                                                        "points.txt smallest 0.5 2") {
+std::string Config(const std::string& construction, const std::string& objects,
+                   const std::string& preprocessing = "points.txt smallest 0.5 2") {
     return "[Construction Heuristic]\n" + construction + " construction.txt\n" +
            "[Improvement Heuristic]\nCompactionAlgorithm improvement.txt\n[Grid]\n10 10 10\n"
            "[SurfaceDensity Epsilon]\n0.1\n[Hopkins Statistic]\n0.1 2\n[Preprocessing]\n" +
@@ -29,9 +28,9 @@ class Cli : public ::testing::Test {
     void SetUp() override {
         dir = MakeTempDir("cli");
         // A unit cube with full v/vt/vn corners and a one-sphere tree, as type and container.
-        RunCommand("mkdir -p models && cp " + ShellQuote(std::string(DENSEPACK_SOURCE_DIR) + "/tests/app/data/") +
-                       "* models/",
-                   dir);
+        RunCommand(
+            "mkdir -p models && cp " + ShellQuote(std::string(DENSEPACK_SOURCE_DIR) + "/tests/app/data/") + "* models/",
+            dir);
         WriteFile(dir + "/points.txt", "0 0 0\n");
     }
     ProcessResult Run(const std::string& args) { return RunCommand(kExe + " " + args, dir); }

@@ -22,7 +22,7 @@ const char* const kExample =
     "[Container]\nbox 0.8 0.8 0.8 0.2\n[Objects]\nsphere 60 rand 1.0\ncube 40 0.2 0.4 0.9 1.0\n";
 
 class ConfigTest : public ::testing::Test {
-protected:
+ protected:
     fs::path dir = fs::temp_directory_path() / ("densepack-config-" + std::to_string(getpid()));
     std::string path = (dir / "run.cfg").string();
     ConfigData data;
@@ -52,8 +52,8 @@ TEST_F(ConfigTest, ExampleFileWithLfAndCrlfEndings) {
         data = ConfigData();
         ASSERT_EQ(Load(text), kConfigOk);
         EXPECT_EQ(data.constructionHeuristic + "|" + data.constructionFile + "|" + data.improvementHeuristic + "|" +
-                      data.improvementFile + "|" + data.pointFile + "|" + data.samplingVolume + "|" +
-                      data.modelPath + "|" + data.containerName,
+                      data.improvementFile + "|" + data.pointFile + "|" + data.samplingVolume + "|" + data.modelPath +
+                      "|" + data.containerName,
                   "PlacementAlgorithm|construction.txt|CompactionAlgorithm|improvement.txt|points.txt|smallest|"
                   "models/|box");
         EXPECT_EQ(data.gridCells.getZ(), 10.0f);
@@ -119,22 +119,24 @@ TEST_F(ConfigTest, RandomColoursStayInRangeAndKeepTheirAlpha) {
 }
 
 TEST_F(ConfigTest, ObjectSectionSkipsBlankAndCommentLinesAndReadsEverythingElse) {
-    ASSERT_EQ(Load("[Objects]\n\n  \t\n# old: cone 5 rand 1\na 10 0.5abc 0.1 0.2 0.3\n b 20 1 1 1\n\n"),
-              kConfigOk);
+    ASSERT_EQ(Load("[Objects]\n\n  \t\n# old: cone 5 rand 1\na 10 0.5abc 0.1 0.2 0.3\n b 20 1 1 1\n\n"), kConfigOk);
     ASSERT_EQ(data.objects.size(), 2u);
     EXPECT_EQ(Colour(data.objects[0]), (std::vector<float>{0.5f, 0.1f, 0.2f, 0.3f}));
     EXPECT_EQ(Colour(data.objects[1]), (std::vector<float>{1.0f, 1.0f, 1.0f, 0.0f}));  // missing alpha stays 0
 }
 
 TEST_F(ConfigTest, BadColourStopsWithFileAndLineAndKeepsEarlierTypes) {
-    const struct { std::string line, token; } cases[] = {
-        {"cone 10 red 1 1 1", "red"}, {"cone 10", ""}, {"cone ten rand 1", ""}, {"cone 10 1e39 1 1 1", "1e39"},
-        {"[Grid]", ""}};  // headers mean nothing after "[Objects]"
+    const struct {
+        std::string line, token;
+    } cases[] = {{"cone 10 red 1 1 1", "red"},
+                 {"cone 10", ""},
+                 {"cone ten rand 1", ""},
+                 {"cone 10 1e39 1 1 1", "1e39"},
+                 {"[Grid]", ""}};  // headers mean nothing after "[Objects]"
     for (const auto& c : cases) {
         data = ConfigData();
         ::testing::internal::CaptureStderr();
-        EXPECT_EQ(Load("[Objects]\na 50 1 1 1 1\n\nb 50 rand 1\n" + c.line + "\nd 10 1 1 1 1\n"),
-                  kConfigBadObjectLine);
+        EXPECT_EQ(Load("[Objects]\na 50 1 1 1 1\n\nb 50 rand 1\n" + c.line + "\nd 10 1 1 1 1\n"), kConfigBadObjectLine);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(),
                   path + ":5: invalid colour value '" + c.token + "' in object line\n");
         ASSERT_EQ(data.objects.size(), 2u) << c.line;

@@ -30,7 +30,7 @@ std::string CubeObj(float edge) {
 const char* kOneSphere = "densepack-spheres 1\nkind object\nnodes 1 leaves 1\n0 0 0 0.5 0 0 0 3.14159265 -1 0\nend\n";
 
 class Scene : public ::testing::Test {
-protected:
+ protected:
     void SetUp() override {
         models = MakeTempDir("scene") + "/models/";
         RunCommand("mkdir -p " + ShellQuote(models));
@@ -82,7 +82,8 @@ TEST_F(Scene, TypesAreSortedLargestFirstAndTheContainerIsSetUp) {
     g_configData.containerColor[0] = 0.8f;
 
     ASSERT_TRUE(Create()) << err;
-    EXPECT_EQ(out, models + "small.obj\n" + models + "large.obj\n" + models + "medium.obj\nNr. of object types loaded: 3\n");
+    EXPECT_EQ(out,
+              models + "small.obj\n" + models + "large.obj\n" + models + "medium.obj\nNr. of object types loaded: 3\n");
     EXPECT_EQ(err, "");
     const auto& types = g_configData.objects;
     ASSERT_EQ(types.size(), 3u);

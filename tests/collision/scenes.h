@@ -16,7 +16,7 @@ using Vectormath::Aos::Point3;
 using Vectormath::Aos::Vector3;
 
 struct Sphere {
-  float x, y, z, r;
+    float x, y, z, r;
 };
 
 /// Valid hierarchy over the leaves: top-down split along the longest axis into `branching`
@@ -43,9 +43,9 @@ std::string tempDir();
 /// Reference answer: every leaf pair, compared in world coordinates in double precision.
 /// `ambiguous` receives pairs whose gap is within float rounding of touching.
 struct BruteResult {
-  std::vector<std::pair<int, int>> overlapping;
-  std::vector<std::pair<int, int>> ambiguous;
-  double overlap = 0;
+    std::vector<std::pair<int, int>> overlapping;
+    std::vector<std::pair<int, int>> ambiguous;
+    double overlap = 0;
 };
 BruteResult bruteForce(const col::SphereTree& t1, const Matrix4& M1, float s1, const col::SphereTree& t2,
                        const Matrix4& M2, float s2);
@@ -57,10 +57,10 @@ void ellipsoidMesh(float a, float b, float c, int level, std::vector<Point3>& pt
 /// Objects on a jittered cubic lattice inside a box container: about 55% volume fraction with
 /// small overlaps between neighbours. Index 0 is the container.
 struct PackedScene {
-  std::vector<std::unique_ptr<col::ExtraData_SphereTree>> trees;  // [0] container, then shapes
-  std::vector<col::ColGeometry> geoms;                           // per object
-  std::vector<Matrix4> poses;
-  float halfBox = 0;
+    std::vector<std::unique_ptr<col::ExtraData_SphereTree>> trees;  // [0] container, then shapes
+    std::vector<col::ColGeometry> geoms;                            // per object
+    std::vector<Matrix4> poses;
+    float halfBox = 0;
 };
 PackedScene packedScene(std::mt19937& rng, int objects, int leavesAcross = 8);
 

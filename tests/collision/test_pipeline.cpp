@@ -12,193 +12,197 @@ using namespace colscene;
 namespace {
 
 struct Call {
-  int cb, id1, id2;
-  float overlap;
-  std::vector<float> spheres;  // centre1, radius1, centre2, radius2 per entry
-  std::vector<const col::SphereNode*> nodes;
-  bool operator==(const Call&) const = default;
+    int cb, id1, id2;
+    float overlap;
+    std::vector<float> spheres;  // centre1, radius1, centre2, radius2 per entry
+    std::vector<const col::SphereNode*> nodes;
+    bool operator==(const Call&) const = default;
 };
 
 class Recorder : public col::Callback {
  public:
-  Recorder(int a, int b, int tag, std::vector<Call>* log) : Callback(a, b, false, true, col::LEVEL_ALL), m_tag(tag), m_log(log) {}
-  void operator()(const col::Data* d) override {
-    Call c{m_tag, d->id1, d->id2, d->overlap, {}, {}};
-    for (const auto& s : *d->sphereIntersections)
-      c.spheres.insert(c.spheres.end(), {s.center1.getX(), s.center1.getY(), s.center1.getZ(), s.radius1,
-                                         s.center2.getX(), s.center2.getY(), s.center2.getZ(), s.radius2});
-    for (const auto& p : *d->nodePairs) c.nodes.insert(c.nodes.end(), {p.node1, p.node2});
-    m_log->push_back(std::move(c));
-  }
+    Recorder(int a, int b, int tag, std::vector<Call>* log)
+        : Callback(a, b, false, true, col::LEVEL_ALL), m_tag(tag), m_log(log) {}
+    void operator()(const col::Data* d) override {
+        Call c{m_tag, d->id1, d->id2, d->overlap, {}, {}};
+        for (const auto& s : *d->sphereIntersections)
+            c.spheres.insert(c.spheres.end(), {s.center1.getX(), s.center1.getY(), s.center1.getZ(), s.radius1,
+                                               s.center2.getX(), s.center2.getY(), s.center2.getZ(), s.radius2});
+        for (const auto& p : *d->nodePairs) c.nodes.insert(c.nodes.end(), {p.node1, p.node2});
+        m_log->push_back(std::move(c));
+    }
 
  private:
-  int m_tag;
-  std::vector<Call>* m_log;
+    int m_tag;
+    std::vector<Call>* m_log;
 };
 
 // Random objects in [-20, 20]^3 (a few far outside), a container-like shell around that box.
 struct World {
-  std::vector<std::unique_ptr<col::ExtraData_SphereTree>> trees;
-  std::vector<col::ColGeometry> geoms;
-  std::vector<Matrix4> poses;
+    std::vector<std::unique_ptr<col::ExtraData_SphereTree>> trees;
+    std::vector<col::ColGeometry> geoms;
+    std::vector<Matrix4> poses;
 
-  World(std::mt19937& rng, int n) {
-    trees.push_back(std::make_unique<col::ExtraData_SphereTree>(buildTree(boxShell(20, 2), 4, col::SphereTreeKind::Container)));
-    for (int t = 0; t < 5; ++t)
-      trees.push_back(roundTrip(buildTree(randomLeaves(rng, 10 + 15 * t, 1.5f, 0.2f, 0.6f), 2 + t), tempDir(), std::string("w").append(std::to_string(t))));
-    geoms.resize(static_cast<size_t>(n));
-    poses.push_back(Matrix4::identity());
-    geoms[0].m_extraData = trees[0].get();
-    for (int i = 1; i < n; ++i) {
-      geoms[size_t(i)].m_extraData = trees[1 + size_t(i) % 5].get();
-      geoms[size_t(i)].setScale(i % 4 == 0 ? 1.2f : 1.0f);
-      poses.push_back(randomPose(rng, i % 25 == 0 ? 30.0f : 19.0f, i % 7 == 0 ? 1.3f : 1.0f));
+    World(std::mt19937& rng, int n) {
+        trees.push_back(
+            std::make_unique<col::ExtraData_SphereTree>(buildTree(boxShell(20, 2), 4, col::SphereTreeKind::Container)));
+        for (int t = 0; t < 5; ++t)
+            trees.push_back(roundTrip(buildTree(randomLeaves(rng, 10 + 15 * t, 1.5f, 0.2f, 0.6f), 2 + t), tempDir(),
+                                      std::string("w").append(std::to_string(t))));
+        geoms.resize(static_cast<size_t>(n));
+        poses.push_back(Matrix4::identity());
+        geoms[0].m_extraData = trees[0].get();
+        for (int i = 1; i < n; ++i) {
+            geoms[size_t(i)].m_extraData = trees[1 + size_t(i) % 5].get();
+            geoms[size_t(i)].setScale(i % 4 == 0 ? 1.2f : 1.0f);
+            poses.push_back(randomPose(rng, i % 25 == 0 ? 30.0f : 19.0f, i % 7 == 0 ? 1.3f : 1.0f));
+        }
     }
-  }
 };
 
 struct PipeRun {
-  col::CollisionPipeline pipe{"test", 1};
-  std::vector<std::unique_ptr<Recorder>> cbs;
-  std::vector<Call> log;
+    col::CollisionPipeline pipe{"test", 1};
+    std::vector<std::unique_ptr<Recorder>> cbs;
+    std::vector<Call> log;
 
-  // mode 0 brute force, 1 default, 2 grid
-  PipeRun(World& w, int mode) {
-    if (mode == 0) pipe.setBruteForce(true);
-    if (mode == 2) {
-      const unsigned cells[3] = {10, 10, 10};
-      const float lo[3] = {-20, -20, -20}, hi[3] = {20, 20, 20};
-      pipe.useGrid(cells, lo, hi);
+    // mode 0 brute force, 1 default, 2 grid
+    PipeRun(World& w, int mode) {
+        if (mode == 0) pipe.setBruteForce(true);
+        if (mode == 2) {
+            const unsigned cells[3] = {10, 10, 10};
+            const float lo[3] = {-20, -20, -20}, hi[3] = {20, 20, 20};
+            pipe.useGrid(cells, lo, hi);
+        }
+        for (auto& g : w.geoms) pipe.makeCollidable(&g, nullptr);
+        const int n = static_cast<int>(w.geoms.size());
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j) {
+                const int tag = static_cast<int>(cbs.size());
+                if ((i + j) % 3 == 0)
+                    cbs.push_back(std::make_unique<Recorder>(j, i, tag, &log));  // reversed order
+                else
+                    cbs.push_back(std::make_unique<Recorder>(i, j, tag, &log));
+                if ((i * j) % 11 == 5) cbs.push_back(std::make_unique<Recorder>(j, i, tag + 1, &log));  // a second one
+            }
+        for (auto& c : cbs) pipe.addCallback(c.get());
+        for (int i = 0; i < n; ++i) pipe.moveObject(i, &w.poses[size_t(i)]);
     }
-    for (auto& g : w.geoms) pipe.makeCollidable(&g, nullptr);
-    const int n = static_cast<int>(w.geoms.size());
-    for (int i = 0; i < n; ++i)
-      for (int j = i + 1; j < n; ++j) {
-        const int tag = static_cast<int>(cbs.size());
-        if ((i + j) % 3 == 0)
-          cbs.push_back(std::make_unique<Recorder>(j, i, tag, &log));  // reversed order
-        else
-          cbs.push_back(std::make_unique<Recorder>(i, j, tag, &log));
-        if ((i * j) % 11 == 5) cbs.push_back(std::make_unique<Recorder>(j, i, tag + 1, &log));  // a second one
-      }
-    for (auto& c : cbs) pipe.addCallback(c.get());
-    for (int i = 0; i < n; ++i) pipe.moveObject(i, &w.poses[size_t(i)]);
-  }
-  std::vector<Call> check() {
-    log.clear();
-    unsigned called = 0;
-    pipe.check(&called);
-    EXPECT_EQ(called, log.size());
-    return log;
-  }
+    std::vector<Call> check() {
+        log.clear();
+        unsigned called = 0;
+        pipe.check(&called);
+        EXPECT_EQ(called, log.size());
+        return log;
+    }
 };
 
 }  // namespace
 
 TEST(CollisionPipeline, BroadPhasesAgreeThroughMovesAndActivation) {
-  std::mt19937 rng(99);
-  World w(rng, 240);
-  PipeRun brute(w, 0), sweep(w, 1), grid(w, 2);
-  for (int round = 0; round < 4; ++round) {
-    const auto ref = brute.check();
-    ASSERT_GT(ref.size(), 30u);
-    EXPECT_EQ(sweep.check(), ref) << "round " << round;
-    EXPECT_EQ(grid.check(), ref) << "round " << round;
-    bool container = false;
-    for (const Call& c : ref) {
-      ASSERT_FALSE(c.spheres.empty());
-      container = container || c.id1 == 0 || c.id2 == 0;
-      // Object 1 of the data is the callback's own first id.
-      const auto& cb = *brute.cbs[size_t(c.cb)];
-      ASSERT_EQ(c.id1, cb.obj1);
-      // Its first sphere is a sphere of object 1's tree with its geometry scale.
-      ASSERT_EQ(c.spheres[3], c.nodes[0]->radius * w.geoms[size_t(c.id1)].getScale());
+    std::mt19937 rng(99);
+    World w(rng, 240);
+    PipeRun brute(w, 0), sweep(w, 1), grid(w, 2);
+    for (int round = 0; round < 4; ++round) {
+        const auto ref = brute.check();
+        ASSERT_GT(ref.size(), 30u);
+        EXPECT_EQ(sweep.check(), ref) << "round " << round;
+        EXPECT_EQ(grid.check(), ref) << "round " << round;
+        bool container = false;
+        for (const Call& c : ref) {
+            ASSERT_FALSE(c.spheres.empty());
+            container = container || c.id1 == 0 || c.id2 == 0;
+            // Object 1 of the data is the callback's own first id.
+            const auto& cb = *brute.cbs[size_t(c.cb)];
+            ASSERT_EQ(c.id1, cb.obj1);
+            // Its first sphere is a sphere of object 1's tree with its geometry scale.
+            ASSERT_EQ(c.spheres[3], c.nodes[0]->radius * w.geoms[size_t(c.id1)].getScale());
+        }
+        EXPECT_TRUE(container);
+        // Every overlapping pair was reported: compare with direct pair queries.
+        size_t pairsOverlapping = 0;
+        for (int i = 0; i < 240; ++i)
+            for (int j = i + 1; j < 240; ++j) {
+                col::OverlapResult r;
+                if (!brute.pipe.geometry(i)) continue;
+                col::queryOverlap(w.trees[i == 0 ? 0 : 1 + size_t(i) % 5]->tree(), w.poses[size_t(i)],
+                                  w.geoms[size_t(i)].getScale(), w.trees[1 + size_t(j) % 5]->tree(), w.poses[size_t(j)],
+                                  w.geoms[size_t(j)].getScale(), r);
+                const bool active = round < 2 || (i % 5 != 1 && j % 5 != 1);
+                pairsOverlapping += active && !r.intersections.empty();
+            }
+        size_t distinct = 0;
+        for (size_t k = 0; k < ref.size(); ++k)
+            distinct += k == 0 || std::minmax(ref[k].id1, ref[k].id2) != std::minmax(ref[k - 1].id1, ref[k - 1].id2);
+        EXPECT_EQ(distinct, pairsOverlapping) << "round " << round;
+        // Move a third of the objects, then deactivate some from round 2 on.
+        for (int i = 1; i < 240; i += 3) w.poses[size_t(i)] = randomPose(rng, 19.0f);
+        for (PipeRun* r : {&brute, &sweep, &grid}) {
+            for (int i = 1; i < 240; i += 3) r->pipe.moveObject(i, &w.poses[size_t(i)]);
+            for (int i = 1; i < 240; i += 5) round >= 1 ? r->pipe.deactivate(i) : r->pipe.activate(i);
+        }
     }
-    EXPECT_TRUE(container);
-    // Every overlapping pair was reported: compare with direct pair queries.
-    size_t pairsOverlapping = 0;
-    for (int i = 0; i < 240; ++i)
-      for (int j = i + 1; j < 240; ++j) {
-        col::OverlapResult r;
-        if (!brute.pipe.geometry(i)) continue;
-        col::queryOverlap(w.trees[i == 0 ? 0 : 1 + size_t(i) % 5]->tree(), w.poses[size_t(i)], w.geoms[size_t(i)].getScale(),
-                          w.trees[1 + size_t(j) % 5]->tree(), w.poses[size_t(j)], w.geoms[size_t(j)].getScale(), r);
-        const bool active = round < 2 || (i % 5 != 1 && j % 5 != 1);
-        pairsOverlapping += active && !r.intersections.empty();
-      }
-    size_t distinct = 0;
-    for (size_t k = 0; k < ref.size(); ++k)
-      distinct += k == 0 || std::minmax(ref[k].id1, ref[k].id2) != std::minmax(ref[k - 1].id1, ref[k - 1].id2);
-    EXPECT_EQ(distinct, pairsOverlapping) << "round " << round;
-    // Move a third of the objects, then deactivate some from round 2 on.
-    for (int i = 1; i < 240; i += 3) w.poses[size_t(i)] = randomPose(rng, 19.0f);
-    for (PipeRun* r : {&brute, &sweep, &grid}) {
-      for (int i = 1; i < 240; i += 3) r->pipe.moveObject(i, &w.poses[size_t(i)]);
-      for (int i = 1; i < 240; i += 5) round >= 1 ? r->pipe.deactivate(i) : r->pipe.activate(i);
-    }
-  }
-  // Deactivated objects take part in no check.
-  for (const Call& c : brute.check()) EXPECT_TRUE(c.id1 % 5 != 1 && c.id2 % 5 != 1);
+    // Deactivated objects take part in no check.
+    for (const Call& c : brute.check()) EXPECT_TRUE(c.id1 % 5 != 1 && c.id2 % 5 != 1);
 }
 
 TEST(CollisionPipeline, OrderingAndSwappedLists) {
-  col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b(Point3(0.5f, 0, 0), 0.5f);
-  col::ColGeometry ga, gb;
-  ga.m_extraData = &a;
-  gb.m_extraData = &b;
-  col::CollisionPipeline p("order", 1);
-  std::vector<Call> log;
-  for (int i = 0; i < 3; ++i) p.makeCollidable(i == 1 ? &gb : &ga, nullptr);
-  Recorder r21(2, 1, 0, &log), r01(0, 1, 1, &log), r10(1, 0, 2, &log), r12(1, 2, 3, &log), r02(0, 2, 4, &log);
-  for (Recorder* r : {&r21, &r01, &r10, &r12, &r02}) p.addCallback(r);
-  const Matrix4 far = Matrix4::translation(Vector3(0, 10, 0));
-  p.moveObject(2, &far);
-  p.check();
-  ASSERT_EQ(log.size(), 2u);  // pair (0,2) is apart, pair (1,2) apart
-  EXPECT_EQ(log[0].cb, 1);
-  EXPECT_EQ(log[1].cb, 2);
-  EXPECT_EQ(log[0].spheres[3], 1.0f);  // r01: object 0 first
-  EXPECT_EQ(log[1].spheres[3], 0.5f);  // r10: object 1 first
-  EXPECT_EQ(log[1].nodes[0], &b.tree()->node(0));
-  const Matrix4 near = Matrix4::translation(Vector3(1.2f, 0, 0));
-  p.moveObject(2, &near);
-  log.clear();
-  unsigned n = 0;
-  p.check(&n);
-  ASSERT_EQ(n, 5u);
-  const int order[] = {1, 2, 4, 0, 3};  // by (min id, max id), then registration
-  for (int k = 0; k < 5; ++k) EXPECT_EQ(log[size_t(k)].cb, order[k]);
-  // Scale read live through a shared record.
-  col::CollisionPipeline q("share", 1);
-  auto share = [](col::ColGeometry* t, const void* s) {
-    t->shareFrom(*static_cast<const col::ColGeometry*>(s));
-    return true;
-  };
-  q.makeCollidable(&ga, share);
-  q.makeCollidable(&gb, share);
-  const Matrix4 gap = Matrix4::translation(Vector3(2.5f, 0, 0));
-  q.moveObject(1, &gap);
-  Recorder rq(0, 1, 0, &log);
-  q.addCallback(&rq);
-  q.check(&n);
-  EXPECT_EQ(n, 0u);
-  gb.setScale(5.0f);  // radius 2.5 around x = 3 reaches into sphere 0
-  q.check(&n);
-  EXPECT_EQ(n, 1u);
+    col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b(Point3(0.5f, 0, 0), 0.5f);
+    col::ColGeometry ga, gb;
+    ga.m_extraData = &a;
+    gb.m_extraData = &b;
+    col::CollisionPipeline p("order", 1);
+    std::vector<Call> log;
+    for (int i = 0; i < 3; ++i) p.makeCollidable(i == 1 ? &gb : &ga, nullptr);
+    Recorder r21(2, 1, 0, &log), r01(0, 1, 1, &log), r10(1, 0, 2, &log), r12(1, 2, 3, &log), r02(0, 2, 4, &log);
+    for (Recorder* r : {&r21, &r01, &r10, &r12, &r02}) p.addCallback(r);
+    const Matrix4 far = Matrix4::translation(Vector3(0, 10, 0));
+    p.moveObject(2, &far);
+    p.check();
+    ASSERT_EQ(log.size(), 2u);  // pair (0,2) is apart, pair (1,2) apart
+    EXPECT_EQ(log[0].cb, 1);
+    EXPECT_EQ(log[1].cb, 2);
+    EXPECT_EQ(log[0].spheres[3], 1.0f);  // r01: object 0 first
+    EXPECT_EQ(log[1].spheres[3], 0.5f);  // r10: object 1 first
+    EXPECT_EQ(log[1].nodes[0], &b.tree()->node(0));
+    const Matrix4 near = Matrix4::translation(Vector3(1.2f, 0, 0));
+    p.moveObject(2, &near);
+    log.clear();
+    unsigned n = 0;
+    p.check(&n);
+    ASSERT_EQ(n, 5u);
+    const int order[] = {1, 2, 4, 0, 3};  // by (min id, max id), then registration
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(log[size_t(k)].cb, order[k]);
+    // Scale read live through a shared record.
+    col::CollisionPipeline q("share", 1);
+    auto share = [](col::ColGeometry* t, const void* s) {
+        t->shareFrom(*static_cast<const col::ColGeometry*>(s));
+        return true;
+    };
+    q.makeCollidable(&ga, share);
+    q.makeCollidable(&gb, share);
+    const Matrix4 gap = Matrix4::translation(Vector3(2.5f, 0, 0));
+    q.moveObject(1, &gap);
+    Recorder rq(0, 1, 0, &log);
+    q.addCallback(&rq);
+    q.check(&n);
+    EXPECT_EQ(n, 0u);
+    gb.setScale(5.0f);  // radius 2.5 around x = 3 reaches into sphere 0
+    q.check(&n);
+    EXPECT_EQ(n, 1u);
 }
 
 TEST(CollisionPipeline, OnePipelinePerThreadMatchesSequential) {
-  std::mt19937 rng(5);
-  World w(rng, 120);
-  std::vector<Call> sequential = PipeRun(w, 2).check();
-  ASSERT_FALSE(sequential.empty());
-  std::vector<std::vector<Call>> results(4);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&, t] {
-      PipeRun r(w, 1 + t % 2);
-      for (int k = 0; k < 3; ++k) results[size_t(t)] = r.check();
-    });
-  for (auto& th : threads) th.join();
-  for (const auto& r : results) EXPECT_EQ(r, sequential);
+    std::mt19937 rng(5);
+    World w(rng, 120);
+    std::vector<Call> sequential = PipeRun(w, 2).check();
+    ASSERT_FALSE(sequential.empty());
+    std::vector<std::vector<Call>> results(4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            PipeRun r(w, 1 + t % 2);
+            for (int k = 0; k < 3; ++k) results[size_t(t)] = r.check();
+        });
+    for (auto& th : threads) th.join();
+    for (const auto& r : results) EXPECT_EQ(r, sequential);
 }

@@ -16,125 +16,126 @@ namespace {
 constexpr float kPi = 3.14159265f;
 
 std::set<std::pair<int, int>> pairsOf(const col::SphereTree& t1, const col::SphereTree& t2, const OverlapResult& r) {
-  std::set<std::pair<int, int>> s;
-  for (const auto& np : r.nodePairs)
-    s.insert({static_cast<int>(np.node1 - t1.nodes().data()), static_cast<int>(np.node2 - t2.nodes().data())});
-  return s;
+    std::set<std::pair<int, int>> s;
+    for (const auto& np : r.nodePairs)
+        s.insert({static_cast<int>(np.node1 - t1.nodes().data()), static_cast<int>(np.node2 - t2.nodes().data())});
+    return s;
 }
 
 }  // namespace
 
 TEST(SphereTreeQuery, MatchesAllLeafPairsOnRandomTreesAndPoses) {
-  std::mt19937 rng(20240611);
-  const std::string dir = tempDir();
-  int overlapping = 0, cases = 0;
-  for (int t = 0; t < 12; ++t) {
-    const auto leavesA = randomLeaves(rng, 30 + 17 * t, 2.0f, 0.1f, 0.5f);
-    const auto leavesB = randomLeaves(rng, 5 + 23 * t, 1.5f, 0.05f, 0.6f);
-    auto a = roundTrip(buildTree(leavesA, 2 + t % 5), dir, std::string("a").append(std::to_string(t)));
-    auto b = roundTrip(buildTree(leavesB, 4), dir, std::string("b").append(std::to_string(t)));
-    ASSERT_TRUE(a && a->isValid() && b && b->isValid()) << (a ? a->error() : "write failed");
-    for (int p = 0; p < 40; ++p) {
-      // Unscaled, matrix-scaled with matching geometry scale, and radii scaled on their own.
-      const float k1 = p % 3 == 0 ? 1.0f : 0.5f + 0.1f * float(p % 7);
-      const float k2 = p % 3 == 0 ? 1.0f : 1.3f;
-      const float s1 = p % 3 == 2 ? 1.4f * k1 : k1, s2 = p % 3 == 2 ? 0.7f * k2 : k2;
-      const Matrix4 M1 = randomPose(rng, 2.0f, k1), M2 = randomPose(rng, 5.0f, k2);
-      OverlapResult r;
-      col::queryOverlap(a->tree(), M1, s1, b->tree(), M2, s2, r);
-      const BruteResult ref = bruteForce(*a->tree(), M1, s1, *b->tree(), M2, s2);
-      const auto got = pairsOf(*a->tree(), *b->tree(), r);
-      ASSERT_EQ(r.intersections.size(), r.nodePairs.size());
-      ASSERT_EQ(got.size(), r.nodePairs.size()) << "a leaf pair was reported twice";
-      const std::set<std::pair<int, int>> amb(ref.ambiguous.begin(), ref.ambiguous.end());
-      for (const auto& pr : ref.overlapping) ASSERT_TRUE(got.count(pr)) << "missed pair, tree " << t << " pose " << p;
-      for (const auto& pr : got)
-        ASSERT_TRUE(amb.count(pr) || std::binary_search(ref.overlapping.begin(), ref.overlapping.end(), pr))
-            << "extra pair, tree " << t << " pose " << p;
-      EXPECT_NEAR(r.overlap, ref.overlap, 1e-3 * ref.overlap + 1e-6);
-      // Each entry carries the model-frame spheres with radii times the geometry scale.
-      for (size_t i = 0; i < r.nodePairs.size(); ++i) {
-        EXPECT_FLOAT_EQ(r.intersections[i].radius1, r.nodePairs[i].node1->radius * s1);
-        EXPECT_FLOAT_EQ(r.intersections[i].radius2, r.nodePairs[i].node2->radius * s2);
-        EXPECT_EQ(r.intersections[i].center2.getX(), r.nodePairs[i].node2->center.getX());
-        EXPECT_TRUE(r.nodePairs[i].node1->isLeaf() && r.nodePairs[i].node2->isLeaf());
-      }
-      overlapping += !got.empty();
-      ++cases;
+    std::mt19937 rng(20240611);
+    const std::string dir = tempDir();
+    int overlapping = 0, cases = 0;
+    for (int t = 0; t < 12; ++t) {
+        const auto leavesA = randomLeaves(rng, 30 + 17 * t, 2.0f, 0.1f, 0.5f);
+        const auto leavesB = randomLeaves(rng, 5 + 23 * t, 1.5f, 0.05f, 0.6f);
+        auto a = roundTrip(buildTree(leavesA, 2 + t % 5), dir, std::string("a").append(std::to_string(t)));
+        auto b = roundTrip(buildTree(leavesB, 4), dir, std::string("b").append(std::to_string(t)));
+        ASSERT_TRUE(a && a->isValid() && b && b->isValid()) << (a ? a->error() : "write failed");
+        for (int p = 0; p < 40; ++p) {
+            // Unscaled, matrix-scaled with matching geometry scale, and radii scaled on their own.
+            const float k1 = p % 3 == 0 ? 1.0f : 0.5f + 0.1f * float(p % 7);
+            const float k2 = p % 3 == 0 ? 1.0f : 1.3f;
+            const float s1 = p % 3 == 2 ? 1.4f * k1 : k1, s2 = p % 3 == 2 ? 0.7f * k2 : k2;
+            const Matrix4 M1 = randomPose(rng, 2.0f, k1), M2 = randomPose(rng, 5.0f, k2);
+            OverlapResult r;
+            col::queryOverlap(a->tree(), M1, s1, b->tree(), M2, s2, r);
+            const BruteResult ref = bruteForce(*a->tree(), M1, s1, *b->tree(), M2, s2);
+            const auto got = pairsOf(*a->tree(), *b->tree(), r);
+            ASSERT_EQ(r.intersections.size(), r.nodePairs.size());
+            ASSERT_EQ(got.size(), r.nodePairs.size()) << "a leaf pair was reported twice";
+            const std::set<std::pair<int, int>> amb(ref.ambiguous.begin(), ref.ambiguous.end());
+            for (const auto& pr : ref.overlapping)
+                ASSERT_TRUE(got.count(pr)) << "missed pair, tree " << t << " pose " << p;
+            for (const auto& pr : got)
+                ASSERT_TRUE(amb.count(pr) || std::binary_search(ref.overlapping.begin(), ref.overlapping.end(), pr))
+                    << "extra pair, tree " << t << " pose " << p;
+            EXPECT_NEAR(r.overlap, ref.overlap, 1e-3 * ref.overlap + 1e-6);
+            // Each entry carries the model-frame spheres with radii times the geometry scale.
+            for (size_t i = 0; i < r.nodePairs.size(); ++i) {
+                EXPECT_FLOAT_EQ(r.intersections[i].radius1, r.nodePairs[i].node1->radius * s1);
+                EXPECT_FLOAT_EQ(r.intersections[i].radius2, r.nodePairs[i].node2->radius * s2);
+                EXPECT_EQ(r.intersections[i].center2.getX(), r.nodePairs[i].node2->center.getX());
+                EXPECT_TRUE(r.nodePairs[i].node1->isLeaf() && r.nodePairs[i].node2->isLeaf());
+            }
+            overlapping += !got.empty();
+            ++cases;
+        }
     }
-  }
-  // Guard against a vacuous pass: the poses must mix hits and misses.
-  EXPECT_GT(overlapping, cases / 5);
-  EXPECT_LT(overlapping, cases * 4 / 5);
+    // Guard against a vacuous pass: the poses must mix hits and misses.
+    EXPECT_GT(overlapping, cases / 5);
+    EXPECT_LT(overlapping, cases * 4 / 5);
 }
 
 TEST(SphereTreeQuery, TouchingIsNotOverlapAndEmptyTreesOverlapNothing) {
-  col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b(Point3(0, 0, 0), 0.5f);
-  ASSERT_EQ(a.tree()->nodes().size(), 1u);
-  EXPECT_TRUE(a.tree()->node(0).isLeaf());
-  EXPECT_EQ(a.tree()->node(0).angle, 3.14159265f);
-  OverlapResult r;
-  col::queryOverlap(a.tree(), Matrix4::identity(), 1, b.tree(), Matrix4::translation(Vector3(1.5f, 0, 0)), 1, r);
-  EXPECT_TRUE(r.intersections.empty());
-  col::queryOverlap(a.tree(), Matrix4::identity(), 1, b.tree(), Matrix4::translation(Vector3(1.49f, 0, 0)), 1, r);
-  ASSERT_EQ(r.intersections.size(), 1u);
-  EXPECT_NEAR(r.overlap, col::lensVolume(1.49f, 1.0f, 0.5f), 1e-6);
-  // The geometry scale moves the contact: radius 0.5 x 2 reaches 2.0.
-  col::queryOverlap(a.tree(), Matrix4::identity(), 1, b.tree(), Matrix4::translation(Vector3(1.9f, 0, 0)), 2, r);
-  EXPECT_EQ(r.intersections.size(), 1u);
-  EXPECT_FLOAT_EQ(r.intersections[0].radius2, 1.0f);
-  const col::SphereTree empty;
-  col::queryOverlap(&empty, Matrix4::identity(), 1, b.tree(), Matrix4::identity(), 1, r);
-  EXPECT_TRUE(r.intersections.empty());
+    col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b(Point3(0, 0, 0), 0.5f);
+    ASSERT_EQ(a.tree()->nodes().size(), 1u);
+    EXPECT_TRUE(a.tree()->node(0).isLeaf());
+    EXPECT_EQ(a.tree()->node(0).angle, 3.14159265f);
+    OverlapResult r;
+    col::queryOverlap(a.tree(), Matrix4::identity(), 1, b.tree(), Matrix4::translation(Vector3(1.5f, 0, 0)), 1, r);
+    EXPECT_TRUE(r.intersections.empty());
+    col::queryOverlap(a.tree(), Matrix4::identity(), 1, b.tree(), Matrix4::translation(Vector3(1.49f, 0, 0)), 1, r);
+    ASSERT_EQ(r.intersections.size(), 1u);
+    EXPECT_NEAR(r.overlap, col::lensVolume(1.49f, 1.0f, 0.5f), 1e-6);
+    // The geometry scale moves the contact: radius 0.5 x 2 reaches 2.0.
+    col::queryOverlap(a.tree(), Matrix4::identity(), 1, b.tree(), Matrix4::translation(Vector3(1.9f, 0, 0)), 2, r);
+    EXPECT_EQ(r.intersections.size(), 1u);
+    EXPECT_FLOAT_EQ(r.intersections[0].radius2, 1.0f);
+    const col::SphereTree empty;
+    col::queryOverlap(&empty, Matrix4::identity(), 1, b.tree(), Matrix4::identity(), 1, r);
+    EXPECT_TRUE(r.intersections.empty());
 }
 
 TEST(LensVolume, SpecialCasesAndMonteCarlo) {
-  EXPECT_EQ(col::lensVolume(2.0f, 1.0f, 1.0f), 0.0f);                         // tangent
-  EXPECT_NEAR(col::lensVolume(0.2f, 1.0f, 0.5f), 4.0f / 3 * kPi * 0.125f, 1e-6);  // contained
-  EXPECT_NEAR(col::lensVolume(0.0f, 0.7f, 0.7f), 4.0f / 3 * kPi * 0.343f, 1e-6);  // coincident
-  // Equal spheres: two caps of height h = r - d/2, V = 2 * pi h^2 (3r - h) / 3.
-  const float h = 1.0f - 0.6f;
-  EXPECT_NEAR(col::lensVolume(1.2f, 1.0f, 1.0f), 2 * kPi * h * h * (3 - h) / 3, 1e-5);
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<double> u(-1, 1);
-  const double d = 0.9, r1 = 1.0, r2 = 0.6;
-  int inside = 0;
-  const int samples = 400000;
-  for (int i = 0; i < samples; ++i) {
-    const double x = u(rng) * r2 + d, y = u(rng) * r2, z = u(rng) * r2;  // box around sphere 2
-    inside += (x - d) * (x - d) + y * y + z * z < r2 * r2 && x * x + y * y + z * z < r1 * r1;
-  }
-  const double mc = 8 * r2 * r2 * r2 * inside / samples;
-  EXPECT_NEAR(col::lensVolume(float(d), float(r1), float(r2)), mc, 0.01);
+    EXPECT_EQ(col::lensVolume(2.0f, 1.0f, 1.0f), 0.0f);                             // tangent
+    EXPECT_NEAR(col::lensVolume(0.2f, 1.0f, 0.5f), 4.0f / 3 * kPi * 0.125f, 1e-6);  // contained
+    EXPECT_NEAR(col::lensVolume(0.0f, 0.7f, 0.7f), 4.0f / 3 * kPi * 0.343f, 1e-6);  // coincident
+    // Equal spheres: two caps of height h = r - d/2, V = 2 * pi h^2 (3r - h) / 3.
+    const float h = 1.0f - 0.6f;
+    EXPECT_NEAR(col::lensVolume(1.2f, 1.0f, 1.0f), 2 * kPi * h * h * (3 - h) / 3, 1e-5);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> u(-1, 1);
+    const double d = 0.9, r1 = 1.0, r2 = 0.6;
+    int inside = 0;
+    const int samples = 400000;
+    for (int i = 0; i < samples; ++i) {
+        const double x = u(rng) * r2 + d, y = u(rng) * r2, z = u(rng) * r2;  // box around sphere 2
+        inside += (x - d) * (x - d) + y * y + z * z < r2 * r2 && x * x + y * y + z * z < r1 * r1;
+    }
+    const double mc = 8 * r2 * r2 * r2 * inside / samples;
+    EXPECT_NEAR(col::lensVolume(float(d), float(r1), float(r2)), mc, 0.01);
 }
 
 TEST(SphereTreeDistance, MeshDistanceInObjectTwosFrameAndLeafFallback) {
-  // Without meshes: leaf-sphere distance, measured in object 2's frame.
-  col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b(Point3(0, 0, 0), 0.5f);
-  col::Data d;
-  d.m12 = Matrix4::translation(Vector3(-4, 0, 0));
-  d.m12Specified = true;
-  EXPECT_NEAR(a.tree()->checkDistance(b.tree(), &d), 2.5f, 1e-5);
-  EXPECT_FALSE(d.hasClosestTriangles);
-  d.m12 = Matrix4::translation(Vector3(-1, 0, 0));
-  EXPECT_EQ(a.tree()->checkDistance(b.tree(), &d), 0.0f);  // overlapping spheres: 0
-  // With meshes bound through the geometry: exact triangle distance, both triangles in B's frame.
-  std::vector<Point3> pts;
-  std::vector<std::vector<unsigned>> tris;
-  ellipsoidMesh(1, 1, 1, 2, pts, tris);
-  col::ExtraData_SphereTree ta(Point3(0, 0, 0), 1.0f), tb(Point3(0, 0, 0), 1.0f);
-  col::ColGeometry ga(pts, tris, col::PRIM_TRIANGLES), gb(pts, tris, col::PRIM_TRIANGLES);
-  ga.setExtraData(&ta);
-  gb.setExtraData(&tb);
-  ASSERT_TRUE(ta.hasMesh());
-  col::Data m(&ga, &gb);
-  m.m21 = Matrix4::translation(Vector3(3, 0, 0));  // only the reverse given: A sits at x = -3 in B's frame
-  m.m21Specified = true;
-  const float dist = ta.tree()->checkDistance(tb.tree(), &m);
-  if (!m.hasClosestTriangles) GTEST_SKIP() << "triangle-tree sources not built into this library";
-  EXPECT_NEAR(dist, 1.0f, 0.05f);
-  Point3 p, q;
-  EXPECT_NEAR(col::TriDist(p, q, m.closestTri1, m.closestTri2), dist, 1e-4);
-  EXPECT_NEAR(p.getX(), -2.0f, 0.05f);
-  EXPECT_NEAR(q.getX(), -1.0f, 0.05f);
+    // Without meshes: leaf-sphere distance, measured in object 2's frame.
+    col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b(Point3(0, 0, 0), 0.5f);
+    col::Data d;
+    d.m12 = Matrix4::translation(Vector3(-4, 0, 0));
+    d.m12Specified = true;
+    EXPECT_NEAR(a.tree()->checkDistance(b.tree(), &d), 2.5f, 1e-5);
+    EXPECT_FALSE(d.hasClosestTriangles);
+    d.m12 = Matrix4::translation(Vector3(-1, 0, 0));
+    EXPECT_EQ(a.tree()->checkDistance(b.tree(), &d), 0.0f);  // overlapping spheres: 0
+    // With meshes bound through the geometry: exact triangle distance, both triangles in B's frame.
+    std::vector<Point3> pts;
+    std::vector<std::vector<unsigned>> tris;
+    ellipsoidMesh(1, 1, 1, 2, pts, tris);
+    col::ExtraData_SphereTree ta(Point3(0, 0, 0), 1.0f), tb(Point3(0, 0, 0), 1.0f);
+    col::ColGeometry ga(pts, tris, col::PRIM_TRIANGLES), gb(pts, tris, col::PRIM_TRIANGLES);
+    ga.setExtraData(&ta);
+    gb.setExtraData(&tb);
+    ASSERT_TRUE(ta.hasMesh());
+    col::Data m(&ga, &gb);
+    m.m21 = Matrix4::translation(Vector3(3, 0, 0));  // only the reverse given: A sits at x = -3 in B's frame
+    m.m21Specified = true;
+    const float dist = ta.tree()->checkDistance(tb.tree(), &m);
+    if (!m.hasClosestTriangles) GTEST_SKIP() << "triangle-tree sources not built into this library";
+    EXPECT_NEAR(dist, 1.0f, 0.05f);
+    Point3 p, q;
+    EXPECT_NEAR(col::TriDist(p, q, m.closestTri1, m.closestTri2), dist, 1e-4);
+    EXPECT_NEAR(p.getX(), -2.0f, 0.05f);
+    EXPECT_NEAR(q.getX(), -1.0f, 0.05f);
 }

@@ -95,7 +95,8 @@ TEST(ApplyImpulse2, ContainerWithZeroInverseMassAndDegenerateEntries) {
 
     // Zero radii and coincident centres: no change at all.
     MovingObject p = Body(Vector3(0, 0, 0)), q = Body(Vector3(1, 0, 0));
-    const Spheres none = {{Point3(0, 0, 0), 0.0f, Point3(0, 0, 0), 0.5f}, {Point3(1, 0, 0), 0.5f, Point3(0, 0, 0), 0.5f}};
+    const Spheres none = {{Point3(0, 0, 0), 0.0f, Point3(0, 0, 0), 0.5f},
+                          {Point3(1, 0, 0), 0.5f, Point3(0, 0, 0), 0.5f}};
     p.ApplyImpulse2(&q, &none);
     p.ApplyImpulse2(&q, nullptr);
     const Spheres empty;

@@ -52,8 +52,7 @@ void ExpectEllipsoid(const std::string& name, double a, double b, double c) {
 // Angular segments of a surface of revolution about z: distinct angles among the vertices.
 int Segments(const PackingGeometry& g) {
     std::vector<long> angles;
-    for (const Vector3& p : g.m_vertices)
-        angles.push_back(std::lround(std::atan2(p.getY(), p.getX()) * 1e4));
+    for (const Vector3& p : g.m_vertices) angles.push_back(std::lround(std::atan2(p.getY(), p.getX()) * 1e4));
     std::sort(angles.begin(), angles.end());
     angles.erase(std::unique(angles.begin(), angles.end()), angles.end());
     return int(angles.size());
@@ -67,7 +66,8 @@ void ExpectCylinder(const std::string& name, double r, double h) {
     ASSERT_GE(n, 8) << name;
     const double expected = n / 2.0 * std::sin(2 * kPi / n) * r * r * h;
     EXPECT_NEAR(calculateVolume(&g), expected, expected * kFloatSumTolerance) << name << " n=" << n;
-    EXPECT_NEAR(calculateVolume(&g), kPi * r * r * h, kPi * r * r * h * 0.03) << name << ": coarse meshes lose up to 3%";
+    EXPECT_NEAR(calculateVolume(&g), kPi * r * r * h, kPi * r * r * h * 0.03)
+        << name << ": coarse meshes lose up to 3%";
 }
 
 TEST(ModelVolumes, PolyhedraAreExact) {

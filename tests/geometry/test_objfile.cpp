@@ -25,7 +25,7 @@ const char* kCubeFacesOutward =
     "f 1/1/5 5/1/5 8/1/5\nf 1/1/5 8/1/5 4/1/5\nf 2/1/6 3/1/6 7/1/6\nf 2/1/6 7/1/6 6/1/6\n";
 
 class ObjFile : public ::testing::Test {
-protected:
+ protected:
     void SetUp() override { dir = MakeTempDir("objfile"); }
     std::string Write(const std::string& name, const std::string& text) {
         WriteFile(dir + "/" + name, text);

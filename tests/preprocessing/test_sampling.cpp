@@ -51,7 +51,9 @@ std::vector<Vector3> Sample(int workers, PackingGeometry* container, float volum
 
 // Closest distance from p to triangle abc (brute force reference, double precision).
 double PointTriangleDistance(const double p[3], const double a[3], const double b[3], const double c[3]) {
-    auto sub = [](const double* x, const double* y, double* o) { for (int i = 0; i < 3; ++i) o[i] = x[i] - y[i]; };
+    auto sub = [](const double* x, const double* y, double* o) {
+        for (int i = 0; i < 3; ++i) o[i] = x[i] - y[i];
+    };
     auto dot = [](const double* x, const double* y) { return x[0] * y[0] + x[1] * y[1] + x[2] * y[2]; };
     double ab[3], ac[3], ap[3], bp[3], cp[3];
     sub(b, a, ab);
@@ -59,17 +61,24 @@ double PointTriangleDistance(const double p[3], const double a[3], const double 
     sub(p, a, ap);
     const double d1 = dot(ab, ap), d2 = dot(ac, ap);
     double q[3];
-    auto at = [&](double v, double w) { for (int i = 0; i < 3; ++i) q[i] = a[i] + v * ab[i] + w * ac[i]; };
+    auto at = [&](double v, double w) {
+        for (int i = 0; i < 3; ++i) q[i] = a[i] + v * ab[i] + w * ac[i];
+    };
     sub(p, b, bp);
     const double d3 = dot(ab, bp), d4 = dot(ac, bp);
     sub(p, c, cp);
     const double d5 = dot(ab, cp), d6 = dot(ac, cp);
     const double va = d3 * d6 - d5 * d4, vb = d5 * d2 - d1 * d6, vc = d1 * d4 - d3 * d2;
-    if (d1 <= 0 && d2 <= 0) at(0, 0);
-    else if (d3 >= 0 && d4 <= d3) at(1, 0);
-    else if (d6 >= 0 && d5 <= d6) at(0, 1);
-    else if (vc <= 0 && d1 >= 0 && d3 <= 0) at(d1 / (d1 - d3), 0);
-    else if (vb <= 0 && d2 >= 0 && d6 <= 0) at(0, d2 / (d2 - d6));
+    if (d1 <= 0 && d2 <= 0)
+        at(0, 0);
+    else if (d3 >= 0 && d4 <= d3)
+        at(1, 0);
+    else if (d6 >= 0 && d5 <= d6)
+        at(0, 1);
+    else if (vc <= 0 && d1 >= 0 && d3 <= 0)
+        at(d1 / (d1 - d3), 0);
+    else if (vb <= 0 && d2 >= 0 && d6 <= 0)
+        at(0, d2 / (d2 - d6));
     else if (va <= 0 && (d4 - d3) >= 0 && (d5 - d6) >= 0) {
         const double w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
         for (int i = 0; i < 3; ++i) q[i] = b[i] + w * (c[i] - b[i]);
@@ -293,8 +302,10 @@ TEST_P(BundledContainer, AcceptedPointsAreInsideAtLeastOneRadiusFromTheWall) {
     double erodedVolume = 0;
     const double ex = hi[0] - lo[0], ey = hi[1] - lo[1], ez = hi[2] - lo[2];
     const std::string name = GetParam();
-    if (name == "box") erodedVolume = (ex - 2 * r) * (ey - 2 * r) * (ez - 2 * r);
-    else if (name == "sphere_container") erodedVolume = 4.0 / 3.0 * M_PI * std::pow(ex / 2 - r, 3);
+    if (name == "box")
+        erodedVolume = (ex - 2 * r) * (ey - 2 * r) * (ez - 2 * r);
+    else if (name == "sphere_container")
+        erodedVolume = 4.0 / 3.0 * M_PI * std::pow(ex / 2 - r, 3);
     else {
         // Cylinder: its axis is the extent that differs from the other two.
         double e[3] = {ex, ey, ez};

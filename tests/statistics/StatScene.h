@@ -62,7 +62,7 @@ inline PackingGeometry* MakeContainer(float h) {
 
 /// IPackingAlgorithm with nothing to run: the statistics are base operations.
 class ReportOnly : public IPackingAlgorithm {
-   public:
+ public:
     using IPackingAlgorithm::IPackingAlgorithm;
     void Run() override {}
 };

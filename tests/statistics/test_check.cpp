@@ -43,15 +43,16 @@ std::string PlacementLine(const Pose& p) {
 }
 
 class CheckTool : public testing::Test {
-   protected:
+ protected:
     void SetUp() override {
         dir = MakeTempDir("check");
         WriteFile(dir + "/box.obj", CubeObj(3.0f));   // container, volume 216
         WriteFile(dir + "/unit.obj", CubeObj(0.5f));  // edge 1
         WriteFile(dir + "/big.obj", CubeObj(1.0f));   // edge 2
         // Listed small first: the run's type order (largest volume first) makes big type 0.
-        WriteFile(dir + "/c.cfg", "[ModelPath]\n" + dir + "/\n[Container]\nbox 1 1 1 1\n[Objects]\n"
-                                  "unit 50 1 1 1 1\nbig 50 1 1 1 1\n");
+        WriteFile(dir + "/c.cfg", "[ModelPath]\n" + dir +
+                                      "/\n[Container]\nbox 1 1 1 1\n[Objects]\n"
+                                      "unit 50 1 1 1 1\nbig 50 1 1 1 1\n");
     }
 
     ProcessResult Check(const std::vector<Pose>& poses, const std::string& extra = "") {
@@ -130,8 +131,8 @@ TEST_F(CheckTool, BadInputIsReportedWithStatusTwo) {
     EXPECT_NE(type.err.find("p.txt:2: type index 2 is not one of the 2 configured types"), std::string::npos)
         << type.err;
     WriteFile(dir + "/short.txt", "0 1 2 3\n");
-    const ProcessResult shortLine =
-        RunCommand(ShellQuote(DENSEPACK_CHECK_EXE) + " -c " + ShellQuote(dir + "/c.cfg") + " " + ShellQuote(dir + "/short.txt"));
+    const ProcessResult shortLine = RunCommand(ShellQuote(DENSEPACK_CHECK_EXE) + " -c " + ShellQuote(dir + "/c.cfg") +
+                                               " " + ShellQuote(dir + "/short.txt"));
     EXPECT_EQ(shortLine.status, 2);
     EXPECT_NE(shortLine.err.find("short.txt:1: expected a type index and 48 numbers"), std::string::npos);
     const ProcessResult usage = RunCommand(ShellQuote(DENSEPACK_CHECK_EXE) + " -c " + ShellQuote(dir + "/c.cfg"));

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <limits>
 #include <sstream>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "StatScene.h"
 #include "statistics/Report.h"
@@ -52,12 +52,12 @@ TEST(JsonReport, HoldsTheReportFiguresAndParses) {
     const std::string dir = MakeTempDir("report");
     const std::string file = dir + "/report.json";
     ASSERT_TRUE(WriteReportJson(g_report, file));
-    const std::vector<std::string> got = Query(
-        file, {"d['configuration'], d['seed']", "d['times']",
-               "d['statisticsComputed'], d['numObjects'], d['containerVolume'], d['objectsVolume']",
-               "round(d['packingDensityPercent'], 4), d['surfaceDensityPercent']", "d['parameters']",
-               "[(t['name'], t['volume'], t['count'], round(t['sharePercent'], 3)) for t in d['types']]",
-               "d['types'][1]['hopkins']", "' '.join('%g' % v for v in d['types'][0]['hopkins'])"});
+    const std::vector<std::string> got =
+        Query(file, {"d['configuration'], d['seed']", "d['times']",
+                     "d['statisticsComputed'], d['numObjects'], d['containerVolume'], d['objectsVolume']",
+                     "round(d['packingDensityPercent'], 4), d['surfaceDensityPercent']", "d['parameters']",
+                     "[(t['name'], t['volume'], t['count'], round(t['sharePercent'], 3)) for t in d['types']]",
+                     "d['types'][1]['hopkins']", "' '.join('%g' % v for v in d['types'][0]['hopkins'])"});
     EXPECT_EQ(got[0], "runs/a b.cfg 42");
     EXPECT_EQ(got[1], "{'constructionMinutes': None, 'improvementMinutes': 1.5, 'statisticMinutes': None}");
     EXPECT_EQ(got[2], "True 3 8 2.125");

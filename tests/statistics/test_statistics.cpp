@@ -46,7 +46,9 @@ std::string RunReport(Scene& s) {
 
 /// Two unit-volume types in a container of volume 8; tree spheres small enough to stay clear of
 /// the shrunk walls (epsilon 0.1: walls at 0.9).
-std::vector<PackingObjectInfo> TwoTypes() { return {MakeType("unit", 0.5f, 0.1f, 1.0f), MakeType("small", 0.25f, 0.1f, 0.125f)}; }
+std::vector<PackingObjectInfo> TwoTypes() {
+    return {MakeType("unit", 0.5f, 0.1f, 1.0f), MakeType("small", 0.25f, 0.1f, 0.125f)};
+}
 
 }  // namespace
 
@@ -153,8 +155,9 @@ TEST(Hopkins, ClusteredLayoutScoresAboveRegularOne) {
             if (layout == 0) {
                 s.Place(0, Vector3(x - 1.0f, y - 1.0f, z - 1.0f));
             } else {
-                const Vector3 clump = z == 0 ? Vector3(-1.2f, -1.2f, -1.2f) : z == 1 ? Vector3(1.2f, 1.2f, 1.2f)
-                                                                                    : Vector3(1.2f, -1.2f, 1.2f);
+                const Vector3 clump = z == 0   ? Vector3(-1.2f, -1.2f, -1.2f)
+                                      : z == 1 ? Vector3(1.2f, 1.2f, 1.2f)
+                                               : Vector3(1.2f, -1.2f, 1.2f);
                 s.Place(0, clump + 0.25f * Vector3(x - 1.0f, y - 1.0f, 0.0f));
             }
         }

@@ -5,9 +5,9 @@
 #include <string>
 
 struct ProcessResult {
-    int status = -1;        ///< exit status, or -1 if the process did not exit normally
-    std::string out;        ///< standard output
-    std::string err;        ///< standard error
+    int status = -1;  ///< exit status, or -1 if the process did not exit normally
+    std::string out;  ///< standard output
+    std::string err;  ///< standard error
 };
 
 /// Runs `command` in directory `cwd` (empty: current) with standard input from /dev/null.

@@ -31,9 +31,19 @@ std::string ReadTree(const std::string& path, TreeFile& out) {
         }
         std::string key;
         ls >> key;
-        if (key == "kind") { ls >> out.kind; continue; }
-        if (key == "nodes") { std::string l; ls >> out.declaredNodes >> l >> out.declaredLeaves; continue; }
-        if (key == "end") { ended = true; break; }
+        if (key == "kind") {
+            ls >> out.kind;
+            continue;
+        }
+        if (key == "nodes") {
+            std::string l;
+            ls >> out.declaredNodes >> l >> out.declaredLeaves;
+            continue;
+        }
+        if (key == "end") {
+            ended = true;
+            break;
+        }
         std::istringstream ns(line);
         FileNode n;
         if (!(ns >> n.c.x >> n.c.y >> n.c.z >> n.r >> n.dir.x >> n.dir.y >> n.dir.z >> n.angle >> n.first >> n.count))
@@ -56,7 +66,11 @@ std::string ValidateTree(const TreeFile& t) {
         const bool zero = p.dir.x == 0 && p.dir.y == 0 && p.dir.z == 0;
         if (!zero && std::fabs(dl - 1.0) > 1e-3) return "direction neither unit nor zero at node " + std::to_string(i);
         if (!(p.angle >= 0 && p.angle <= 3.14159266)) return "angle out of range at node " + std::to_string(i);
-        if (p.count == 0) { ++leaves; if (p.first != -1) return "leaf with first != -1"; continue; }
+        if (p.count == 0) {
+            ++leaves;
+            if (p.first != -1) return "leaf with first != -1";
+            continue;
+        }
         if (p.first <= i || p.count < 1 || p.first + p.count > n) return "bad child range at node " + std::to_string(i);
         for (int c = p.first; c < p.first + p.count; ++c) {
             ++parents[c];
@@ -79,7 +93,7 @@ Vec3 SegmentClosest(const Vec3& p, const Vec3& a, const Vec3& b) {
     t = std::fmax(0.0, std::fmin(1.0, t));
     return a + ab * t;
 }
-} // namespace
+}  // namespace
 
 double BruteDistance(const spheres::TriMesh& m, const Vec3& p, Vec3* outClosest) {
     double best = 1e300;
@@ -95,7 +109,10 @@ double BruteDistance(const spheres::TriMesh& m, const Vec3& p, Vec3* outClosest)
         if (!inside) cand[0] = SegmentClosest(p, c, a);
         for (const Vec3& k : cand) {
             const double d = spheres::distance(p, k);
-            if (d < best) { best = d; if (outClosest) *outClosest = k; }
+            if (d < best) {
+                best = d;
+                if (outClosest) *outClosest = k;
+            }
         }
     }
     return best;
@@ -114,4 +131,4 @@ double WindingNumber(const spheres::TriMesh& m, const Vec3& p) {
     return total / (4.0 * 3.14159265358979323846);
 }
 
-} // namespace toolstest
+}  // namespace toolstest

@@ -35,4 +35,4 @@ double WindingNumber(const spheres::TriMesh& m, const Vec3& p);
 std::string ModelsDir();
 std::string ReadAll(const std::string& path);
 
-} // namespace toolstest
+}  // namespace toolstest

@@ -21,7 +21,7 @@ struct ToolRun {
 };
 
 class ToolsCli : public ::testing::Test {
-protected:
+ protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() / ("densepack_tools_" + std::to_string(getpid()) + "_" +
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -81,7 +81,8 @@ TEST_F(ToolsCli, AcceptsObjVariantsAndInwardFaces) {
           "v -1 -1 -1\r\nv 1 -1 -1\r\nv 1 1 -1\r\nv -1 1 -1\r\nv -1 -1 1\r\nv 1 -1 1\r\nv 1 1 1\r\nv -1 1 1\r\n"
           "vt 0 0\r\nvn 0 0 1\r\n"
           "f 1 2 3 4\r\nf 5//1 8//1 7//1 6//1\r\nf 1/1 5/1 6/1 2/1\r\nf -6 -2 -1 -5\r\nf 2 6 7 3\r\nf 1 4 8 5\r\n");
-    const ToolRun r = Exec(DENSEPACK_SPHERES_EXE, "--max-spheres 50 --grid 20 " + Path("cube.obj") + " " + Path("cube.spheres"));
+    const ToolRun r =
+        Exec(DENSEPACK_SPHERES_EXE, "--max-spheres 50 --grid 20 " + Path("cube.obj") + " " + Path("cube.spheres"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("50 leaf spheres"), std::string::npos) << r.out;
     TreeFile t;
@@ -91,7 +92,10 @@ TEST_F(ToolsCli, AcceptsObjVariantsAndInwardFaces) {
     double largest = 0.0;
     Vec3 at;
     for (const FileNode& n : t.nodes)
-        if (n.count == 0 && n.r > largest) { largest = n.r; at = n.c; }
+        if (n.count == 0 && n.r > largest) {
+            largest = n.r;
+            at = n.c;
+        }
     EXPECT_NEAR(largest, 1.0, 1e-3);
     EXPECT_NEAR(spheres::length(at), 0.0, 1e-2);
 }
@@ -136,4 +140,4 @@ TEST_F(ToolsCli, ContainerModeIndependentOfThreadCount) {
     EXPECT_EQ(t.kind, "container");
 }
 
-} // namespace
+}  // namespace

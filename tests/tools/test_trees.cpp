@@ -44,7 +44,8 @@ TEST_P(ObjectTree, LeavesInsideDisjointAndConesValid) {
     for (const FileNode& s : l.leaves) {
         ASSERT_GT(WindingNumber(l.mesh, s.c), 0.5) << "leaf centre outside the mesh";
         // Output is rounded to nine digits; allow a few units of that on top.
-        EXPECT_LE(s.r, BruteDistance(l.mesh, s.c) + 1e-6) << "leaf pokes out at " << s.c.x << " " << s.c.y << " " << s.c.z;
+        EXPECT_LE(s.r, BruteDistance(l.mesh, s.c) + 1e-6)
+            << "leaf pokes out at " << s.c.x << " " << s.c.y << " " << s.c.z;
         vol += 4.0 / 3.0 * kPi * s.r * s.r * s.r;
     }
     for (size_t i = 0; i < l.leaves.size(); ++i)
@@ -65,7 +66,8 @@ TEST_P(ObjectTree, LeavesInsideDisjointAndConesValid) {
                 EXPECT_NEAR(s.angle, kPi, 1e-6);
                 continue;
             }
-            const double off = std::acos(std::fmax(-1.0, std::fmin(1.0, spheres::dot(s.dir, spheres::normalized(q - s.c)))));
+            const double off =
+                std::acos(std::fmax(-1.0, std::fmin(1.0, spheres::dot(s.dir, spheres::normalized(q - s.c)))));
             EXPECT_LE(off, s.angle + 0.05) << "nearest wall direction outside the cone";
         } else if (d > s.r * 1.01) {
             EXPECT_TRUE(zero);
@@ -74,7 +76,8 @@ TEST_P(ObjectTree, LeavesInsideDisjointAndConesValid) {
     }
     EXPECT_GT(touching, 0);
     const double share = vol / spheres::SignedVolume(l.mesh);
-    std::printf("[ model ] %-12s %zu leaves, covered %.1f%% of the mesh volume\n", GetParam(), l.leaves.size(), 100 * share);
+    std::printf("[ model ] %-12s %zu leaves, covered %.1f%% of the mesh volume\n", GetParam(), l.leaves.size(),
+                100 * share);
     EXPECT_GT(share, 0.7);
     EXPECT_LE(share, 1.0);
 }
@@ -89,7 +92,10 @@ TEST_P(ContainerTree, BandCoveredInsideFree) {
     ASSERT_EQ(l.tree.kind, "container");
     const double margin = 1.5, intrusion = 0.01;
     Vec3 lo = l.mesh.points[0], hi = lo;
-    for (const Vec3& p : l.mesh.points) { lo = spheres::vmin(lo, p); hi = spheres::vmax(hi, p); }
+    for (const Vec3& p : l.mesh.points) {
+        lo = spheres::vmin(lo, p);
+        hi = spheres::vmax(hi, p);
+    }
     auto coveredBy = [&](const Vec3& p) {
         for (const FileNode& s : l.leaves)
             if (spheres::distance(p, s.c) <= s.r) return true;
@@ -114,7 +120,10 @@ TEST_P(ContainerTree, BandCoveredInsideFree) {
     for (int i = 0; i < 1500; ++i) {
         const auto& tri = l.mesh.triangles[rng() % l.mesh.triangles.size()];
         double b0 = u(rng), b1 = u(rng);
-        if (b0 + b1 > 1) { b0 = 1 - b0; b1 = 1 - b1; }
+        if (b0 + b1 > 1) {
+            b0 = 1 - b0;
+            b1 = 1 - b1;
+        }
         const Vec3 &a = l.mesh.points[tri[0]], &b = l.mesh.points[tri[1]], &c = l.mesh.points[tri[2]];
         const Vec3 n = spheres::normalized(spheres::cross(b - a, c - a));
         const Vec3 q = a + (b - a) * b0 + (c - a) * b1 + n * (0.05 * u(rng));
@@ -128,4 +137,4 @@ TEST_P(ContainerTree, BandCoveredInsideFree) {
 
 INSTANTIATE_TEST_SUITE_P(Bundled, ContainerTree, ::testing::Values("box", "cylinder_container", "sphere_container"));
 
-} // namespace
+}  // namespace

@@ -1,18 +1,17 @@
 // Vectormath::Aos checked against glm on seeded random inputs.
 
-#include "vectormath/vectormath_aos.h"
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <glm/glm.hpp>
 #include <glm/gtc/matrix_access.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/quaternion.hpp>
 #include <glm/gtc/type_ptr.hpp>
-
-#include <algorithm>
-#include <cmath>
 #include <random>
+
+#include "vectormath/vectormath_aos.h"
 
 using namespace Vectormath::Aos;
 
@@ -31,16 +30,26 @@ constexpr float kNearOppositeTol = 1e-3f;  // for |v0 + v1| ~ 1e-3
 constexpr float kProjTol = 1e-4f;
 
 class Rand {
-public:
+ public:
     float uni(float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(m_gen); }
     Vector3 vec3(float r = 1.0f) { return {uni(-r, r), uni(-r, r), uni(-r, r)}; }
-    Vector3 unit() { for (;;) { Vector3 v = vec3(); if (lengthSqr(v) > 0.01f) return normalize(v); } }
+    Vector3 unit() {
+        for (;;) {
+            Vector3 v = vec3();
+            if (lengthSqr(v) > 0.01f) return normalize(v);
+        }
+    }
     Quat quat() { return Quat::rotation(uni(-3.1f, 3.1f), unit()); }
-    glm::mat4 mat4() { glm::mat4 m; for (int c = 0; c < 4; ++c) for (int r = 0; r < 4; ++r) m[c][r] = uni(-1, 1); return m; }
+    glm::mat4 mat4() {
+        glm::mat4 m;
+        for (int c = 0; c < 4; ++c)
+            for (int r = 0; r < 4; ++r) m[c][r] = uni(-1, 1);
+        return m;
+    }
     /// Diagonally dominant, so well conditioned.
     glm::mat4 invertible4() { return mat4() + glm::mat4(4.0f); }
 
-private:
+ private:
     std::mt19937 m_gen{kSeed};
 };
 
@@ -49,27 +58,28 @@ glm::vec4 G(const Vector4& v) { return {v.getX(), v.getY(), v.getZ(), v.getW()};
 glm::quat G(const Quat& q) { return glm::quat(q.getW(), q.getX(), q.getY(), q.getZ()); }
 Vector4 V(const glm::vec4& v) { return {v.x, v.y, v.z, v.w}; }
 Matrix4 M4(const glm::mat4& g) { return {V(g[0]), V(g[1]), V(g[2]), V(g[3])}; }
-Matrix3 M3(const glm::mat3& g) { return {{g[0].x, g[0].y, g[0].z}, {g[1].x, g[1].y, g[1].z}, {g[2].x, g[2].y, g[2].z}}; }
+Matrix3 M3(const glm::mat3& g) {
+    return {{g[0].x, g[0].y, g[0].z}, {g[1].x, g[1].y, g[1].z}, {g[2].x, g[2].y, g[2].z}};
+}
 
 template <int N, class Ours, class Theirs>
-float maxDiff(const Ours& a, const Theirs& b)
-{
+float maxDiff(const Ours& a, const Theirs& b) {
     float d = 0.0f;
     for (int c = 0; c < N; ++c)
-        for (int r = 0; r < N; ++r)
-            d = std::max(d, std::fabs(a.getElem(c, r) - b[c][r]));
+        for (int r = 0; r < N; ++r) d = std::max(d, std::fabs(a.getElem(c, r) - b[c][r]));
     return d;
 }
 float maxDiff(const Matrix4& a, const glm::mat4& b) { return maxDiff<4>(a, b); }
 float maxDiff(const Matrix3& a, const glm::mat3& b) { return maxDiff<3>(a, b); }
 float maxDiff(const Vector3& a, const glm::vec3& b) { return glm::length(G(a) - b); }
 float maxDiff(const Vector4& a, const glm::vec4& b) { return glm::length(G(a) - b); }
-float maxDiff(const Quat& a, const glm::quat& b) { return glm::length(glm::vec4(G(a).x - b.x, G(a).y - b.y, G(a).z - b.z, G(a).w - b.w)); }
+float maxDiff(const Quat& a, const glm::quat& b) {
+    return glm::length(glm::vec4(G(a).x - b.x, G(a).y - b.y, G(a).z - b.z, G(a).w - b.w));
+}
 
 }  // namespace
 
-TEST(Vectormath, VectorOpsMatchGlm)
-{
+TEST(Vectormath, VectorOpsMatchGlm) {
     Rand rnd;
     for (int i = 0; i < kCases; ++i) {
         const Vector3 a = rnd.vec3(2.0f), b = rnd.vec3(2.0f);
@@ -96,8 +106,7 @@ TEST(Vectormath, VectorOpsMatchGlm)
     EXPECT_EQ(maxDiff(Matrix4(), glm::mat4(0.0f)), 0.0f);
 }
 
-TEST(Vectormath, MatrixProductsTransposeAndLayoutMatchGlm)
-{
+TEST(Vectormath, MatrixProductsTransposeAndLayoutMatchGlm) {
     Rand rnd;
     for (int i = 0; i < kCases; ++i) {
         const glm::mat4 ga = rnd.mat4(), gb = rnd.mat4();
@@ -105,10 +114,8 @@ TEST(Vectormath, MatrixProductsTransposeAndLayoutMatchGlm)
         const glm::vec4 gv(rnd.uni(-1, 1), rnd.uni(-1, 1), rnd.uni(-1, 1), rnd.uni(-1, 1));
         const glm::vec3 g3(gv);
         // Column-major: element (col, row) and data()[col * 4 + row] are glm's m[col][row].
-        for (int k = 0; k < 16; ++k)
-            ASSERT_EQ(a.data()[k], glm::value_ptr(ga)[k]);
-        for (int r = 0; r < 4; ++r)
-            EXPECT_EQ(maxDiff(a.getRow(r), glm::row(ga, r)), 0.0f);
+        for (int k = 0; k < 16; ++k) ASSERT_EQ(a.data()[k], glm::value_ptr(ga)[k]);
+        for (int r = 0; r < 4; ++r) EXPECT_EQ(maxDiff(a.getRow(r), glm::row(ga, r)), 0.0f);
         EXPECT_LT(maxDiff(a * b, ga * gb), kTol) << i;
         EXPECT_LT(maxDiff(a * V(gv), ga * gv), kTol) << i;
         EXPECT_LT(maxDiff(a * Vector3(g3.x, g3.y, g3.z), ga * glm::vec4(g3, 0.0f)), kTol) << i;
@@ -125,13 +132,11 @@ TEST(Vectormath, MatrixProductsTransposeAndLayoutMatchGlm)
         EXPECT_NEAR(determinant(a3), glm::determinant(ga3), kTol);
         float packed[9];
         toFloat9(a3, packed);
-        for (int k = 0; k < 9; ++k)
-            ASSERT_EQ(packed[k], glm::value_ptr(ga3)[k]);
+        for (int k = 0; k < 9; ++k) ASSERT_EQ(packed[k], glm::value_ptr(ga3)[k]);
     }
 }
 
-TEST(Vectormath, InversesMatchGlmAndUndoTheMatrix)
-{
+TEST(Vectormath, InversesMatchGlmAndUndoTheMatrix) {
     Rand rnd;
     for (int i = 0; i < kCases; ++i) {
         const glm::mat4 g = rnd.invertible4();
@@ -149,14 +154,14 @@ TEST(Vectormath, InversesMatchGlmAndUndoTheMatrix)
         const Matrix4 trs = rigid * Matrix4::scale(s);
         const glm::mat4 gRigid = glm::inverse(glm::translate(glm::mat4(1.0f), G(t)) * glm::mat4_cast(G(q)));
         EXPECT_LT(maxDiff(orthoInverse(rigid), gRigid), kInvTol) << i;
-        const glm::mat4 gInvTrs = glm::inverse(glm::scale(glm::translate(glm::mat4(1.0f), G(t)) * glm::mat4_cast(G(q)), G(s)));
+        const glm::mat4 gInvTrs =
+            glm::inverse(glm::scale(glm::translate(glm::mat4(1.0f), G(t)) * glm::mat4_cast(G(q)), G(s)));
         EXPECT_LT(maxDiff(affineInverse(trs), gInvTrs), kInvTol) << i;
         EXPECT_LT(maxDiff(inverse(trs), gInvTrs), kInvTol) << i;
     }
 }
 
-TEST(Vectormath, RotationsAndQuaternionsMatchGlm)
-{
+TEST(Vectormath, RotationsAndQuaternionsMatchGlm) {
     Rand rnd;
     const glm::mat4 I(1.0f);
     for (int i = 0; i < kCases; ++i) {
@@ -192,34 +197,37 @@ TEST(Vectormath, RotationsAndQuaternionsMatchGlm)
         const Vector3 from = rnd.unit(), to = rnd.unit();
         EXPECT_LT(maxDiff(rotate(Quat::rotation(from, to), from), G(to)), kArcTol) << i;
         const Vector3 almostOpposite = normalize(-from + normalize(cross(from, rnd.unit())) * 1e-3f);
-        EXPECT_LT(maxDiff(rotate(Quat::rotation(from, almostOpposite), from), G(almostOpposite)), kNearOppositeTol) << i;
+        EXPECT_LT(maxDiff(rotate(Quat::rotation(from, almostOpposite), from), G(almostOpposite)), kNearOppositeTol)
+            << i;
         const Quat flip = Quat::rotation(from, -from);
         EXPECT_NEAR(length(flip), 1.0f, kTol);
         EXPECT_LT(maxDiff(rotate(flip, from), -G(from)), kTol) << i;
     }
-    EXPECT_LT(maxDiff(rotate(Quat::rotation(Vector3::xAxis(), -Vector3::xAxis()), Vector3::xAxis()), glm::vec3(-1, 0, 0)), kTol);
+    EXPECT_LT(
+        maxDiff(rotate(Quat::rotation(Vector3::xAxis(), -Vector3::xAxis()), Vector3::xAxis()), glm::vec3(-1, 0, 0)),
+        kTol);
 }
 
-TEST(Vectormath, CameraMatricesMatchGlm)
-{
+TEST(Vectormath, CameraMatricesMatchGlm) {
     Rand rnd;
     for (int i = 0; i < kCases; ++i) {
         const Point3 eye(rnd.vec3(10.0f)), target(rnd.vec3(10.0f));
         Vector3 up = rnd.unit();
         if (std::fabs(dot(up, normalize(target - eye))) > 0.95f)
             continue;  // near-parallel up has no well-defined view basis
-        EXPECT_LT(maxDiff(Matrix4::lookAt(eye, target, up),
-                          glm::lookAt(G(Vector3(eye)), G(Vector3(target)), G(up))), kInvTol) << i;
+        EXPECT_LT(maxDiff(Matrix4::lookAt(eye, target, up), glm::lookAt(G(Vector3(eye)), G(Vector3(target)), G(up))),
+                  kInvTol)
+            << i;
         const float fovy = rnd.uni(0.3f, 2.5f), aspect = rnd.uni(0.5f, 2.0f);
         const float n = rnd.uni(0.05f, 1.0f), f = n + rnd.uni(1.0f, 100.0f);
-        EXPECT_LT(maxDiff(Matrix4::perspective(fovy, aspect, n, f), glm::perspective(fovy, aspect, n, f)), kProjTol) << i;
+        EXPECT_LT(maxDiff(Matrix4::perspective(fovy, aspect, n, f), glm::perspective(fovy, aspect, n, f)), kProjTol)
+            << i;
         const float l = rnd.uni(-5, -1), r = rnd.uni(1, 5), b = rnd.uni(-5, -1), t = rnd.uni(1, 5);
         EXPECT_LT(maxDiff(Matrix4::orthographic(l, r, b, t, n, f), glm::ortho(l, r, b, t, n, f)), kProjTol) << i;
     }
 }
 
-TEST(Vectormath, WorldTransformIsTranslateRotateScale)
-{
+TEST(Vectormath, WorldTransformIsTranslateRotateScale) {
     Rand rnd;
     for (int i = 0; i < kCases; ++i) {
         const Quat q = rnd.quat();

@@ -18,7 +18,8 @@ TEST(DistanceReport, PairStatisticsPerTypeAndTheSingleObjectCase) {
     DistanceSummary s;
     avgDistFruit({Vector3(0, 0, 0), Vector3(3, 0, 0), Vector3(4, 0, 0)}, s);
     EXPECT_FLOAT_EQ(s.avg, 8.0f / 3.0f);
-    const float var = ((3 - 8.0f / 3) * (3 - 8.0f / 3) + (4 - 8.0f / 3) * (4 - 8.0f / 3) + (1 - 8.0f / 3) * (1 - 8.0f / 3)) / 3;
+    const float var =
+        ((3 - 8.0f / 3) * (3 - 8.0f / 3) + (4 - 8.0f / 3) * (4 - 8.0f / 3) + (1 - 8.0f / 3) * (1 - 8.0f / 3)) / 3;
     EXPECT_FLOAT_EQ(s.variance, var);
     EXPECT_FLOAT_EQ(s.deviation, std::sqrt(var));
 
@@ -30,8 +31,8 @@ TEST(DistanceReport, PairStatisticsPerTypeAndTheSingleObjectCase) {
     types[0].name = "big";
     types[1].name = "small";
     std::ostringstream out;
-    PrintDistanceReport(out, {{1, Vector3(0, 0, 0)}, {0, Vector3(5, 0, 0)}, {1, Vector3(0, 2, 0)}, {1, Vector3(0, 0, 2)}},
-                        types);
+    PrintDistanceReport(
+        out, {{1, Vector3(0, 0, 0)}, {0, Vector3(5, 0, 0)}, {1, Vector3(0, 2, 0)}, {1, Vector3(0, 0, 2)}}, types);
     const std::string text = out.str();
     EXPECT_EQ(text.rfind("Num. placed objects: 4\n", 0), 0u) << text;
     // One "big": zeros and 0 / 0.

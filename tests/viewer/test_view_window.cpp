@@ -22,7 +22,8 @@ bool HaveXvfb() { return RunCommand("command -v xvfb-run && command -v import &&
 // Explicit, far-apart colours; the container is a see-through blue.
 const char* kConfig =
     "[Construction Heuristic]\nPlacementAlgorithm\n[Preprocessing]\npoints.txt smallest 0.5 1\n"
-    "[ModelPath]\n" DENSEPACK_SOURCE_DIR "/models/\n[Container]\nbox 0.1 0.1 0.9 0.5\n"
+    "[ModelPath]\n" DENSEPACK_SOURCE_DIR
+    "/models/\n[Container]\nbox 0.1 0.1 0.9 0.5\n"
     "[Objects]\ncube 50 0.9 0.1 0.1 1.0\ntetrahedron 50 0.1 0.8 0.1 1.0\n";
 
 // One placement line: type, translation, rotation (identity) and uniform scale, column-major.
@@ -98,7 +99,7 @@ ProcessResult Shoot(const std::string& dir, const std::string& env, const std::s
 }
 
 class ViewWindow : public ::testing::Test {
-protected:
+ protected:
     void SetUp() override {
         if (!HaveXvfb()) GTEST_SKIP() << "xvfb-run, ImageMagick or xdotool missing";
     }
@@ -133,10 +134,12 @@ TEST_F(ViewWindow, RightDragZoomsAndLeftDragTurnsThePicture) {
     const std::string before = dir + "/before.png", zoomed = dir + "/zoomed.png", turned = dir + "/turned.png";
     // 200 px to the left with the right button: zoom 2, the eye twice as far away; then
     // 400 px to the left with the left button: two radians about the vertical axis.
-    const std::string actions = "import -window root " + ShellQuote(before) +
-                                " && xdotool mousemove 900 450 mousedown 3 sleep 0.3 mousemove 700 450 sleep 0.3 mouseup 3"
-                                " && sleep 1 && import -window root " + ShellQuote(zoomed) +
-                                " && xdotool mousemove 950 450 mousedown 1 sleep 0.3 mousemove 550 450 sleep 0.3 mouseup 1";
+    const std::string actions =
+        "import -window root " + ShellQuote(before) +
+        " && xdotool mousemove 900 450 mousedown 3 sleep 0.3 mousemove 700 450 sleep 0.3 mouseup 3"
+        " && sleep 1 && import -window root " +
+        ShellQuote(zoomed) +
+        " && xdotool mousemove 950 450 mousedown 1 sleep 0.3 mousemove 550 450 sleep 0.3 mouseup 1";
     ProcessResult r = Shoot(dir, "ACTIONS=" + ShellQuote(actions), turned);
     ASSERT_EQ(r.status, 0) << r.out << r.err << ReadFile(turned + ".stderr");
 
@@ -155,8 +158,8 @@ TEST_F(ViewWindow, RightDragZoomsAndLeftDragTurnsThePicture) {
 TEST_F(ViewWindow, KeysWriteAPlacementThatLoadsBackAndAnObjExport) {
     const std::string dir = ViewerDir("view-keys");
     const std::string shot = dir + "/shot.png";
-    ProcessResult r = Shoot(dir, "ACTIONS='xdotool mousemove 750 450 sleep 0.2 key g sleep 0.5 key e sleep 0.5 key s'",
-                            shot);
+    ProcessResult r =
+        Shoot(dir, "ACTIONS='xdotool mousemove 750 450 sleep 0.2 key g sleep 0.5 key e sleep 0.5 key s'", shot);
     ASSERT_EQ(r.status, 0) << r.out << r.err << ReadFile(shot + ".stderr");
     const std::string out = ReadFile(shot + ".stdout");
     EXPECT_NE(out.find("### Auto packing info ###"), std::string::npos) << out;
@@ -186,9 +189,8 @@ TEST_F(ViewWindow, MissingShadersEndStartUpWithTheirMessages) {
     const std::string dir = MakeTempDir("view-noshaders");
     WriteFile(dir + "/run.cfg", kConfig);
     WriteFile(dir + "/stored.txt", kPlacement);
-    ProcessResult r = RunCommand("xvfb-run -a -s '-screen 0 1280x1024x24' " + std::string(DENSEPACK_EXE) +
-                                     " -c run.cfg -v stored.txt",
-                                 dir);
+    ProcessResult r = RunCommand(
+        "xvfb-run -a -s '-screen 0 1280x1024x24' " + std::string(DENSEPACK_EXE) + " -c run.cfg -v stored.txt", dir);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("Failed to open shaders/Object.vert"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Shader shaders/Object.vert failed to compile"), std::string::npos) << r.out;

@@ -17,7 +17,7 @@ constexpr int32_t kLeafSize = 4;
 // mesh built on a regular grid is unlikely to run through an edge or vertex. A ray that comes
 // close to one anyway is discarded and the next direction is used.
 constexpr double kRayDirs[7][3] = {
-    {0.5437237, 0.3119416, 0.7791013},   {-0.3011583, 0.6472951, 0.7002168}, {0.8149327, -0.4412263, 0.3757109},
+    {0.5437237, 0.3119416, 0.7791013},   {-0.3011583, 0.6472951, 0.7002168},  {0.8149327, -0.4412263, 0.3757109},
     {-0.6633197, -0.5318273, 0.5264419}, {0.2291804, -0.8534166, -0.4681226}, {-0.7212318, 0.2038551, -0.6620154},
     {0.4113057, 0.6207723, -0.6673094},
 };
@@ -125,8 +125,8 @@ bool CheckMesh::Build(std::vector<Point3> points, const std::vector<std::vector<
         m_samples.push_back(lerp(0.5f, a, b));
         m_samples.push_back(lerp(0.5f, b, c));
         m_samples.push_back(lerp(0.5f, c, a));
-        m_samples.push_back(Point3((Vectormath::Aos::Vector3(a) + Vectormath::Aos::Vector3(b) +
-                                    Vectormath::Aos::Vector3(c)) / 3.0f));
+        m_samples.push_back(
+            Point3((Vectormath::Aos::Vector3(a) + Vectormath::Aos::Vector3(b) + Vectormath::Aos::Vector3(c)) / 3.0f));
     }
 
     std::vector<std::vector<unsigned>> triPolys;
@@ -137,7 +137,8 @@ bool CheckMesh::Build(std::vector<Point3> points, const std::vector<std::vector<
     std::vector<std::array<float, 3>> centroids(m_tris.size());
     for (size_t i = 0; i < m_tris.size(); ++i) {
         for (int k = 0; k < 3; ++k)
-            centroids[i][k] = (m_points[m_tris[i][0]][k] + m_points[m_tris[i][1]][k] + m_points[m_tris[i][2]][k]) / 3.0f;
+            centroids[i][k] =
+                (m_points[m_tris[i][0]][k] + m_points[m_tris[i][1]][k] + m_points[m_tris[i][2]][k]) / 3.0f;
     }
     m_nodes.clear();
     m_nodes.reserve(2 * m_tris.size());

@@ -17,7 +17,7 @@ namespace check {
 using Vectormath::Aos::Point3;
 
 class CheckMesh {
-   public:
+ public:
     /// Reads the OBJ file (v and f lines, polygons fanned into triangles) and builds the trees.
     /// Returns false with `outError` set when the file cannot be read or has no triangle.
     bool Load(const std::string& path, std::string& outError);
@@ -44,7 +44,7 @@ class CheckMesh {
     float Volume() const { return m_volume; }
     size_t TriangleCount() const { return m_tris.size(); }
 
-   private:
+ private:
     struct Node {
         float lo[3], hi[3];
         int32_t first;  ///< inner: index of the left child; leaf: first triangle

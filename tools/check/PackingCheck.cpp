@@ -114,15 +114,15 @@ bool LoadPlacement(const std::string& path, size_t typeCount, std::vector<Placed
             return false;
         }
         if (type < 0 || static_cast<size_t>(type) >= typeCount) {
-            err = path + ":" + std::to_string(lineNo) + ": type index " + std::to_string(type) +
-                  " is not one of the " + std::to_string(typeCount) + " configured types";
+            err = path + ":" + std::to_string(lineNo) + ": type index " + std::to_string(type) + " is not one of the " +
+                  std::to_string(typeCount) + " configured types";
             return false;
         }
         Matrix4 m[3];
         for (int k = 0; k < 3; ++k)
             for (int c = 0; c < 4; ++c)
-                m[k].setCol(c, Vector4(v[16 * k + 4 * c], v[16 * k + 4 * c + 1], v[16 * k + 4 * c + 2],
-                                       v[16 * k + 4 * c + 3]));
+                m[k].setCol(
+                    c, Vector4(v[16 * k + 4 * c], v[16 * k + 4 * c + 1], v[16 * k + 4 * c + 2], v[16 * k + 4 * c + 3]));
         out.push_back({static_cast<int>(type), m[0] * m[1] * m[2]});
     }
     return true;
@@ -163,18 +163,16 @@ CheckResult CheckPacking(const CheckScene& scene, const std::vector<PlacedObject
             const Matrix4 bInA = inverses[a] * objects[b].model;
             const col::MeshDistanceResult d = col::meshDistance(ma.Tree(), mb.Tree(), aInB);
             // Separate surfaces: either apart, or one mesh wholly inside the other.
-            if (d.distance > 0.0f && !mb.Inside(Apply(aInB, ma.Points()[0])) &&
-                !ma.Inside(Apply(bInA, mb.Points()[0])))
+            if (d.distance > 0.0f && !mb.Inside(Apply(aInB, ma.Points()[0])) && !ma.Inside(Apply(bInA, mb.Points()[0])))
                 continue;
-            const float depth = std::max(DepthInside(ma, mb, aInB) * bounds[b].scale,
-                                         DepthInside(mb, ma, bInA) * bounds[a].scale);
+            const float depth =
+                std::max(DepthInside(ma, mb, aInB) * bounds[b].scale, DepthInside(mb, ma, bInA) * bounds[a].scale);
             const float thickness = std::min(bounds[a].thickness, bounds[b].thickness);
             result.pairs.push_back({a, b, depth, thickness > 0.0f ? depth / thickness : INFINITY});
         }
     }
-    std::sort(result.pairs.begin(), result.pairs.end(), [](const PairFinding& x, const PairFinding& y) {
-        return x.a != y.a ? x.a < y.a : x.b < y.b;
-    });
+    std::sort(result.pairs.begin(), result.pairs.end(),
+              [](const PairFinding& x, const PairFinding& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
 
     // Container: the container is never moved, so object frames map into it by their model matrix.
     const CheckMesh& box = scene.container;

@@ -33,8 +33,8 @@ bool LoadPlacement(const std::string& path, size_t typeCount, std::vector<Placed
                    std::string& outError);
 
 struct PairFinding {
-    size_t a = 0, b = 0;  ///< object indices (placement-file line - 1), a < b
-    float depth = 0.0f;   ///< deepest sample point of one mesh inside the other, world units
+    size_t a = 0, b = 0;    ///< object indices (placement-file line - 1), a < b
+    float depth = 0.0f;     ///< deepest sample point of one mesh inside the other, world units
     float relative = 0.0f;  ///< depth / smaller object thickness
 };
 

@@ -107,8 +107,9 @@ int main(int argc, char** argv) {
         std::cout << "Worst penetration: " << worstPair->depth << " = " << Percent(worstPair->relative)
                   << " of object thickness (objects " << worstPair->a << " " << name(worstPair->a) << " and "
                   << worstPair->b << " " << name(worstPair->b) << ")\n";
-    std::cout << "Objects outside: " << outsideProtruding << " (touching the wall: "
-              << r.outside.size() - outsideProtruding << ", beyond tolerance: " << outsideBeyond << ")\n";
+    std::cout << "Objects outside: " << outsideProtruding
+              << " (touching the wall: " << r.outside.size() - outsideProtruding
+              << ", beyond tolerance: " << outsideBeyond << ")\n";
     if (worstOut != nullptr && worstOut->depth > 0.0f)
         std::cout << "Worst protrusion: " << worstOut->depth << " = " << Percent(worstOut->relative)
                   << " of object thickness (object " << worstOut->object << " " << name(worstOut->object) << ")\n";

@@ -27,12 +27,12 @@ void AddFlatFan(Model& m, const std::vector<int>& ring, V3 normal) {
     for (size_t i = 1; i + 1 < ring.size(); ++i) m.faces.push_back({{{ring[0], n}, {ring[i], n}, {ring[i + 1], n}}});
 }
 
-} // namespace
+}  // namespace
 
 Model Ellipsoid(double a, double b, double c, int subdivisions) {
     const double t = (1.0 + std::sqrt(5.0)) / 2.0;
-    std::vector<V3> p = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0}, {0, -1, t}, {0, 1, t},
-                         {0, -1, -t}, {0, 1, -t}, {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
+    std::vector<V3> p = {{-1, t, 0},  {1, t, 0},  {-1, -t, 0}, {1, -t, 0}, {0, -1, t},  {0, 1, t},
+                         {0, -1, -t}, {0, 1, -t}, {t, 0, -1},  {t, 0, 1},  {-t, 0, -1}, {-t, 0, 1}};
     for (V3& v : p) v = Normalize(v);
     std::vector<std::array<int, 3>> tris = {{0, 11, 5}, {0, 5, 1},  {0, 1, 7},   {0, 7, 10}, {0, 10, 11},
                                             {1, 5, 9},  {5, 11, 4}, {11, 10, 2}, {10, 7, 6}, {7, 1, 8},
@@ -161,4 +161,4 @@ std::string ToObj(const Model& m, const std::string& title) {
     return out;
 }
 
-} // namespace modelgen
+}  // namespace modelgen

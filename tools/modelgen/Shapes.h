@@ -35,4 +35,4 @@ Model Torus(double majorRadius, double minorRadius, int majorSegments, int minor
 /// OBJ text with "f a/1/n" corners and one "vt 0 0" line, numbers in fixed notation.
 std::string ToObj(const Model& m, const std::string& title);
 
-} // namespace modelgen
+}  // namespace modelgen

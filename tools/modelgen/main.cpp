@@ -34,13 +34,14 @@ std::vector<Entry> Catalogue() {
     };
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        std::printf("usage: densepack-modelgen OUTDIR [NAME...]\n"
-                    "Writes OUTDIR/NAME.obj for every bundled model (or only the named ones).\n"
-                    "       densepack-modelgen --list   prints the model names\n");
+        std::printf(
+            "usage: densepack-modelgen OUTDIR [NAME...]\n"
+            "Writes OUTDIR/NAME.obj for every bundled model (or only the named ones).\n"
+            "       densepack-modelgen --list   prints the model names\n");
         return 0;
     }
     if (argc == 2 && std::string(argv[1]) == "--list") {

@@ -20,9 +20,7 @@ struct Corner {
     Vec3 n;  ///< outward normal used for the shell offset
 };
 
-bool InsideShrunk(const Sphere& s, const Vec3& p, double shrink) {
-    return distance(p, s.center) <= s.radius - shrink;
-}
+bool InsideShrunk(const Sphere& s, const Vec3& p, double shrink) { return distance(p, s.center) <= s.radius - shrink; }
 
 struct Piece {
     std::array<Corner, 3> corners;
@@ -44,7 +42,10 @@ std::array<Piece, 2> Split(const Piece& piece) {
     double longest = -1.0;
     for (int i = 0; i < 3; ++i) {
         const double l = distance(t[i].p, t[(i + 1) % 3].p);
-        if (l > longest) { longest = l; k = i; }
+        if (l > longest) {
+            longest = l;
+            k = i;
+        }
     }
     const Corner& a = t[k];
     const Corner& b = t[(k + 1) % 3];
@@ -54,11 +55,16 @@ std::array<Piece, 2> Split(const Piece& piece) {
 }
 
 class WallCoverer {
-public:
+ public:
     WallCoverer(const MeshDistance& mesh, const ContainerCoverSettings& settings, std::vector<Sphere>& spheres,
                 SphereGrid& grid, double surfaceMargin, double shellDepth)
-        : m_mesh(mesh), m_settings(settings), m_spheres(spheres), m_grid(grid), m_margin(surfaceMargin),
-          m_shell(shellDepth), m_offset(2.0 * settings.margin) {
+        : m_mesh(mesh),
+          m_settings(settings),
+          m_spheres(spheres),
+          m_grid(grid),
+          m_margin(surfaceMargin),
+          m_shell(shellDepth),
+          m_offset(2.0 * settings.margin) {
         const double e = settings.intrusion - surfaceMargin;
         // Radius, on a flat wall, of the patch that one sphere at height m_offset holds with margin.
         m_capRadius = std::sqrt(std::max((m_offset + e) * (m_offset + e) - m_offset * m_offset, e * e));
@@ -71,7 +77,10 @@ public:
 
         std::vector<Piece> pieces;
         std::function<void(const Piece&)> cut = [&](const Piece& p) {
-            if (p.reach <= 0.3 * m_capRadius) { pieces.push_back(p); return; }
+            if (p.reach <= 0.3 * m_capRadius) {
+                pieces.push_back(p);
+                return;
+            }
             for (const Piece& q : Split(p)) cut(q);
         };
         for (size_t t = 0; t < tm.triangles.size(); ++t) {
@@ -82,7 +91,8 @@ public:
             cut(MakePiece(c, m_mesh.FaceNormal(static_cast<int>(t))));
         }
 
-        SphereGrid pieceGrid(m_mesh.BoxMin() - Vec3(1, 1, 1) * m_capRadius, m_mesh.BoxMax() + Vec3(1, 1, 1) * m_capRadius, 64);
+        SphereGrid pieceGrid(m_mesh.BoxMin() - Vec3(1, 1, 1) * m_capRadius,
+                             m_mesh.BoxMax() + Vec3(1, 1, 1) * m_capRadius, 64);
         for (size_t i = 0; i < pieces.size(); ++i) pieceGrid.Insert(static_cast<int>(i), {pieces[i].centroid, 0.0});
 
         std::vector<Sphere> candidate(pieces.size());
@@ -93,7 +103,8 @@ public:
             // The held patch lies within about one cap radius of the foot point.
             const double look = 1.5 * m_capRadius;
             std::vector<int> seen;
-            pieceGrid.Collect(pieces[i].centroid - Vec3(1, 1, 1) * look, pieces[i].centroid + Vec3(1, 1, 1) * look, seen);
+            pieceGrid.Collect(pieces[i].centroid - Vec3(1, 1, 1) * look, pieces[i].centroid + Vec3(1, 1, 1) * look,
+                              seen);
             for (int id : seen)
                 if (Holds(candidate[i], pieces[id].corners)) holds[i].push_back(id);
         });
@@ -109,7 +120,10 @@ public:
             size_t now = 0;
             for (int id : holds[i]) now += covered[id] ? 0 : 1;
             if (now == 0) continue;
-            if (now < gain) { queue.push({now, negIndex}); continue; }
+            if (now < gain) {
+                queue.push({now, negIndex});
+                continue;
+            }
             for (int id : holds[i]) covered[id] = 1;
             Add(candidate[i]);
         }
@@ -120,11 +134,14 @@ public:
 
     int Gaps() const { return m_gaps; }
 
-private:
+ private:
     void Cover(const Piece& piece, int depth) {
         if (Covered(piece.corners)) return;
         if (Place(piece)) return;
-        if (depth > 24) { ++m_gaps; return; }
+        if (depth > 24) {
+            ++m_gaps;
+            return;
+        }
         for (const Piece& q : Split(piece)) Cover(q, depth + 1);
     }
 
@@ -153,7 +170,10 @@ private:
         for (double height = m_offset; height >= m_settings.intrusion * 0.25; height *= 0.5) {
             const Vec3 c = piece.centroid + piece.faceNormal * height;
             const Sphere s{c, -m_mesh.Depth(c) + m_settings.intrusion};
-            if (s.radius > 0.0 && Holds(s, piece.corners)) { Add(s); return true; }
+            if (s.radius > 0.0 && Holds(s, piece.corners)) {
+                Add(s);
+                return true;
+            }
         }
         return false;
     }
@@ -171,7 +191,7 @@ struct Cell {
     double half = 0.0;  ///< half the edge length
 };
 
-} // namespace
+}  // namespace
 
 ContainerCover CoverContainer(const MeshDistance& mesh, const ContainerCoverSettings& settings) {
     const Vec3 lo = mesh.BoxMin() - Vec3(1, 1, 1) * settings.margin;
@@ -205,11 +225,14 @@ ContainerCover CoverContainer(const MeshDistance& mesh, const ContainerCoverSett
             if (!inBand) continue;
             const double rho = cell.half * std::sqrt(3.0);
             const double s = outside[i];
-            if (s <= -rho) continue;                 // wholly inside the container
-            if (s + rho <= skipNearWall) continue;   // within the wall shell
+            if (s <= -rho) continue;                // wholly inside the container
+            if (s + rho <= skipNearWall) continue;  // within the wall shell
             bool held = false;
             for (int id : grid.Near(cell.center))
-                if (InsideShrunk(result.spheres[id], cell.center, rho)) { held = true; break; }
+                if (InsideShrunk(result.spheres[id], cell.center, rho)) {
+                    held = true;
+                    break;
+                }
             if (held) continue;
             // Near the wall the wall spheres usually hold the pieces of a split cell, so a
             // sphere of its own is only made far out or once the cell is small.
@@ -230,7 +253,8 @@ ContainerCover CoverContainer(const MeshDistance& mesh, const ContainerCoverSett
     return result;
 }
 
-double BandCoverage(const MeshDistance& mesh, const std::vector<Sphere>& spheres, double margin, int samples, int threads) {
+double BandCoverage(const MeshDistance& mesh, const std::vector<Sphere>& spheres, double margin, int samples,
+                    int threads) {
     const Vec3 lo = mesh.BoxMin() - Vec3(1, 1, 1) * margin;
     const Vec3 hi = mesh.BoxMax() + Vec3(1, 1, 1) * margin;
     SphereGrid grid(lo, hi, 48);
@@ -241,17 +265,24 @@ double BandCoverage(const MeshDistance& mesh, const std::vector<Sphere>& spheres
         uint64_t x = 0x9E3779B97F4A7C15ull * (i + 1);
         Vec3 p;
         for (int a = 0; a < 3; ++a) {
-            x ^= x >> 33; x *= 0xff51afd7ed558ccdull; x ^= x >> 33; x *= 0xc4ceb9fe1a85ec53ull; x ^= x >> 33;
+            x ^= x >> 33;
+            x *= 0xff51afd7ed558ccdull;
+            x ^= x >> 33;
+            x *= 0xc4ceb9fe1a85ec53ull;
+            x ^= x >> 33;
             p[a] = lo[a] + (hi[a] - lo[a]) * (static_cast<double>(x >> 11) / 9007199254740992.0);
         }
         if (mesh.Depth(p) >= 0.0) return;
         state[i] = 1;
         for (int id : grid.Near(p))
-            if (distance(p, spheres[id].center) <= spheres[id].radius) { state[i] = 2; return; }
+            if (distance(p, spheres[id].center) <= spheres[id].radius) {
+                state[i] = 2;
+                return;
+            }
     });
     const long band = std::count_if(state.begin(), state.end(), [](int v) { return v > 0; });
     const long covered = std::count(state.begin(), state.end(), 2);
     return band > 0 ? static_cast<double>(covered) / band : 1.0;
 }
 
-} // namespace spheres
+}  // namespace spheres

@@ -28,13 +28,14 @@ struct ContainerCoverSettings {
 
 struct ContainerCover {
     std::vector<Sphere> spheres;
-    int wallSpheres = 0;      ///< the first wallSpheres entries cover the wall, the rest the band
-    int wallGaps = 0;         ///< wall pieces no sphere could hold (0 for the bundled containers)
+    int wallSpheres = 0;  ///< the first wallSpheres entries cover the wall, the rest the band
+    int wallGaps = 0;     ///< wall pieces no sphere could hold (0 for the bundled containers)
 };
 
 ContainerCover CoverContainer(const MeshDistance& mesh, const ContainerCoverSettings& settings);
 
 /// Share of random band points (outside the mesh, inside the enlarged box) covered by spheres.
-double BandCoverage(const MeshDistance& mesh, const std::vector<Sphere>& spheres, double margin, int samples, int threads);
+double BandCoverage(const MeshDistance& mesh, const std::vector<Sphere>& spheres, double margin, int samples,
+                    int threads);
 
-} // namespace spheres
+}  // namespace spheres

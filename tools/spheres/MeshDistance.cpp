@@ -11,10 +11,16 @@ namespace spheres {
 Vec3 ClosestPointOnTriangle(const Vec3& p, const Vec3& a, const Vec3& b, const Vec3& c, int& outFeature) {
     const Vec3 ab = b - a, ac = c - a, ap = p - a;
     const double d1 = dot(ab, ap), d2 = dot(ac, ap);
-    if (d1 <= 0.0 && d2 <= 0.0) { outFeature = 0; return a; }
+    if (d1 <= 0.0 && d2 <= 0.0) {
+        outFeature = 0;
+        return a;
+    }
     const Vec3 bp = p - b;
     const double d3 = dot(ab, bp), d4 = dot(ac, bp);
-    if (d3 >= 0.0 && d4 <= d3) { outFeature = 1; return b; }
+    if (d3 >= 0.0 && d4 <= d3) {
+        outFeature = 1;
+        return b;
+    }
     const double vc = d1 * d4 - d3 * d2;
     if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0) {
         outFeature = 3;
@@ -22,7 +28,10 @@ Vec3 ClosestPointOnTriangle(const Vec3& p, const Vec3& a, const Vec3& b, const V
     }
     const Vec3 cp = p - c;
     const double d5 = dot(ab, cp), d6 = dot(ac, cp);
-    if (d6 >= 0.0 && d5 <= d6) { outFeature = 2; return c; }
+    if (d6 >= 0.0 && d5 <= d6) {
+        outFeature = 2;
+        return c;
+    }
     const double vb = d5 * d2 - d1 * d6;
     if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) {
         outFeature = 5;
@@ -46,7 +55,8 @@ MeshDistance::MeshDistance(const TriMesh& mesh) : m_mesh(mesh) {
     std::map<std::pair<int, int>, Vec3> edgeSum;
     for (size_t t = 0; t < nt; ++t) {
         const auto& tri = mesh.triangles[t];
-        const Vec3 n = normalized(cross(mesh.points[tri[1]] - mesh.points[tri[0]], mesh.points[tri[2]] - mesh.points[tri[0]]));
+        const Vec3 n =
+            normalized(cross(mesh.points[tri[1]] - mesh.points[tri[0]], mesh.points[tri[2]] - mesh.points[tri[0]]));
         m_faceNormals[t] = n;
         for (int k = 0; k < 3; ++k) {
             const Vec3& p = mesh.points[tri[k]];
@@ -83,7 +93,10 @@ int MeshDistance::Build(int begin, int end, std::vector<Vec3>& centroids) {
     Vec3 lo{1e300, 1e300, 1e300}, hi = -lo, clo = lo, chi = hi;
     for (int i = begin; i < end; ++i) {
         const auto& tri = m_mesh.triangles[m_order[i]];
-        for (int k = 0; k < 3; ++k) { lo = vmin(lo, m_mesh.points[tri[k]]); hi = vmax(hi, m_mesh.points[tri[k]]); }
+        for (int k = 0; k < 3; ++k) {
+            lo = vmin(lo, m_mesh.points[tri[k]]);
+            hi = vmax(hi, m_mesh.points[tri[k]]);
+        }
         clo = vmin(clo, centroids[m_order[i]]);
         chi = vmax(chi, centroids[m_order[i]]);
     }
@@ -117,7 +130,7 @@ double BoxDistance2(const Vec3& p, const Vec3& lo, const Vec3& hi) {
     }
     return d2;
 }
-} // namespace
+}  // namespace
 
 ClosestHit MeshDistance::Closest(const Vec3& p) const {
     double best2 = std::numeric_limits<double>::infinity();
@@ -133,7 +146,8 @@ ClosestHit MeshDistance::Closest(const Vec3& p) const {
                 const int t = m_order[i];
                 const auto& tri = m_mesh.triangles[t];
                 int feature = 6;
-                const Vec3 q = ClosestPointOnTriangle(p, m_mesh.points[tri[0]], m_mesh.points[tri[1]], m_mesh.points[tri[2]], feature);
+                const Vec3 q = ClosestPointOnTriangle(p, m_mesh.points[tri[0]], m_mesh.points[tri[1]],
+                                                      m_mesh.points[tri[2]], feature);
                 const Vec3 d = p - q;
                 const double d2 = dot(d, d);
                 // Ties go to the lower triangle index so the result does not depend on traversal.
@@ -150,8 +164,13 @@ ClosestHit MeshDistance::Closest(const Vec3& p) const {
         const double dl = BoxDistance2(p, m_nodes[left].lo, m_nodes[left].hi);
         const double dr = BoxDistance2(p, m_nodes[right].lo, m_nodes[right].hi);
         // Push the farther child first so the nearer one is searched first.
-        if (dl < dr) { stack[top++] = right; stack[top++] = left; }
-        else { stack[top++] = left; stack[top++] = right; }
+        if (dl < dr) {
+            stack[top++] = right;
+            stack[top++] = left;
+        } else {
+            stack[top++] = left;
+            stack[top++] = right;
+        }
     }
     hit.distance = std::sqrt(best2);
     return hit;
@@ -193,12 +212,14 @@ void MeshDistance::TrianglesWithin(const Vec3& p, double radius, std::vector<Nea
             const int t = m_order[i];
             const auto& tri = m_mesh.triangles[t];
             int feature = 6;
-            const Vec3 q = ClosestPointOnTriangle(p, m_mesh.points[tri[0]], m_mesh.points[tri[1]], m_mesh.points[tri[2]], feature);
+            const Vec3 q =
+                ClosestPointOnTriangle(p, m_mesh.points[tri[0]], m_mesh.points[tri[1]], m_mesh.points[tri[2]], feature);
             const double d = distance(p, q);
             if (d <= radius) out.push_back({t, q, d});
         }
     }
-    std::sort(out.begin(), out.end(), [](const NearTriangle& a, const NearTriangle& b) { return a.triangle < b.triangle; });
+    std::sort(out.begin(), out.end(),
+              [](const NearTriangle& a, const NearTriangle& b) { return a.triangle < b.triangle; });
 }
 
-} // namespace spheres
+}  // namespace spheres

@@ -12,17 +12,17 @@ struct ClosestHit {
     double distance = 0.0;  ///< unsigned distance to the surface
     Vec3 point;             ///< closest surface point
     int triangle = -1;
-    int feature = 6;        ///< 0..2 vertex, 3..5 edge (01, 12, 20), 6 face interior
+    int feature = 6;  ///< 0..2 vertex, 3..5 edge (01, 12, 20), 6 face interior
 };
 
 struct NearTriangle {
     int triangle = -1;
-    Vec3 point;             ///< closest point of that triangle
+    Vec3 point;  ///< closest point of that triangle
     double distance = 0.0;
 };
 
 class MeshDistance {
-public:
+ public:
     /// The mesh must outlive this object and be closed and outward oriented.
     explicit MeshDistance(const TriMesh& mesh);
 
@@ -39,11 +39,11 @@ public:
     Vec3 BoxMin() const { return m_nodes[0].lo; }
     Vec3 BoxMax() const { return m_nodes[0].hi; }
 
-private:
+ private:
     struct Node {
         Vec3 lo, hi;
-        int first = 0;   ///< leaf: first entry in m_order; inner: index of the left child
-        int count = 0;   ///< leaf: number of triangles; inner: 0
+        int first = 0;  ///< leaf: first entry in m_order; inner: index of the left child
+        int count = 0;  ///< leaf: number of triangles; inner: 0
     };
 
     int Build(int begin, int end, std::vector<Vec3>& centroids);
@@ -60,4 +60,4 @@ private:
 /// Closest point of triangle abc to p (Ericson's region test); feature as in ClosestHit.
 Vec3 ClosestPointOnTriangle(const Vec3& p, const Vec3& a, const Vec3& b, const Vec3& c, int& outFeature);
 
-} // namespace spheres
+}  // namespace spheres

@@ -12,12 +12,15 @@ namespace {
 
 /// Max-tree over candidate values; ties go to the lower index so the order is reproducible.
 class MaxTree {
-public:
+ public:
     explicit MaxTree(const std::vector<double>& values) : m_size(1) {
         while (m_size < values.size()) m_size *= 2;
         m_value.assign(2 * m_size, -std::numeric_limits<double>::infinity());
         m_index.assign(2 * m_size, -1);
-        for (size_t i = 0; i < values.size(); ++i) { m_value[m_size + i] = values[i]; m_index[m_size + i] = static_cast<int>(i); }
+        for (size_t i = 0; i < values.size(); ++i) {
+            m_value[m_size + i] = values[i];
+            m_index[m_size + i] = static_cast<int>(i);
+        }
         for (size_t n = m_size - 1; n >= 1; --n) Pull(n);
     }
     void Set(size_t i, double v) {
@@ -28,7 +31,7 @@ public:
     double TopValue() const { return m_value[1]; }
     int TopIndex() const { return m_index[1]; }
 
-private:
+ private:
     void Pull(size_t n) {
         const size_t a = 2 * n, b = 2 * n + 1;
         const bool left = m_value[a] >= m_value[b];
@@ -51,7 +54,7 @@ double EmptyRadius(const MeshDistance& mesh, const std::vector<Sphere>& placed, 
     return std::min(r, mesh.Depth(p));
 }
 
-} // namespace
+}  // namespace
 
 std::vector<Sphere> FillObject(const MeshDistance& mesh, const ObjectFillSettings& settings) {
     const Vec3 lo = mesh.BoxMin(), hi = mesh.BoxMax();
@@ -77,9 +80,15 @@ std::vector<Sphere> FillObject(const MeshDistance& mesh, const ObjectFillSetting
 
     // Local search directions: the six axes and the eight diagonals.
     std::vector<Vec3> dirs;
-    for (int a = 0; a < 3; ++a) for (int s = -1; s <= 1; s += 2) { Vec3 d; d[a] = s; dirs.push_back(d); }
-    for (int sx = -1; sx <= 1; sx += 2) for (int sy = -1; sy <= 1; sy += 2) for (int sz = -1; sz <= 1; sz += 2)
-        dirs.push_back(normalized(Vec3(sx, sy, sz)));
+    for (int a = 0; a < 3; ++a)
+        for (int s = -1; s <= 1; s += 2) {
+            Vec3 d;
+            d[a] = s;
+            dirs.push_back(d);
+        }
+    for (int sx = -1; sx <= 1; sx += 2)
+        for (int sy = -1; sy <= 1; sy += 2)
+            for (int sz = -1; sz <= 1; sz += 2) dirs.push_back(normalized(Vec3(sx, sy, sz)));
 
     const double tiny = 1e-9 * std::max({ext.x, ext.y, ext.z});
     std::vector<Sphere> placed;
@@ -96,7 +105,11 @@ std::vector<Sphere> FillObject(const MeshDistance& mesh, const ObjectFillSetting
                 for (const Vec3& d : dirs) {
                     const Vec3 q = p + d * step;
                     const double v = EmptyRadius(mesh, placed, q, best);
-                    if (v > best) { best = v; p = q; moved = true; }
+                    if (v > best) {
+                        best = v;
+                        p = q;
+                        moved = true;
+                    }
                 }
             }
         }
@@ -118,10 +131,13 @@ std::vector<Sphere> FillObject(const MeshDistance& mesh, const ObjectFillSetting
                     const size_t i = (static_cast<size_t>(ix) * dims[1] + iy) * dims[2] + iz;
                     if (value[i] <= 0.0) continue;
                     const double v = distance(pointOf(i), s.center) - s.radius;
-                    if (v < value[i]) { value[i] = v; tree.Set(i, v); }
+                    if (v < value[i]) {
+                        value[i] = v;
+                        tree.Set(i, v);
+                    }
                 }
     }
     return placed;
 }
 
-} // namespace spheres
+}  // namespace spheres

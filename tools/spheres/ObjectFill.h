@@ -9,12 +9,12 @@ namespace spheres {
 
 struct ObjectFillSettings {
     int maxSpheres = 2000;
-    double minRadius = 0.0;   ///< stop once the largest empty sphere is not larger than this
-    int gridCells = 100;      ///< candidate spacing = longest box extent / gridCells
+    double minRadius = 0.0;  ///< stop once the largest empty sphere is not larger than this
+    int gridCells = 100;     ///< candidate spacing = longest box extent / gridCells
     int threads = 1;
 };
 
 /// Spheres in placement order (non-increasing radius up to the local search's gains).
 std::vector<Sphere> FillObject(const MeshDistance& mesh, const ObjectFillSettings& settings);
 
-} // namespace spheres
+}  // namespace spheres

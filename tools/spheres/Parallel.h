@@ -27,4 +27,4 @@ void ParallelFor(size_t count, int threads, Fn&& fn) {
     for (auto& t : pool) t.join();
 }
 
-} // namespace spheres
+}  // namespace spheres

@@ -55,4 +55,4 @@ const std::vector<int>& SphereGrid::Near(const Vec3& p) const {
     return m_cells[CellIndex(Coord(p.x, 0), Coord(p.y, 1), Coord(p.z, 2))];
 }
 
-} // namespace spheres
+}  // namespace spheres

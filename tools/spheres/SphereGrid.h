@@ -9,7 +9,7 @@
 namespace spheres {
 
 class SphereGrid {
-public:
+ public:
     SphereGrid(const Vec3& lo, const Vec3& hi, int cellsAlongLongest);
 
     /// Registers sphere number id (its index in the caller's list) in every cell it touches.
@@ -19,8 +19,10 @@ public:
     /// Sorted, unique ids of the spheres registered in the cells that overlap the box.
     void Collect(const Vec3& lo, const Vec3& hi, std::vector<int>& out) const;
 
-private:
-    size_t CellIndex(int ix, int iy, int iz) const { return (static_cast<size_t>(ix) * m_dims[1] + iy) * m_dims[2] + iz; }
+ private:
+    size_t CellIndex(int ix, int iy, int iz) const {
+        return (static_cast<size_t>(ix) * m_dims[1] + iy) * m_dims[2] + iz;
+    }
     int Coord(double v, int axis) const;
 
     Vec3 m_lo;
@@ -29,4 +31,4 @@ private:
     std::vector<std::vector<int>> m_cells;
 };
 
-} // namespace spheres
+}  // namespace spheres

@@ -28,7 +28,10 @@ Cone CombineCones(const std::vector<Cone>& parts) {
     Vec3 sum;
     int used = 0;
     for (const Cone& c : parts)
-        if (dot(c.direction, c.direction) > 0.0) { sum += c.direction; ++used; }
+        if (dot(c.direction, c.direction) > 0.0) {
+            sum += c.direction;
+            ++used;
+        }
     if (used == 0 || length(sum) < 1e-9 * used) return {};
     Cone out;
     out.direction = normalized(sum);
@@ -39,7 +42,7 @@ Cone CombineCones(const std::vector<Cone>& parts) {
     return out;
 }
 
-} // namespace
+}  // namespace
 
 Cone ConeOfNormals(const std::vector<Vec3>& normals) {
     Vec3 sum;
@@ -93,7 +96,10 @@ Sphere EnclosingSphere(const std::vector<Sphere>& parts) {
         double farDist = -1.0;
         for (size_t i = 0; i < parts.size(); ++i) {
             const double d = distance(c, parts[i].center) + parts[i].radius;
-            if (d > farDist) { farDist = d; far = static_cast<int>(i); }
+            if (d > farDist) {
+                farDist = d;
+                far = static_cast<int>(i);
+            }
         }
         const Vec3 toward = normalized(parts[far].center - c);
         const Vec3 farPoint = parts[far].center + toward * parts[far].radius;
@@ -131,7 +137,10 @@ std::vector<TreeNode> BuildTree(const std::vector<Sphere>& leaves, const std::ve
                 std::vector<std::vector<int>> split;
                 for (auto& g : groups) {
                     Vec3 lo = leaves[g[0]].center, hi = lo;
-                    for (int id : g) { lo = vmin(lo, leaves[id].center); hi = vmax(hi, leaves[id].center); }
+                    for (int id : g) {
+                        lo = vmin(lo, leaves[id].center);
+                        hi = vmax(hi, leaves[id].center);
+                    }
                     const Vec3 e = hi - lo;
                     const int axis = e.x >= e.y && e.x >= e.z ? 0 : (e.y >= e.z ? 1 : 2);
                     std::sort(g.begin(), g.end(), [&](int a, int b) {
@@ -149,7 +158,10 @@ std::vector<TreeNode> BuildTree(const std::vector<Sphere>& leaves, const std::ve
         for (auto& g : groups) children.push_back(make(std::move(g)));
         std::vector<Sphere> parts;
         std::vector<Cone> partCones;
-        for (int c : children) { parts.push_back(build[c].sphere); partCones.push_back(build[c].cone); }
+        for (int c : children) {
+            parts.push_back(build[c].sphere);
+            partCones.push_back(build[c].cone);
+        }
         build[index].sphere = EnclosingSphere(parts);
         build[index].cone = CombineCones(partCones);
         build[index].children = std::move(children);
@@ -171,7 +183,10 @@ std::vector<TreeNode> BuildTree(const std::vector<Sphere>& leaves, const std::ve
         if (!b.children.empty()) {
             node.first = static_cast<int>(queue.size());
             node.count = static_cast<int>(b.children.size());
-            for (int c : b.children) { queue.push_back(c); out.push_back({}); }
+            for (int c : b.children) {
+                queue.push_back(c);
+                out.push_back({});
+            }
         }
     }
     return out;
@@ -193,7 +208,8 @@ std::string WriteSpheresFile(const std::string& path, const std::vector<TreeNode
     if (!f) return "cannot write '" + tmp + "'";
     long leaves = 0;
     for (const TreeNode& n : nodes) leaves += n.count == 0 ? 1 : 0;
-    std::fprintf(f, "densepack-spheres 1\nkind %s\nnodes %zu leaves %ld\n", container ? "container" : "object", nodes.size(), leaves);
+    std::fprintf(f, "densepack-spheres 1\nkind %s\nnodes %zu leaves %ld\n", container ? "container" : "object",
+                 nodes.size(), leaves);
     std::fprintf(f, "# cx cy cz r dx dy dz angle first count\n");
     for (const TreeNode& n : nodes) {
         const Sphere& s = n.sphere;
@@ -203,9 +219,15 @@ std::string WriteSpheresFile(const std::string& path, const std::vector<TreeNode
     }
     std::fprintf(f, "end\n");
     const bool ok = std::ferror(f) == 0;
-    if (std::fclose(f) != 0 || !ok) { std::remove(tmp.c_str()); return "write error on '" + tmp + "'"; }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) { std::remove(tmp.c_str()); return "cannot rename to '" + path + "'"; }
+    if (std::fclose(f) != 0 || !ok) {
+        std::remove(tmp.c_str());
+        return "write error on '" + tmp + "'";
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return "cannot rename to '" + path + "'";
+    }
     return {};
 }
 
-} // namespace spheres
+}  // namespace spheres

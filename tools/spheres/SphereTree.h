@@ -8,15 +8,15 @@
 namespace spheres {
 
 struct Cone {
-    Vec3 direction;          ///< unit, or exactly zero when there is no direction
+    Vec3 direction;  ///< unit, or exactly zero when there is no direction
     double angle = 3.14159265358979323846;
 };
 
 struct TreeNode {
     Sphere sphere;
     Cone cone;
-    int first = -1;          ///< first child, -1 for a leaf
-    int count = 0;           ///< number of children, 0 for a leaf
+    int first = -1;  ///< first child, -1 for a leaf
+    int count = 0;   ///< number of children, 0 for a leaf
 };
 
 /// Cone around a set of unit normals: mean direction, half-angle = largest deviation.
@@ -41,4 +41,4 @@ int TreeDepth(const std::vector<TreeNode>& nodes);
 /// half-written. Returns an empty string on success, else the error line.
 std::string WriteSpheresFile(const std::string& path, const std::vector<TreeNode>& nodes, bool container);
 
-} // namespace spheres
+}  // namespace spheres

@@ -37,7 +37,7 @@ bool ParseIndex(const std::string& token, long& out) {
     return end == begin + token.size() && errno != ERANGE && out != 0;
 }
 
-} // namespace
+}  // namespace
 
 MeshResult ReadObj(const std::string& path, TriMesh& outMesh) {
     std::ifstream in(path, std::ios::binary);
@@ -73,8 +73,7 @@ MeshResult ReadObj(const std::string& path, TriMesh& outMesh) {
                     return Fail(LineError(path, lineNo, "face index " + std::to_string(idx) + " out of range"));
                 corners.push_back(static_cast<int>(resolved));
             }
-            if (corners.size() < 3)
-                return Fail(LineError(path, lineNo, "face with fewer than three corners"));
+            if (corners.size() < 3) return Fail(LineError(path, lineNo, "face with fewer than three corners"));
             for (size_t i = 1; i + 1 < corners.size(); ++i)
                 outMesh.triangles.push_back({corners[0], corners[i], corners[i + 1]});
         }
@@ -109,8 +108,7 @@ MeshResult CheckClosedAndOriented(const TriMesh& mesh) {
 
 double SignedVolume(const TriMesh& mesh) {
     double v = 0.0;
-    for (const auto& t : mesh.triangles)
-        v += dot(mesh.points[t[0]], cross(mesh.points[t[1]], mesh.points[t[2]]));
+    for (const auto& t : mesh.triangles) v += dot(mesh.points[t[0]], cross(mesh.points[t[1]], mesh.points[t[2]]));
     return v / 6.0;
 }
 
@@ -120,7 +118,10 @@ MeshResult LoadClosedMesh(const std::string& path, TriMesh& outMesh) {
     r = CheckClosedAndOriented(outMesh);
     if (!r.ok) return {false, path + ": " + r.message};
     Vec3 lo = outMesh.points[0], hi = lo;
-    for (const Vec3& p : outMesh.points) { lo = vmin(lo, p); hi = vmax(hi, p); }
+    for (const Vec3& p : outMesh.points) {
+        lo = vmin(lo, p);
+        hi = vmax(hi, p);
+    }
     double extent = std::max({hi.x - lo.x, hi.y - lo.y, hi.z - lo.z});
     double vol = SignedVolume(outMesh);
     if (!(std::fabs(vol) > 1e-9 * extent * extent * extent) || extent <= 0.0)
@@ -130,4 +131,4 @@ MeshResult LoadClosedMesh(const std::string& path, TriMesh& outMesh) {
     return {true, {}};
 }
 
-} // namespace spheres
+}  // namespace spheres

@@ -34,4 +34,4 @@ double SignedVolume(const TriMesh& mesh);
 /// rest of the builder may assume outward normals). The message names the first problem.
 MeshResult LoadClosedMesh(const std::string& path, TriMesh& outMesh);
 
-} // namespace spheres
+}  // namespace spheres

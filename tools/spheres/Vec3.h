@@ -19,9 +19,24 @@ struct Vec3 {
     constexpr Vec3 operator-() const { return {-x, -y, -z}; }
     constexpr Vec3 operator*(double s) const { return {x * s, y * s, z * s}; }
     constexpr Vec3 operator/(double s) const { return {x / s, y / s, z / s}; }
-    Vec3& operator+=(const Vec3& o) { x += o.x; y += o.y; z += o.z; return *this; }
-    Vec3& operator-=(const Vec3& o) { x -= o.x; y -= o.y; z -= o.z; return *this; }
-    Vec3& operator*=(double s) { x *= s; y *= s; z *= s; return *this; }
+    Vec3& operator+=(const Vec3& o) {
+        x += o.x;
+        y += o.y;
+        z += o.z;
+        return *this;
+    }
+    Vec3& operator-=(const Vec3& o) {
+        x -= o.x;
+        y -= o.y;
+        z -= o.z;
+        return *this;
+    }
+    Vec3& operator*=(double s) {
+        x *= s;
+        y *= s;
+        z *= s;
+        return *this;
+    }
 };
 
 constexpr Vec3 operator*(double s, const Vec3& v) { return v * s; }
@@ -36,12 +51,16 @@ inline Vec3 normalized(const Vec3& v) {
     double l = length(v);
     return l > 0.0 ? v / l : Vec3{};
 }
-inline Vec3 vmin(const Vec3& a, const Vec3& b) { return {std::fmin(a.x, b.x), std::fmin(a.y, b.y), std::fmin(a.z, b.z)}; }
-inline Vec3 vmax(const Vec3& a, const Vec3& b) { return {std::fmax(a.x, b.x), std::fmax(a.y, b.y), std::fmax(a.z, b.z)}; }
+inline Vec3 vmin(const Vec3& a, const Vec3& b) {
+    return {std::fmin(a.x, b.x), std::fmin(a.y, b.y), std::fmin(a.z, b.z)};
+}
+inline Vec3 vmax(const Vec3& a, const Vec3& b) {
+    return {std::fmax(a.x, b.x), std::fmax(a.y, b.y), std::fmax(a.z, b.z)};
+}
 
 struct Sphere {
     Vec3 center;
     double radius = 0.0;
 };
 
-} // namespace spheres
+}  // namespace spheres

@@ -49,7 +49,7 @@ int Fail(const std::string& msg) {
     return 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     bool container = false;
@@ -62,24 +62,40 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) return false;
             return ParseNumber(argv[++i], out);
         };
-        if (arg == "--help" || arg == "-h") { PrintUsage(); return 0; }
-        if (arg == "--container") { container = true; continue; }
+        if (arg == "--help" || arg == "-h") {
+            PrintUsage();
+            return 0;
+        }
+        if (arg == "--container") {
+            container = true;
+            continue;
+        }
         double* target = nullptr;
-        if (arg == "--max-spheres") target = &maxSpheres;
-        else if (arg == "--min-radius") target = &minRadius;
-        else if (arg == "--object-size") target = &objectSize;
-        else if (arg == "--margin") target = &margin;
-        else if (arg == "--intrusion") target = &intrusion;
-        else if (arg == "--grid") target = &grid;
-        else if (arg == "--threads") target = &threads;
+        if (arg == "--max-spheres")
+            target = &maxSpheres;
+        else if (arg == "--min-radius")
+            target = &minRadius;
+        else if (arg == "--object-size")
+            target = &objectSize;
+        else if (arg == "--margin")
+            target = &margin;
+        else if (arg == "--intrusion")
+            target = &intrusion;
+        else if (arg == "--grid")
+            target = &grid;
+        else if (arg == "--threads")
+            target = &threads;
         if (target) {
             if (!value(*target)) return Fail("option " + arg + " needs a number");
             continue;
         }
         if (arg.size() > 1 && arg[0] == '-') return Fail("unknown option " + arg + " (see --help)");
-        if (input.empty()) input = arg;
-        else if (output.empty()) output = arg;
-        else return Fail("too many arguments (see --help)");
+        if (input.empty())
+            input = arg;
+        else if (output.empty())
+            output = arg;
+        else
+            return Fail("too many arguments (see --help)");
     }
     if (output.empty()) return Fail("need INPUT.obj and OUTPUT.spheres (see --help)");
     if (margin < 0.0) margin = 1.5 * objectSize;
