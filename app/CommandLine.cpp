@@ -12,7 +12,7 @@ void WriteUsage(const std::string& name, std::ostream& err) {
         << "\t-c,--config CONFIG\tSpecify the config path \t Default: 'config.cfg'" << std::endl;
 }
 
-bool ParseSeed(const std::string& text, uint32_t& out) {
+bool ParseUnsigned(const std::string& text, uint32_t& out) {
     const char* first = text.data();
     const char* last = first + text.size();
     auto [ptr, ec] = std::from_chars(first, last, out);
@@ -55,13 +55,35 @@ CommandLine ParseCommandLine(int argc, char** argv, std::ostream& err) {
         } else if (arg == "--seed") {
             if (i + 1 >= argc) return fail("--seed option requires one argument.");
             const std::string value = argv[++i];
-            if (!ParseSeed(value, cl.seed)) {
+            if (!ParseUnsigned(value, cl.seed)) {
                 err << "--seed expects a whole number from 0 to 4294967295, got '" << value << "'." << std::endl;
                 cl.exitNow = true;
                 cl.exitStatus = 1;
                 return cl;
             }
             cl.hasSeed = true;
+        } else if (arg == "--limits") {
+            if (i + 1 >= argc) return fail("--limits option requires one argument.");
+            const std::string value = argv[++i];
+            if (value != "time" && value != "steps") {
+                err << "--limits expects 'time' or 'steps', got '" << value << "'." << std::endl;
+                cl.exitNow = true;
+                cl.exitStatus = 1;
+                return cl;
+            }
+            cl.limitsBySteps = value == "steps";
+        } else if (arg == "--steps-per-second") {
+            if (i + 1 >= argc) return fail("--steps-per-second option requires one argument.");
+            const std::string value = argv[++i];
+            uint32_t k = 0;
+            if (!ParseUnsigned(value, k) || k < 1 || k > 1000000) {
+                err << "--steps-per-second expects a whole number from 1 to 1000000, got '" << value << "'."
+                    << std::endl;
+                cl.exitNow = true;
+                cl.exitStatus = 1;
+                return cl;
+            }
+            cl.stepsPerSecond = static_cast<int>(k);
         } else if (arg == "--report") {
             if (i + 1 >= argc) return fail("--report option requires one argument.");
             cl.reportPath = argv[++i];

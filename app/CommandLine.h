@@ -13,6 +13,8 @@ struct CommandLine {
     bool headless = false;   ///< --headless: no window, no GL
     bool hasSeed = false;    ///< --seed given
     uint32_t seed = 0;
+    bool limitsBySteps = false;         ///< --limits steps: iteration budgets instead of wall-clock limits
+    int stepsPerSecond = 0;             ///< --steps-per-second K; 0: the default
     bool acceptedConfigOrView = false;  ///< a -c or -v option was taken
     bool exitNow = false;               ///< parsing decided the exit status
     int exitStatus = 0;

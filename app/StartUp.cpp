@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "algorithms/Limits.h"
 #include "app/CommandLine.h"
 #include "app/Config.h"
 #include "app/Globals.h"
@@ -134,6 +135,10 @@ int RunDensepack(int argc, char** argv) {
     CommandLine cl = ParseCommandLine(argc, argv, std::cerr);
     if (cl.exitNow) return cl.exitStatus;
     if (cl.hasSeed) seedGlobalRandom(cl.seed);
+    Packing::LimitSettings limits;
+    if (cl.limitsBySteps) limits.mode = Packing::LimitMode::Steps;
+    if (cl.stepsPerSecond > 0) limits.stepsPerSecond = cl.stepsPerSecond;
+    Packing::SetLimits(limits);
 
     if (!cl.headless) {
         if (std::getenv("DISPLAY") == nullptr) {

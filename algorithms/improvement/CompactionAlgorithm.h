@@ -11,31 +11,17 @@
 #include <vector>
 
 #include "algorithms/ImprovementHeuristic.h"
-#include "collision/Callback.h"
+#include "algorithms/PairMatrix.h"
 #include "collision/CollisionPipeline.h"
 
 class MovingObject;
 struct PackingObjectInfo;
 
-/// Square pair matrix indexed [first id][second id]; an entry is the intersection list the
-/// library reported for that pair in the current check, or null.
-using IsecMatrix = std::vector<std::vector<std::vector<col::SphereIntersectionData>*>>;
-
 /// Collision reaction of the compaction: records the pair's intersection list in the matrix, so
 /// the impulses are applied after the check, in a fixed order.
-class CompCallback : public col::Callback {
+class CompCallback : public Packing::MatrixCallback {
  public:
     CompCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix);
-    ~CompCallback() override = default;
-
-    /// Ignores (with a line on stderr) a report whose objects no longer carry the registered ids;
-    /// a report without intersections still counts as an overlap but records nothing.
-    void operator()(const col::Data* data) override;
-
- private:
-    MovingObject& m_a;
-    MovingObject& m_b;
-    IsecMatrix* m_matrix;
 };
 
 class CompactionAlgorithm : public IImprovementHeuristic {

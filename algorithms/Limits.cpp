@@ -1,0 +1,32 @@
+#include "algorithms/Limits.h"
+
+#include <cmath>
+
+namespace Packing {
+
+namespace {
+LimitSettings g_limits;
+}  // namespace
+
+void SetLimits(const LimitSettings& settings) {
+    g_limits = settings;
+    if (g_limits.stepsPerSecond < 1) g_limits.stepsPerSecond = 1;
+}
+
+const LimitSettings& Limits() { return g_limits; }
+
+Limit::Limit(double seconds) : m_seconds(seconds), m_start(std::chrono::system_clock::now()) {
+    if (g_limits.mode == LimitMode::Steps) {
+        const double steps = std::llround(seconds * static_cast<double>(g_limits.stepsPerSecond));
+        m_budget = steps < 1.0 ? 1 : static_cast<int64_t>(steps);
+    }
+}
+
+bool Limit::Passed() {
+    ++m_iterations;
+    if (g_limits.mode == LimitMode::Steps) return m_iterations >= m_budget;
+    const std::chrono::duration<double> elapsed = std::chrono::system_clock::now() - m_start;
+    return elapsed.count() > m_seconds;
+}
+
+}  // namespace Packing

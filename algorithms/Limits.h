@@ -1,0 +1,53 @@
+#pragma once
+/// @file Limits.h
+/// The limits of every relaxation and settling loop: wall-clock seconds by default, or, under
+/// `--limits steps`, an iteration budget of K iterations per limit second, so that a run gives the
+/// same packing whatever the machine and its load.
+
+#include <chrono>
+#include <cstdint>
+
+namespace Packing {
+
+enum class LimitMode {
+    Time,  ///< each limit is wall-clock time (the default)
+    Steps  ///< each limit is an iteration budget
+};
+
+/// Iterations per limit second under `--limits steps` when `--steps-per-second` is not given.
+inline constexpr int kDefaultStepsPerSecond = 100;
+
+struct LimitSettings {
+    LimitMode mode = LimitMode::Time;
+    int stepsPerSecond = kDefaultStepsPerSecond;  ///< K, at least 1
+};
+
+/// Process-wide; start-up sets them once before the algorithm thread starts.
+void SetLimits(const LimitSettings& settings);
+const LimitSettings& Limits();
+
+/// One limit of `seconds`, started at construction.
+///
+/// Time: passed once more than `seconds` of wall-clock time have gone by when it is asked.
+/// Steps: the budget is max(1, round(seconds * K)) iterations; passed when the iteration that asks
+/// is the budget-th or a later one. Either way the loop asks once per iteration, after its check,
+/// and a limit that has passed wins over a converged check in that same iteration.
+class Limit {
+ public:
+    explicit Limit(double seconds);
+
+    /// Counts one iteration and tells whether the limit has passed.
+    bool Passed();
+
+    int64_t iterations() const { return m_iterations; }
+    /// The iteration budget under --limits steps (0 under --limits time).
+    int64_t budget() const { return m_budget; }
+
+ private:
+    double m_seconds;
+    int64_t m_budget = 0;
+    int64_t m_iterations = 0;
+    std::chrono::system_clock::time_point m_start;
+};
+
+}  // namespace Packing
