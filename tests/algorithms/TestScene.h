@@ -6,6 +6,7 @@
 #include <list>
 #include <vector>
 
+#include "algorithms/Limits.h"
 #include "app/PackingObjectInfo.h"
 #include "collision/ExtraData.h"
 #include "collision/SphereTree.h"
@@ -63,5 +64,11 @@ inline PackingGeometry* MakeBoxContainer(float h) {
     g->m_extraData = new col::ExtraData_SphereTree(col::SphereTree(nodes, col::SphereTreeKind::Container));
     return g;
 }
+
+/// Iteration budgets of K steps per limit second for one test; the defaults come back after it.
+struct StepLimits {
+    explicit StepLimits(int k) { Packing::SetLimits({Packing::LimitMode::Steps, k}); }
+    ~StepLimits() { Packing::SetLimits({}); }
+};
 
 }  // namespace testscene

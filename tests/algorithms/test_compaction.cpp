@@ -31,11 +31,12 @@ class CompactionTest : public ::testing::Test {
         CompactionAlgorithm::PointIndex() = 0;
     }
     // Box container [-5, 5]^3 holding objects of type 0 at `at`; Init already run.
-    CompactionAlgorithm& Make(std::vector<PackingObjectInfo> t, std::vector<Vector3> at, std::vector<Vector3> pts) {
+    CompactionAlgorithm& Make(std::vector<PackingObjectInfo> t, std::vector<Vector3> at, std::vector<Vector3> pts,
+                              float half = 5.0f) {
         types = std::move(t);
         points = std::move(pts);
         MovingObject::AllocateTypeTables(types.size());
-        container.m_geometry = testscene::MakeBoxContainer(5.0f);
+        container.m_geometry = testscene::MakeBoxContainer(half);
         algo = new CompactionAlgorithm(types, &container, points, &placed, Vector3(1.0f));
         for (const Vector3& p : at) {
             MovingObject* o = algo->GenerateObject(0);
@@ -114,6 +115,23 @@ TEST_F(CompactionTest, RetriedObjectKeepsItsSlotAndTheTypeKeepsItsTurn) {
     EXPECT_EQ(second->m_position[1], -3.0f);
     EXPECT_FLOAT_EQ(second->m_rotationMatrix[0][0], std::cos(0.78539f));
     EXPECT_FLOAT_EQ(second->m_rotationMatrix[0][1], std::sin(0.78539f));
+}
+
+TEST_F(CompactionTest, InsertionIntoAFullBoxTimesOutIsParkedAndRetriedWithoutANewObject) {
+    // Eight balls fill the 2 x 2 x 2 box; a ninth at the centre can never settle (30 iterations
+    // per relaxation here).
+    const testscene::StepLimits limits(1);
+    std::vector<Vector3> at;
+    for (int i = 0; i < 8; ++i) at.emplace_back(i & 1 ? 0.5f : -0.5f, i & 2 ? 0.5f : -0.5f, i & 4 ? 0.5f : -0.5f);
+    Make({MakeType("ball", 100, 0.5f, 0.5f)}, at, std::vector<Vector3>(60, Vector3(0.0f)), 1.0f);
+    const std::string out = RunMain();
+    EXPECT_NE(out.find("THEORY\n"), std::string::npos);
+    EXPECT_NE(out.find("End\n0\n"), std::string::npos);
+    EXPECT_NE(out.find("Counter : 30\n"), std::string::npos);
+    EXPECT_EQ(out.find("Counter : 31\n"), std::string::npos);
+    EXPECT_EQ(placed.size(), 8u);
+    EXPECT_EQ(algo->m_objects.size(), 8u);
+    EXPECT_EQ(algo->isecMatrix()->size(), 10u);  // one insertion object, retried
 }
 
 TEST_F(CompactionTest, InsertionTypeFallsBackToTheSmallestWhenSharesLeaveNone) {

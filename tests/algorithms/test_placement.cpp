@@ -148,7 +148,8 @@ TEST_F(PlacementTest, SmallerTypeReplacesOnlyOnceSomethingIsPlaced) {
 
 TEST_F(PlacementTest, UnsettledInsertionIsRejectedAndRetriedAtTheNextPoint) {
     // Two balls on the same point have no separating direction, so the relaxation runs into
-    // its time limit; the same ball then fits at the far point.
+    // its limit (5 iterations here); the same ball then fits at the far point.
+    const testscene::StepLimits limits(1);
     Make({MakeType("ball", 100, 0.5f, 0.5f)}, 20, {Vector3(0, 0, 0), Vector3(0, 0, 0), Vector3(5, 0, 0)});
     testing::internal::CaptureStdout();
     algo->ConstructionHeuristic();
