@@ -91,6 +91,8 @@ void CompactionAlgorithm::Main() {
     nanoTimer.start();
     Packing::Timer packingTimer;
     packingTimer.Start();
+    SaveObjectStates(m_placedObjects);
+    m_settled = true;
     bool createNew = true;
     int placedCount = 0;
     MovingObject* obj = nullptr;
@@ -121,6 +123,12 @@ void CompactionAlgorithm::Main() {
         m_objects.pop_back();
         m_collisionPipeline->deactivate(obj->m_id);
         createNew = false;
+    }
+
+    if (!m_settled) {
+        std::lock_guard<std::mutex> lock(g_packingMutex);
+        LoadObjectStates(m_placedObjects);
+        for (MovingObject* o : *m_placedObjects) m_collisionPipeline->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
     }
 
     std::cout << "End" << std::endl;
@@ -281,5 +289,7 @@ bool CompactionAlgorithm::Compact() {
         std::cout << "Placed Objs nr: " << placedObjs << std::endl;
         return true;
     };
-    return relax.Run() == Packing::RelaxResult::Converged;
+    m_settled = relax.Run() == Packing::RelaxResult::Converged;
+    if (m_settled) SaveObjectStates(m_placedObjects);
+    return m_settled;
 }

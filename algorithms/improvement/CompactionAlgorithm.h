@@ -62,4 +62,10 @@ class CompactionAlgorithm : public IImprovementHeuristic {
     IsecMatrix* isecMatrix() const { return m_isecMatrix; }
 
     std::vector<MovingObject*> m_objects;  ///< the compacted objects; the one with id k sits at k - 1
+
+ private:
+    /// Whether the last relaxation settled. Each settled relaxation saves the states; a run that
+    /// ends on one that did not (its candidate points ran out) puts the saved ones back, so the
+    /// packing written is never a half-relaxed one.
+    bool m_settled = true;
 };
