@@ -4,13 +4,13 @@
 #include <cmath>
 #include <iostream>
 
-#include "app/PackingObjectInfo.h"
 #include "collision/Data.h"
 #include "collision/FibRand.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
+#include "geometry/PackingLock.h"
+#include "geometry/PackingObjectInfo.h"
 #include "geometry/Random.h"
-#include "viewer/PackingLock.h"
 
 using Vectormath::Aos::Matrix3;
 using Vectormath::Aos::Matrix4;

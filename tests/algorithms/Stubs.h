@@ -8,8 +8,6 @@
 #include "algorithms/ConstructionHeuristic.h"
 #include "algorithms/ImprovementHeuristic.h"
 
-extern int g_statisticCalls;
-
 /// Places `toPlace` objects of type 0 on the x axis, 1.5 apart.
 class StubConstruction : public IConstructionHeuristic {
  public:

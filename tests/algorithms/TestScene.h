@@ -6,11 +6,11 @@
 #include <list>
 #include <vector>
 
-#include "app/PackingObjectInfo.h"
 #include "collision/ExtraData.h"
 #include "collision/SphereTree.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
+#include "geometry/PackingObjectInfo.h"
 
 namespace testscene {
 

@@ -9,10 +9,10 @@
 #include <sstream>
 
 #include "../algorithms/TestScene.h"
-#include "app/PackingObjectInfo.h"
 #include "collision/ColGeometry.h"
 #include "collision/ExtraData.h"
 #include "geometry/PackingGeometry.h"
+#include "geometry/PackingObjectInfo.h"
 #include "preprocessing/Sampling.h"
 
 using Vectormath::Aos::Point3;

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "algorithms/PackingAlgorithm.h"
-#include "app/PackingObjectInfo.h"
 #include "collision/ExtraData.h"
 #include "collision/SphereTree.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
+#include "geometry/PackingObjectInfo.h"
 
 namespace statscene {
 

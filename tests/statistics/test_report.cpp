@@ -41,17 +41,17 @@ TEST(JsonReport, HoldsTheReportFiguresAndParses) {
     s.Place(0, Vector3(-0.5f, 0.0f, 0.0f));
     s.Place(0, Vector3(0.5f, 0.0f, 0.0f));
     s.Place(1, Vector3(0.0f, 0.5f, 0.0f));
-    g_report = PackingReport();
-    g_report.configPath = "runs/a b.cfg";
-    g_report.seed = 42u;
-    g_report.improvementMinutes = 1.5;
     testing::internal::CaptureStdout();
     s.algorithm->Statistic();
     const std::string console = testing::internal::GetCapturedStdout();
+    PackingReport report = s.algorithm->report();
+    report.configPath = "runs/a b.cfg";
+    report.seed = 42u;
+    report.improvementMinutes = 1.5;
 
     const std::string dir = MakeTempDir("report");
     const std::string file = dir + "/report.json";
-    ASSERT_TRUE(WriteReportJson(g_report, file));
+    ASSERT_TRUE(WriteReportJson(report, file));
     const std::vector<std::string> got =
         Query(file, {"d['configuration'], d['seed']", "d['times']",
                      "d['statisticsComputed'], d['numObjects'], d['containerVolume'], d['objectsVolume']",
@@ -76,8 +76,9 @@ TEST(JsonReport, HoldsTheReportFiguresAndParses) {
 
 TEST(JsonReport, NonFiniteNumbersBecomeNullAndAFailedWriteKeepsTheOldFile) {
     PackingReport r;
-    r.packingDensityPercent = std::nan("");
-    r.types.push_back({"t", 1.0f, 0, std::numeric_limits<float>::infinity(), {0.5f}});
+    r.statistics.emplace();
+    r.statistics->packingDensityPercent = std::nan("");
+    r.statistics->types.push_back({"t", 1.0f, 0, std::numeric_limits<float>::infinity(), {0.5f}});
     const std::string dir = MakeTempDir("report");
     const std::string file = dir + "/r.json";
     ASSERT_TRUE(WriteReportJson(r, file));

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "geometry/PackingGeometry.h"
-#include "viewer/Keyboard.h"
+#include "statistics/ViewReports.h"
 
 using Vectormath::Aos::Vector3;
 
