@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <sstream>
 
 #include "../algorithms/TestScene.h"
@@ -263,8 +262,6 @@ class BundledContainer : public testing::TestWithParam<const char*> {};
 
 TEST_P(BundledContainer, AcceptedPointsAreInsideAtLeastOneRadiusFromTheWall) {
     const std::string base = std::string(DENSEPACK_SOURCE_DIR) + "/models/" + GetParam();
-    if (!std::ifstream(base + ".obj") || !std::ifstream(base + ".spheres"))
-        GTEST_SKIP() << base << ".obj/.spheres not generated yet";
     Owned owned;
     auto* container = owned(new PackingGeometry());
     ASSERT_EQ(col::loadGeometryFromFile(container, (base + ".obj").c_str()), 0);
