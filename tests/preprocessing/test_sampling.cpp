@@ -7,12 +7,12 @@
 #include <cmath>
 #include <sstream>
 
-#include "../algorithms/TestScene.h"
 #include "collision/ColGeometry.h"
 #include "collision/ExtraData.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingObjectInfo.h"
 #include "preprocessing/Sampling.h"
+#include "support/TestScene.h"
 
 using Vectormath::Aos::Point3;
 using Vectormath::Aos::Vector3;

@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "StatScene.h"
 #include "statistics/Report.h"
 #include "support/Subprocess.h"
+#include "support/TestScene.h"
 
-using statscene::MakeType;
-using statscene::Scene;
+using testscene::Scene;
 using Vectormath::Aos::Vector3;
 
 namespace {
@@ -35,7 +34,8 @@ std::vector<std::string> Query(const std::string& file, const std::vector<std::s
 }  // namespace
 
 TEST(JsonReport, HoldsTheReportFiguresAndParses) {
-    Scene s(1.0f, {MakeType("unit", 0.5f, 0.1f, 1.0f), MakeType("odd \"name\"\\", 0.25f, 0.1f, 0.125f)});
+    Scene s(1.0f, {testscene::MakeType("unit", 50.0f, 0.5f, 0.1f),
+                   testscene::MakeType("odd \"name\"\\", 50.0f, 0.25f, 0.1f)});
     s.GridPoints(0.6f, 0.3f);
     s.algorithm->SetHopkinsRepeat(2);
     s.Place(0, Vector3(-0.5f, 0.0f, 0.0f));

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "StatScene.h"
 #include "statistics/Report.h"
+#include "statistics/ViewReports.h"
+#include "support/TestScene.h"
 
-using statscene::MakeType;
-using statscene::Scene;
+using testscene::Scene;
 using Vectormath::Aos::Vector3;
 
 namespace {
@@ -47,7 +47,7 @@ std::string RunReport(Scene& s) {
 /// Two unit-volume types in a container of volume 8; tree spheres small enough to stay clear of
 /// the shrunk walls (epsilon 0.1: walls at 0.9).
 std::vector<PackingObjectInfo> TwoTypes() {
-    return {MakeType("unit", 0.5f, 0.1f, 1.0f), MakeType("small", 0.25f, 0.1f, 0.125f)};
+    return {testscene::MakeType("unit", 50.0f, 0.5f, 0.1f), testscene::MakeType("small", 50.0f, 0.25f, 0.1f)};
 }
 
 }  // namespace
@@ -191,7 +191,7 @@ TEST(SurfaceDensity, CapInsideTheShellOverShellVolume) {
     // it lies in the shell. The wall sphere has radius 900 there, so the lens is a half ball up
     // to about r/R.
     Scene s(2.0f, TwoTypes());
-    s.SetType(0, MakeType("unit", 0.5f, 0.5f, 1.0f));
+    s.SetType(0, testscene::MakeType("unit", 50.0f, 0.5f, 0.5f));
     s.Place(0, Vector3(1.8f, 0.0f, 0.0f));
     s.Place(0, Vector3(0.0f, 0.0f, 0.0f));  // far from every wall: adds nothing
     const float shell = 64.0f - 0.729f * 64.0f;
@@ -216,4 +216,48 @@ TEST(SurfaceDensity, EpsilonOutsideZeroToOneIsReportedAsZero) {
         want << "Surface density needs an epsilon between 0 and 1 (got " << eps << "); reported as 0\n";
         EXPECT_EQ(err, want.str());
     }
+}
+
+TEST(KeyReports, DistanceReportPairStatisticsPerTypeAndTheSingleObjectCase) {
+    // Three on a line at 0, 3 and 4: distances 3, 4, 1.
+    DistanceSummary s;
+    avgDistFruit({Vector3(0, 0, 0), Vector3(3, 0, 0), Vector3(4, 0, 0)}, s);
+    EXPECT_FLOAT_EQ(s.avg, 8.0f / 3.0f);
+    EXPECT_FLOAT_EQ(s.variance, 14.0f / 9.0f);
+    EXPECT_FLOAT_EQ(s.deviation, std::sqrt(14.0f / 9.0f));
+    DistanceSummary untouched{7, 8, 9};
+    avgDistFruit({Vector3(1, 2, 3)}, untouched);
+    EXPECT_FLOAT_EQ(untouched.avg, 7);
+
+    std::vector<PackingObjectInfo> types(2);
+    types[0].name = "big";
+    types[1].name = "small";
+    std::ostringstream out;
+    PrintDistanceReport(
+        out, {{1, Vector3(0, 0, 0)}, {0, Vector3(5, 0, 0)}, {1, Vector3(0, 2, 0)}, {1, Vector3(0, 0, 2)}}, types);
+    // One "big": zeros and 0 / 0. Three "small" at distances 2, 2 and 2 sqrt 2.
+    EXPECT_EQ(out.str(),
+              "Num. placed objects: 4\n"
+              "big | Num.: 1 | Distribution : 25 % | avg dist: 0 | variance: 0 | standard deviation: 0 | "
+              "percentage: -nan\n"
+              "small | Num.: 3 | Distribution : 75 % | avg dist: 2.27614 | variance: 0.152509 | "
+              "standard deviation: 0.390524 | percentage: 17.1573\n");
+}
+
+TEST(KeyReports, PackingReportDensityFromTypeVolumesAndTheEmptyPacking) {
+    PackingGeometry* box = testscene::MakeBox(1.0f, 1.0f, 1.0f);  // volume 8
+    std::vector<PackingObjectInfo> types(2);
+    types[0].name = "a";
+    types[0].volume = 1.0f;
+    types[0].geometry = box;
+    types[1].name = "b";
+    types[1].volume = 0.5f;
+    std::ostringstream out, empty;
+    PrintPackingReport(out, {0, 1, 1, 0}, types, box);
+    EXPECT_EQ(out.str(),
+              "### Auto packing info ###\nPacking density/fraction: 37.5 %\nContainer Vol: 8\nObjects Vol: 3\n"
+              "Volume per object type\na Vol: 8\nb Vol: 0\n");
+    PrintPackingReport(empty, {}, types, box);
+    EXPECT_NE(empty.str().find("Packing density/fraction: 0 %\n"), std::string::npos) << empty.str();
+    testscene::FreeMesh(box);
 }

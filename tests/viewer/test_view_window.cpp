@@ -11,6 +11,7 @@
 #include "geometry/PackingGeometry.h"
 #include "support/Ppm.h"
 #include "support/Subprocess.h"
+#include "support/TestScene.h"
 
 namespace {
 
@@ -26,22 +27,10 @@ const char* kConfig =
     "/models/\n[Container]\nbox 0.1 0.1 0.9 0.5\n"
     "[Objects]\ncube 50 0.9 0.1 0.1 1.0\ntetrahedron 50 0.1 0.8 0.1 1.0\n";
 
-// One placement line: type, translation, rotation (identity) and uniform scale, column-major.
-std::string PlacementLine(int type, float x, float y, float z, float scale) {
-    std::ostringstream s;
-    s << type << ' ';
-    const float t[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
-    const float r[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    const float k[16] = {scale, 0, 0, 0, 0, scale, 0, 0, 0, 0, scale, 0, 0, 0, 0, 1};
-    for (const float* m : {t, r, k})
-        for (int i = 0; i < 16; ++i) s << m[i] << ' ';
-    s << '\n';
-    return s.str();
-}
-
 // Two cubes left and two tetrahedra right of the container, none overlapping it.
-const std::string kPlacement = PlacementLine(0, -5.0f, 2.0f, 0.0f, 2.5f) + PlacementLine(0, -5.0f, -3.0f, 0.0f, 2.5f) +
-                               PlacementLine(1, 5.0f, 2.0f, 0.0f, 3.0f) + PlacementLine(1, 5.0f, -3.0f, 0.0f, 3.0f);
+using testscene::PlacementLine;
+const std::string kPlacement = PlacementLine(0, -5, 2, 0, 0, 2.5f) + PlacementLine(0, -5, -3, 0, 0, 2.5f) +
+                               PlacementLine(1, 5, 2, 0, 0, 3) + PlacementLine(1, 5, -3, 0, 0, 3);
 
 // A working folder laid out like the project root: the shaders where start-up looks for them.
 std::string ViewerDir(const std::string& tag) {
