@@ -9,23 +9,11 @@
 #include "app/Scene.h"
 #include "geometry/PackingGeometry.h"
 #include "support/Subprocess.h"
+#include "support/TestScene.h"
 
 namespace {
 
-// An axis-aligned cube of the given edge with outward faces, written with v/vt/vn corners.
-std::string CubeObj(float edge) {
-    const float h = edge / 2;
-    std::string s;
-    for (int i = 0; i < 8; ++i)
-        s += "v " + std::to_string(i & 1 ? h : -h) + " " + std::to_string(i & 2 ? h : -h) + " " +
-             std::to_string(i & 4 ? h : -h) + "\n";
-    s += "vt 0 0\nvn 0 0 1\n";
-    const int quads[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5}, {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
-    for (const auto& q : quads)
-        s += "f " + std::to_string(q[0]) + "/1/1 " + std::to_string(q[1]) + "/1/1 " + std::to_string(q[2]) + "/1/1 " +
-             std::to_string(q[3]) + "/1/1\n";
-    return s;
-}
+std::string CubeObj(float edge) { return testscene::BoxObj(edge / 2); }
 
 const char* kOneSphere = "densepack-spheres 1\nkind object\nnodes 1 leaves 1\n0 0 0 0.5 0 0 0 3.14159265 -1 0\nend\n";
 

@@ -93,13 +93,6 @@ TEST_F(Cli, NonOptionArgumentsAreIgnoredAndTheConfigIsRead) {
     EXPECT_EQ(twice.status, 0);
 }
 
-TEST_F(Cli, PreferredCoarseMeshIsChosen) {
-    RunCommand("cp models/cube.obj models/cube_l.obj", dir);
-    WriteFile(dir + "/run.cfg", Config("NoSuchAlgorithm", "cube 100 rand 1.0\n"));
-    ProcessResult r = Run("--headless -c run.cfg");
-    EXPECT_EQ(r.out.rfind("models/cube_l.obj\n", 0), 0u) << r.out;
-}
-
 TEST_F(Cli, StartUpFaultsEndWithStatusOneBeforeAnyAlgorithm) {
     struct Case {
         std::string config, expectErr;
