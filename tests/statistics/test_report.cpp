@@ -31,6 +31,11 @@ std::vector<std::string> Query(const std::string& file, const std::vector<std::s
     return lines;
 }
 
+int Entries(const std::string& dir) {
+    const std::filesystem::directory_iterator all(dir);
+    return static_cast<int>(std::distance(begin(all), end(all)));
+}
+
 }  // namespace
 
 TEST(JsonReport, HoldsTheReportFiguresAndParses) {
@@ -41,9 +46,7 @@ TEST(JsonReport, HoldsTheReportFiguresAndParses) {
     s.Place(0, Vector3(-0.5f, 0.0f, 0.0f));
     s.Place(0, Vector3(0.5f, 0.0f, 0.0f));
     s.Place(1, Vector3(0.0f, 0.5f, 0.0f));
-    testing::internal::CaptureStdout();
-    s.algorithm->Statistic();
-    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string console = StdoutOf([&] { s.algorithm->Statistic(); });
     PackingReport report = s.algorithm->report();
     report.configPath = "runs/a b.cfg";
     report.seed = 42u;
@@ -69,9 +72,7 @@ TEST(JsonReport, HoldsTheReportFiguresAndParses) {
     EXPECT_NE(console.find("unit | Hopkins Value: " + got[7] + "\n"), std::string::npos) << console << got[7];
 
     // Nothing but the report is left in the folder.
-    size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++entries;
-    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(Entries(dir), 1);
 }
 
 TEST(JsonReport, NonFiniteNumbersBecomeNullAndAFailedWriteKeepsTheOldFile) {
@@ -85,17 +86,11 @@ TEST(JsonReport, NonFiniteNumbersBecomeNullAndAFailedWriteKeepsTheOldFile) {
     EXPECT_EQ(Query(file, {"d['packingDensityPercent'], d['types'][0]['sharePercent'], d['seed']"})[0],
               "None None None");
 
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(WriteReportJson(r, dir + "/missing/r.json"));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Cannot write report " + dir + "/missing/r.json"),
-              std::string::npos);
+    const std::string err = StderrOf([&] { EXPECT_FALSE(WriteReportJson(r, dir + "/missing/r.json")); });
+    EXPECT_NE(err.find("Cannot write report " + dir + "/missing/r.json"), std::string::npos) << err;
 
     // A target that cannot be replaced (a folder) fails and leaves no temporary file behind.
     std::filesystem::create_directory(dir + "/taken");
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(WriteReportJson(r, dir + "/taken"));
-    testing::internal::GetCapturedStderr();
-    size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++entries;
-    EXPECT_EQ(entries, 2u);
+    StderrOf([&] { EXPECT_FALSE(WriteReportJson(r, dir + "/taken")); });
+    EXPECT_EQ(Entries(dir), 2);
 }

@@ -48,16 +48,16 @@ inline PackingGeometry* MakeBox(float hx, float hy, float hz) {
     return g;
 }
 
-/// OBJ text of the cube [-h, h]^3 with the same outward triangles.
-inline std::string BoxObj(float h) {
-    std::string s;
+/// OBJ text of the cube [-h, h]^3 with the same triangles, wound outward or inward.
+inline std::string BoxObj(float h, bool inward = false) {
+    std::ostringstream s;
     for (int i = 0; i < 8; ++i) {
         const Point3 c = BoxCorner(i, h, h, h);
-        s += "v " + std::to_string(c.getX()) + " " + std::to_string(c.getY()) + " " + std::to_string(c.getZ()) + "\n";
+        s << "v " << c[0] << " " << c[1] << " " << c[2] << "\n";
     }
     for (const auto& t : kBoxTriangles)
-        s += "f " + std::to_string(t[0] + 1) + " " + std::to_string(t[1] + 1) + " " + std::to_string(t[2] + 1) + "\n";
-    return s;
+        s << "f " << t[0] + 1 << " " << t[inward ? 2 : 1] + 1 << " " << t[inward ? 1 : 2] + 1 << "\n";
+    return s.str();
 }
 
 /// One placement-file line: type, then translation, rotation about z by `angleZ` and uniform
