@@ -2,8 +2,7 @@
 
 #include <iostream>
 
-#include "algorithms/Timer.h"
-#include "statistics/Report.h"
+#include "geometry/Timer.h"
 
 void IConstructionHeuristic::Run() {
     std::cout << "Construction Run" << std::endl;
@@ -16,10 +15,16 @@ void IConstructionHeuristic::Run() {
         Init();
         ConstructionHeuristic();
         const double minutes = Packing::Timer::ToMinutes(timer.Elapsed());
-        g_report.constructionMinutes = minutes;
+        m_report.constructionMinutes = minutes;
         std::cout << "Construction Heuristic time: " << minutes << std::endl;
         std::cout.flush();
         if (!m_constructionFile.empty()) WritePlacedObjects(m_constructionFile, *m_placedObjects);
     }
-    if (m_improvementHeuristic != nullptr) m_improvementHeuristic->Run();
+    if (m_improvementHeuristic != nullptr) {
+        m_improvementHeuristic->Run();
+        // The run's report is kept where the run started: the next phase's, with this phase's time.
+        const std::optional<double> construction = m_report.constructionMinutes;
+        m_report = m_improvementHeuristic->report();
+        m_report.constructionMinutes = construction;
+    }
 }

@@ -2,8 +2,7 @@
 
 #include <iostream>
 
-#include "algorithms/Timer.h"
-#include "statistics/Report.h"
+#include "geometry/Timer.h"
 
 void IImprovementHeuristic::Run() {
     Init();
@@ -11,13 +10,13 @@ void IImprovementHeuristic::Run() {
     timer.Start();
     ImprovementHeuristic();
     const double improvement = Packing::Timer::ToMinutes(timer.Elapsed());
-    g_report.improvementMinutes = improvement;
+    m_report.improvementMinutes = improvement;
     std::cout << "Improvement Heuristic time: " << improvement << std::endl;
     if (!m_improvementFile.empty()) WritePlacedObjects(m_improvementFile, *m_placedObjects);
     timer.Start();
     Statistic();
     const double statistic = Packing::Timer::ToMinutes(timer.Elapsed());
-    g_report.statisticMinutes = statistic;
+    m_report.statisticMinutes = statistic;
     std::cout << "Statistic Calculation time: " << statistic << std::endl;
     std::cout.flush();
 }

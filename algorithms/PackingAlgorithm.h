@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/PackingObjectInfo.h"
 #include "collision/Data.h"
+#include "geometry/PackingObjectInfo.h"
+#include "statistics/PackingView.h"
+#include "statistics/Report.h"
 #include "vectormath/vectormath_aos.h"
 
 class MovingObject;
@@ -108,13 +110,20 @@ class IPackingAlgorithm {
     /// written through a temporary file and renamed like the placement files.
     void ExportObj(std::string file, std::list<MovingObject*>& objects, MovingObject* container);
 
-    // The packing report (defined with the statistics).
+    // The packing report, computed by the statistics from StatisticsView(). Statistic() prints
+    // the whole report and keeps its figures in report().
     void Statistic();
     void VolumePerObject();
     void DistributionStatistic();
     float SurfaceDensity(float epsilon);
     void HopkinsStatistic();
     float NearestNeighborDist(MovingObject* object, std::vector<MovingObject*>& candidates);
+    /// This algorithm's packing as the statistics read it, with the framework operations they use.
+    PackingView StatisticsView();
+
+    /// Phase times and report figures. After the construction heuristic's Run() it holds the
+    /// whole run (both phases' times and the improvement phase's report).
+    const PackingReport& report() const { return m_report; }
 
     // Read access for start-up, the viewer and tests.
     std::list<MovingObject*>* placedObjects() const { return m_placedObjects; }
@@ -146,4 +155,5 @@ class IPackingAlgorithm {
     int32_t m_hopkinsRepeat = 1;                    ///< repetitions of the Hopkins statistic
     std::vector<PackingObjectInfo>* m_objectTypes;  ///< the object types, largest volume first
     col::FibRand* m_random;                         ///< the algorithm's own generator (honours --seed), never freed
+    PackingReport m_report;                         ///< what the runners and Statistic() measured
 };

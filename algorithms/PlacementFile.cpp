@@ -18,7 +18,7 @@
 #include "algorithms/PackingAlgorithm.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
-#include "viewer/PackingLock.h"
+#include "geometry/PackingLock.h"
 
 using Vectormath::Aos::Matrix4;
 using Vectormath::Aos::Vector3;

@@ -6,7 +6,7 @@
 #include "algorithms/ObjectPose.h"
 #include "collision/CollisionPipeline.h"
 #include "geometry/MovingObject.h"
-#include "viewer/PackingLock.h"
+#include "geometry/PackingLock.h"
 
 using Vectormath::Aos::Matrix3;
 using Vectormath::Aos::Vector3;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PackingObjectInfo.h"
+#include "geometry/PackingObjectInfo.h"
 #include "vectormath/vectormath_aos.h"
 
 /// Filled in place by LoadConfig; a field whose section is missing keeps its default

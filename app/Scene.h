@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PackingObjectInfo.h"
+#include "geometry/PackingObjectInfo.h"
 
 /// Mesh file of an object type: name + "_l.obj" when that file can be opened, else name + ".obj".
 std::string TypeMeshPath(const std::string& modelPath, const std::string& name);

@@ -14,11 +14,11 @@
 #include "app/Scene.h"
 #include "collision/DopTree.h"
 #include "geometry/PackingGeometry.h"
+#include "geometry/PackingLock.h"
 #include "geometry/Random.h"
 #include "preprocessing/PointFile.h"
 #include "preprocessing/Sampling.h"
 #include "statistics/Report.h"
-#include "viewer/PackingLock.h"
 #include "viewer/Viewer.h"
 #include "viewer/Window.h"
 
@@ -32,6 +32,16 @@ bool SamplingVolumeIsNumber(const std::string& text) {
     return end != text.c_str() && errno != ERANGE;
 }
 
+// The viewer gets the packing and the placement operations of this run.
+[[noreturn]] void ShowWindow() {
+    ViewerContext context;
+    context.placedObjects = g_placedObjects;
+    context.container = &g_container;
+    context.types = &g_configData.objects;
+    context.placementFiles = g_constructionHeuristic;
+    RunWindowLoop(context);
+}
+
 int ViewMode(const CommandLine& cl) {
     std::cout << "Loading packing file... : " << cl.viewPath << std::endl;
     g_constructionHeuristic = CreatePlacementLoader(g_configData.objects, &g_container, pointsInside, g_placedObjects,
@@ -43,7 +53,7 @@ int ViewMode(const CommandLine& cl) {
         std::cout << "Placed objects: " << g_placedObjects->size() << std::endl;
         return 0;
     }
-    RunWindowLoop();
+    ShowWindow();
 }
 
 // Interior points for the run: the point file, or sampling when it cannot be loaded.
@@ -75,7 +85,7 @@ int RunMode(const CommandLine& cl) {
     if (g_constructionHeuristic == nullptr) {
         std::cerr << "densepack: " << name << " is not part of this build yet; start-up ends here." << std::endl;
         if (cl.headless) return 0;
-        RunWindowLoop();
+        ShowWindow();
     }
     g_improvementHeuristic =
         CreateImprovementHeuristic(g_configData.improvementHeuristic, g_configData.objects, &g_container, pointsInside,
@@ -96,22 +106,23 @@ int RunMode(const CommandLine& cl) {
 
     // Construction, improvement and the report run in one call stack on this thread; it lives
     // until the process ends (the window outlives it).
-    g_report.configPath = cl.configPath;
-    if (cl.hasSeed) g_report.seed = cl.seed;
-    const std::string reportPath = cl.reportPath;
     static bool reportWritten = true;
     g_algorithmRunning = true;
-    g_algorithmThread = new std::thread([reportPath] {
+    g_algorithmThread = new std::thread([cl] {
         g_constructionHeuristic->Run();
         g_algorithmRunning = false;
         // The report is complete once the run returns; a window may stay open after it.
-        if (!reportPath.empty()) reportWritten = WriteReportJson(g_report, reportPath);
+        if (cl.reportPath.empty()) return;
+        PackingReport report = g_constructionHeuristic->report();
+        report.configPath = cl.configPath;
+        if (cl.hasSeed) report.seed = cl.seed;
+        reportWritten = WriteReportJson(report, cl.reportPath);
     });
     if (cl.headless) {
         g_algorithmThread->join();
         return reportWritten ? 0 : 1;
     }
-    RunWindowLoop();
+    ShowWindow();
 }
 
 }  // namespace

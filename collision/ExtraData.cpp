@@ -3,9 +3,7 @@
 #include <cstdio>
 
 #include "collision/SpheresFile.h"
-#if defined(DENSEPACK_HAVE_TRIANGLE_TREE)
 #include "collision/TriangleTree.h"
-#endif
 
 namespace col {
 
@@ -42,14 +40,9 @@ void ExtraData_SphereTree::bindMesh(const std::vector<Point3>& points,
                                     const std::vector<std::vector<unsigned>>& polygons) {
     if (m_meshBound) return;
     m_meshBound = true;
-#if defined(DENSEPACK_HAVE_TRIANGLE_TREE)
     auto mesh = std::make_shared<TriangleTree>();
     mesh->build(points, polygons);
     m_tree.setMesh(std::move(mesh));
-#else
-    (void)points;
-    (void)polygons;
-#endif
 }
 
 }  // namespace col

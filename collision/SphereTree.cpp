@@ -5,9 +5,7 @@
 #include <limits>
 
 #include "collision/Data.h"
-#if defined(DENSEPACK_HAVE_TRIANGLE_TREE)
 #include "collision/TriangleTree.h"
-#endif
 
 namespace col {
 
@@ -141,7 +139,6 @@ float SphereTree::checkDistance(const SphereTree* other, Data* data) {
         m12 = data->m12;
     else if (data->m21Specified)
         m12 = Vectormath::Aos::inverse(data->m21);
-#if defined(DENSEPACK_HAVE_TRIANGLE_TREE)
     if (m_mesh && other->m_mesh && !m_mesh->empty() && !other->m_mesh->empty()) {
         const MeshDistanceResult r = meshDistance(*m_mesh, *other->m_mesh, m12);
         if (r.valid) {
@@ -155,7 +152,6 @@ float SphereTree::checkDistance(const SphereTree* other, Data* data) {
             return data->distance;
         }
     }
-#endif
     data->distance = leafDistance(*other, m12);
     return data->distance;
 }

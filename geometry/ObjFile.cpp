@@ -5,14 +5,13 @@
 // end of the file (a face may name a vertex written after it); negative indices count back from
 // the vertices read so far, as OBJ defines them.
 
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "collision/ObjTokenizer.h"
 #include "geometry/PackingGeometry.h"
 
 using Vectormath::Aos::Vector3;
@@ -30,57 +29,6 @@ struct Corner {
     long normal = -1;
     int line = 0;
 };
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
-void Tokenize(std::string_view line, std::vector<std::string_view>& out) {
-    out.clear();
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && IsBlank(line[i])) ++i;
-        size_t j = i;
-        while (j < line.size() && !IsBlank(line[j])) ++j;
-        if (j > i) out.push_back(line.substr(i, j - i));
-        i = j;
-    }
-}
-
-bool ParseFloat(std::string_view tok, float& out) {
-    const char* b = tok.data();
-    const char* e = b + tok.size();
-    if (b != e && *b == '+') ++b;  // from_chars does not take a leading '+'
-    const auto r = std::from_chars(b, e, out);
-    return r.ec == std::errc() && r.ptr == e && std::isfinite(out);
-}
-
-bool ParseIndex(std::string_view tok, long& out) {
-    const char* b = tok.data();
-    const char* e = b + tok.size();
-    if (b != e && *b == '+') ++b;
-    if (b == e) return false;
-    const auto r = std::from_chars(b, e, out);
-    return r.ec == std::errc() && r.ptr == e;
-}
-
-/// Reads the first three numbers of a "v" or "vn" line; further numbers (w, colours) are
-/// checked but not used.
-bool ParseTriple(const std::vector<std::string_view>& tok, int line, const char* kind, Vector3& out, ParseError& err) {
-    if (tok.size() < 4) {
-        err = {line, std::string(kind) + " needs 3 coordinates"};
-        return false;
-    }
-    float c[3] = {0.0f, 0.0f, 0.0f};
-    for (size_t i = 1; i < tok.size(); ++i) {
-        float v = 0.0f;
-        if (!ParseFloat(tok[i], v)) {
-            err = {line, std::string(kind) + " coordinate '" + std::string(tok[i]) + "' is not a number"};
-            return false;
-        }
-        if (i <= 3) c[i - 1] = v;
-    }
-    out = Vector3(c[0], c[1], c[2]);
-    return true;
-}
 
 /// Index of a corner part: 1-based from the start, or negative from the current end.
 /// Index 0 is an error; the range of positive indices is checked at the end of the file.
@@ -104,35 +52,19 @@ bool ResolveIndex(long idx, size_t countSoFar, int line, const char* kind, long&
 
 /// "p", "p/t", "p//n" or "p/t/n". The texture part is checked for syntax only: it is not used.
 bool ParseCorner(std::string_view tok, size_t positions, size_t normals, int line, Corner& out, ParseError& err) {
-    std::string_view parts[3];
-    size_t count = 0;
-    size_t start = 0;
-    while (true) {
-        const size_t slash = tok.find('/', start);
-        if (count == 3) {
-            err = {line, "malformed face corner '" + std::string(tok) + "'"};
-            return false;
-        }
-        parts[count++] = tok.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-        if (slash == std::string_view::npos) break;
-        start = slash + 1;
-    }
-    long pos = 0, tex = 0, nrm = 0;
-    const bool bad = !ParseIndex(parts[0], pos) || (count == 2 && !ParseIndex(parts[1], tex)) ||
-                     (count == 3 && !parts[1].empty() && !ParseIndex(parts[1], tex)) ||
-                     (count == 3 && !ParseIndex(parts[2], nrm));
-    if (bad) {
+    col::ObjCorner c;
+    if (!col::parseObjCorner(tok, c)) {
         err = {line, "malformed face corner '" + std::string(tok) + "'"};
         return false;
     }
-    if (count >= 2 && !parts[1].empty() && tex == 0) {
+    if (c.hasTexture && c.texture == 0) {
         err = {line, "texture index 0 (indices start at 1)"};
         return false;
     }
     out.line = line;
-    if (!ResolveIndex(pos, positions, line, "vertex", out.position, err)) return false;
+    if (!ResolveIndex(c.position, positions, line, "vertex", out.position, err)) return false;
     out.normal = -1;
-    if (count == 3 && !ResolveIndex(nrm, normals, line, "normal", out.normal, err)) return false;
+    if (c.hasNormal && !ResolveIndex(c.normal, normals, line, "normal", out.normal, err)) return false;
     return true;
 }
 
@@ -143,26 +75,18 @@ struct ObjData {
 };
 
 bool ParseObj(std::istream& in, ObjData& data, ParseError& err) {
-    std::string text;
-    std::vector<std::string_view> tok;
+    col::ObjReader reader(in);
     std::vector<Corner> face;
-    int line = 0;
-    while (std::getline(in, text)) {
-        ++line;
-        std::string_view sv(text);
-        if (!sv.empty() && sv.back() == '\r') sv.remove_suffix(1);
-        const size_t hash = sv.find('#');
-        if (hash != std::string_view::npos) sv = sv.substr(0, hash);
-        Tokenize(sv, tok);
-        if (tok.empty()) continue;
-        if (tok[0] == "v") {
-            Vector3 p;
-            if (!ParseTriple(tok, line, "vertex", p, err)) return false;
-            data.positions.push_back(p);
-        } else if (tok[0] == "vn") {
-            Vector3 n;
-            if (!ParseTriple(tok, line, "normal", n, err)) return false;
-            data.normals.push_back(n);
+    while (reader.next()) {
+        const std::vector<std::string_view>& tok = reader.tokens();
+        const int line = reader.line();
+        if (tok[0] == "v" || tok[0] == "vn") {
+            float c[3] = {0.0f, 0.0f, 0.0f};
+            if (!col::parseObjTriple(tok, tok[0] == "v" ? "vertex" : "normal", c, err.what)) {
+                err.line = line;
+                return false;
+            }
+            (tok[0] == "v" ? data.positions : data.normals).emplace_back(c[0], c[1], c[2]);
         } else if (tok[0] == "f") {
             if (tok.size() < 4) {
                 err = {line, "face needs at least 3 corners"};

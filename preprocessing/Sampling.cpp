@@ -9,11 +9,11 @@
 #include <iostream>
 #include <thread>
 
-#include "algorithms/Timer.h"
-#include "app/PackingObjectInfo.h"
 #include "collision/CollisionPipeline.h"
 #include "collision/ExtraData.h"
 #include "geometry/PackingGeometry.h"
+#include "geometry/PackingObjectInfo.h"
+#include "geometry/Timer.h"
 
 using Vectormath::Aos::Point3;
 using Vectormath::Aos::Vector3;

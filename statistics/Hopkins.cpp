@@ -7,13 +7,12 @@
 #include <iostream>
 #include <vector>
 
-#include "algorithms/PackingAlgorithm.h"
 #include "collision/CollisionPipeline.h"
 #include "collision/FibRand.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/Random.h"
-#include "statistics/Report.h"
+#include "statistics/Statistics.h"
 #include "statistics/StatisticsCallbacks.h"
 
 using Vectormath::Aos::Matrix4;
@@ -128,34 +127,37 @@ void HopkinsCallback::operator()(const col::Data* data) {
     std::cout.flush();
 }
 
-float IPackingAlgorithm::NearestNeighborDist(MovingObject* object, std::vector<MovingObject*>& candidates) {
+namespace Packing {
+
+float NearestNeighborDist(const PackingView& view, MovingObject* object, const std::vector<MovingObject*>& candidates) {
     if (candidates.size() < 2) return 0.0f;
     float best = FLT_MAX;
     for (MovingObject* c : candidates) {
         if (c == object) continue;
-        const float d = Distance(object, c);
+        const float d = view.distance(object, c);
         if (d < best) best = d;
         if (d == 0.0f) break;  // nothing is nearer than touching
     }
     return best;
 }
 
-void IPackingAlgorithm::HopkinsStatistic() {
-    col::CollisionPipeline* pipeline = CreatePipeline("HopkinsStatistic", 1337);
-    m_container->m_auxId = pipeline->makeCollidable(m_container->m_geometry, PackingGeometryConverter);
+std::vector<std::vector<float>> HopkinsValues(const PackingView& view) {
+    MovingObject* container = view.container;
+    col::CollisionPipeline* pipeline = view.createPipeline("HopkinsStatistic", 1337);
+    container->m_auxId = pipeline->makeCollidable(container->m_geometry, PackingGeometryConverter);
     bool overlapFlag = false;
-    m_container->m_inverseMass = 0.0f;
+    container->m_inverseMass = 0.0f;
     KeepAlive().pipelines.push_back(pipeline);
 
     // One probe per type; probes meet only the container, never the placed objects.
-    const size_t typeCount = m_objectTypes->size();
+    const size_t typeCount = view.types->size();
     std::vector<MovingObject*> probes(typeCount);
     for (size_t t = 0; t < typeCount; ++t) {
-        MovingObject* probe = GenerateObject(static_cast<int>(t));
+        MovingObject* probe = view.generateObject(static_cast<int>(t));
         probe->m_auxId = pipeline->makeCollidable(probe->m_geometry, PackingGeometryConverter);
         // ResolveOverlap moves an object by m_id; the probe lives in this pipeline only.
         probe->m_id = probe->m_auxId;
-        auto* cb = new HopkinsCallback(*m_container, *probe, overlapFlag);
+        auto* cb = new HopkinsCallback(*container, *probe, overlapFlag);
         pipeline->addCallback(cb);
         probes[t] = probe;
         KeepAlive().probes.push_back(probe);
@@ -163,13 +165,13 @@ void IPackingAlgorithm::HopkinsStatistic() {
     }
 
     std::vector<std::vector<MovingObject*>> byType(typeCount);
-    for (MovingObject* o : *m_placedObjects) byType[static_cast<size_t>(o->m_typeIndex)].push_back(o);
+    for (MovingObject* o : *view.placedObjects) byType[static_cast<size_t>(o->m_typeIndex)].push_back(o);
 
-    const unsigned pointCount = static_cast<unsigned>(m_pointsInside->size());
+    const unsigned pointCount = static_cast<unsigned>(view.points->size());
     bool toldNoPoints = false;
 
     std::vector<std::vector<float>> values(typeCount);
-    for (int rep = 0; rep < m_hopkinsRepeat; ++rep) {
+    for (int rep = 0; rep < view.hopkinsRepeat; ++rep) {
         std::vector<std::vector<MovingObject*>> pool = byType;
         for (size_t t = 0; t < typeCount; ++t) {
             const size_t n = byType[t].size();
@@ -177,22 +179,22 @@ void IPackingAlgorithm::HopkinsStatistic() {
                 values[t].push_back(-1.0f);
                 continue;
             }
-            long m = std::lround(static_cast<float>(n) * m_hopkinsSubSet);
+            long m = std::lround(static_cast<float>(n) * view.hopkinsSubSet);
             if (m < 1) m = 1;
             // A fraction above 1 would empty the pool; every object is sampled once at most.
             if (m > static_cast<long>(n)) m = static_cast<long>(n);
             float w = 0.0f, u = 0.0f;
             MovingObject* probe = probes[t];
             for (long i = 0; i < m; ++i) {
-                const unsigned k = m_random->mrand(static_cast<unsigned>(pool[t].size()));
+                const unsigned k = view.random->mrand(static_cast<unsigned>(pool[t].size()));
                 MovingObject* o = pool[t][k];
                 pool[t].erase(pool[t].begin() + k);
-                w += NearestNeighborDist(o, byType[t]);
+                w += NearestNeighborDist(view, o, byType[t]);
 
                 int tries = 0;
                 for (;;) {
                     if (pointCount > 0) {
-                        const Vector3& point = (*m_pointsInside)[m_random->mrand(pointCount)];
+                        const Vector3& point = (*view.points)[view.random->mrand(pointCount)];
                         probe->m_position = point;
                         probe->m_translationMatrix.setTranslation(point);
                     } else if (!toldNoPoints) {
@@ -208,26 +210,21 @@ void IPackingAlgorithm::HopkinsStatistic() {
                         Vectormath::Aos::lengthSqr(axis) > 0.0f ? Vectormath::Aos::normalize(axis) : Vector3::zAxis();
                     const float angle = randMToN(0.0f, 359.0f);  // taken as radians as it is
                     probe->m_rotationMatrix = Matrix4::rotation(angle, axis);
-                    if (ResolveOverlap(pipeline, probe, overlapFlag)) break;
+                    if (view.resolveOverlap(pipeline, probe, overlapFlag)) break;
                     if (++tries == kMaxProbePlacements) {
-                        std::cerr << "Hopkins statistic: no overlap-free place for a " << (*m_objectTypes)[t].name
+                        std::cerr << "Hopkins statistic: no overlap-free place for a " << (*view.types)[t].name
                                   << " probe after " << kMaxProbePlacements << " tries; its last place is used"
                                   << std::endl;
                         break;
                     }
                 }
-                u += NearestNeighborDist(probe, byType[t]);
+                u += NearestNeighborDist(view, probe, byType[t]);
             }
             values[t].push_back(u == 0.0f && w == 0.0f ? 0.0f : u / (u + w));
         }
     }
 
-    g_report.types.resize(typeCount);
-    for (size_t t = 0; t < typeCount; ++t) {
-        g_report.types[t].name = (*m_objectTypes)[t].name;
-        g_report.types[t].hopkins = values[t];
-        std::cout << (*m_objectTypes)[t].name << " | Hopkins Value:";
-        for (float v : values[t]) std::cout << " " << v;
-        std::cout << std::endl;
-    }
+    return values;
 }
+
+}  // namespace Packing

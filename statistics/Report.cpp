@@ -10,8 +10,6 @@
 #include <iostream>
 #include <type_traits>
 
-PackingReport g_report;
-
 namespace {
 
 void AppendString(std::string& out, const std::string& s) {
@@ -92,27 +90,29 @@ std::string ReportJson(const PackingReport& r) {
     AppendOptional(o, r.improvementMinutes);
     o += ", \"statisticMinutes\": ";
     AppendOptional(o, r.statisticMinutes);
+    // A run without a report writes zero figures.
+    const PackingFigures& f = r.statistics ? *r.statistics : PackingFigures();
     o += "},\n  \"parameters\": {\"epsilon\": ";
-    AppendNumber(o, r.epsilon);
+    AppendNumber(o, f.epsilon);
     o += ", \"hopkinsSubSet\": ";
-    AppendNumber(o, r.hopkinsSubSet);
+    AppendNumber(o, f.hopkinsSubSet);
     o += ", \"hopkinsRepeat\": ";
-    AppendNumber(o, r.hopkinsRepeat);
+    AppendNumber(o, f.hopkinsRepeat);
     o += "},\n  \"statisticsComputed\": ";
-    o += r.statisticsComputed ? "true" : "false";
+    o += r.statistics ? "true" : "false";
     o += ",\n  \"packingDensityPercent\": ";
-    AppendNumber(o, r.packingDensityPercent);
+    AppendNumber(o, f.packingDensityPercent);
     o += ",\n  \"surfaceDensityPercent\": ";
-    AppendNumber(o, r.surfaceDensityPercent);
+    AppendNumber(o, f.surfaceDensityPercent);
     o += ",\n  \"containerVolume\": ";
-    AppendNumber(o, r.containerVolume);
+    AppendNumber(o, f.containerVolume);
     o += ",\n  \"objectsVolume\": ";
-    AppendNumber(o, r.objectsVolume);
+    AppendNumber(o, f.objectsVolume);
     o += ",\n  \"numObjects\": ";
-    AppendNumber(o, r.numObjects);
+    AppendNumber(o, f.numObjects);
     o += ",\n  \"types\": [";
-    for (size_t i = 0; i < r.types.size(); ++i) {
-        const TypeReport& t = r.types[i];
+    for (size_t i = 0; i < f.types.size(); ++i) {
+        const TypeReport& t = f.types[i];
         o += i == 0 ? "\n    " : ",\n    ";
         o += "{\"name\": ";
         AppendString(o, t.name);
@@ -129,7 +129,7 @@ std::string ReportJson(const PackingReport& r) {
         }
         o += "]}";
     }
-    o += r.types.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    o += f.types.empty() ? "]\n}\n" : "\n  ]\n}\n";
     return o;
 }
 

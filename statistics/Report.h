@@ -1,7 +1,7 @@
 #pragma once
 /// @file Report.h
-/// The figures of one run's packing report, collected while the console report is printed, and
-/// their JSON form (--report FILE.json; the schema is in docs/report.md).
+/// The figures of one run's packing report and their JSON form (--report FILE.json; the schema
+/// is in docs/report.md).
 
 #include <cstdint>
 #include <optional>
@@ -17,22 +17,13 @@ struct TypeReport {
     std::vector<float> hopkins;  ///< one value per repetition; -1 for fewer than two objects
 };
 
-/// Everything --report writes. The runners and start-up fill the run fields, Statistic() the rest.
-struct PackingReport {
-    // run
-    std::string configPath;
-    std::optional<uint32_t> seed;               ///< the --seed value; empty when time-seeded
-    std::optional<double> constructionMinutes;  ///< empty when the construction came from its file
-    std::optional<double> improvementMinutes;   ///< empty without an improvement phase
-    std::optional<double> statisticMinutes;
-
+/// The figures of the packing report, as the statistics return them.
+struct PackingFigures {
     // statistics parameters
     float epsilon = 0.0f;
     float hopkinsSubSet = 0.0f;
     int32_t hopkinsRepeat = 0;
 
-    // figures
-    bool statisticsComputed = false;  ///< Statistic() ran
     double packingDensityPercent = 0.0;
     double surfaceDensityPercent = 0.0;
     float containerVolume = 0.0f;
@@ -41,9 +32,16 @@ struct PackingReport {
     std::vector<TypeReport> types;  ///< in type order (largest volume first)
 };
 
-/// The run's report. Written by the algorithm thread; read by start-up only after that thread
-/// has ended.
-extern PackingReport g_report;
+/// Everything --report writes: the run fields, the phase times the runners measured and the
+/// figures of the report, if it was computed.
+struct PackingReport {
+    std::string configPath;
+    std::optional<uint32_t> seed;               ///< the --seed value; empty when time-seeded
+    std::optional<double> constructionMinutes;  ///< empty when the construction came from its file
+    std::optional<double> improvementMinutes;   ///< empty without an improvement phase
+    std::optional<double> statisticMinutes;
+    std::optional<PackingFigures> statistics;  ///< empty when the run ended before the report
+};
 
 /// The report as one JSON document (UTF-8, ends with a newline). Numbers are written in their
 /// shortest round-trip form; a value that is not finite is written as null.

@@ -4,10 +4,10 @@
 #include <iostream>
 #include <vector>
 
-#include "algorithms/PackingAlgorithm.h"
 #include "collision/CollisionPipeline.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
+#include "statistics/Statistics.h"
 #include "statistics/StatisticsCallbacks.h"
 
 using Vectormath::Aos::Matrix4;
@@ -31,7 +31,9 @@ void SurfaceDensityCallback::operator()(const col::Data* data) {
     if (m_first.m_inverseMass == 0.0f) m_first.m_overlap += data->overlap;
 }
 
-float IPackingAlgorithm::SurfaceDensity(float epsilon) {
+namespace Packing {
+
+float SurfaceDensity(const PackingView& view, float epsilon) {
     // The shell between the container and its shrunk copy is empty for epsilon 0 and turns the
     // copy inside out from 1 on; neither has a density.
     if (!(epsilon > 0.0f && epsilon < 1.0f)) {
@@ -39,36 +41,39 @@ float IPackingAlgorithm::SurfaceDensity(float epsilon) {
                   << std::endl;
         return 0.0f;
     }
-    col::CollisionPipeline* pipeline = CreatePipeline("SurfaceDensity", 51);
-    m_container->m_auxId = pipeline->makeCollidable(m_container->m_geometry, PackingGeometryConverter);
-    m_container->m_inverseMass = 0.0f;
+    MovingObject* container = view.container;
+    col::CollisionPipeline* pipeline = view.createPipeline("SurfaceDensity", 51);
+    container->m_auxId = pipeline->makeCollidable(container->m_geometry, PackingGeometryConverter);
+    container->m_inverseMass = 0.0f;
 
     // Only (container, object) pairs add to the measure, so pairs of two placed objects get no
     // callback: they would cost n^2 registrations and narrow-phase work for nothing.
     std::vector<SurfaceDensityCallback*> callbacks;
-    callbacks.reserve(m_placedObjects->size());
-    for (MovingObject* o : *m_placedObjects) {
+    callbacks.reserve(view.placedObjects->size());
+    for (MovingObject* o : *view.placedObjects) {
         o->m_auxId = pipeline->makeCollidable(o->m_geometry, PackingGeometryConverter);
-        callbacks.push_back(new SurfaceDensityCallback(*m_container, *o));
+        callbacks.push_back(new SurfaceDensityCallback(*container, *o));
         pipeline->addCallback(callbacks.back());
     }
-    for (MovingObject* o : *m_placedObjects) {
+    for (MovingObject* o : *view.placedObjects) {
         pipeline->moveObject(o->m_auxId, &o->m_modelMatrix, nullptr);
         o->m_geometry->setScale(1.0f);
     }
 
-    m_container->m_overlap = 0.0f;
+    container->m_overlap = 0.0f;
     const float s = 1.0f - epsilon;
-    SetContainerScale(m_container, s);
-    pipeline->moveObject(m_container->m_auxId, &m_container->m_modelMatrix, nullptr);
+    SetContainerScale(container, s);
+    pipeline->moveObject(container->m_auxId, &container->m_modelMatrix, nullptr);
     pipeline->check(nullptr);
 
-    const float volume = m_container->m_volume;
-    const float density = m_container->m_overlap / (volume - s * s * s * volume);
+    const float volume = container->m_volume;
+    const float density = container->m_overlap / (volume - s * s * s * volume);
 
     // Unscaled again; the statistics pipeline is going away, so it is not told.
-    SetContainerScale(m_container, 1.0f);
+    SetContainerScale(container, 1.0f);
     delete pipeline;
     for (SurfaceDensityCallback* cb : callbacks) delete cb;
     return density;
 }
+
+}  // namespace Packing

@@ -13,9 +13,8 @@
 #include <mutex>
 #include <vector>
 
-#include "app/Globals.h"
 #include "geometry/MovingObject.h"
-#include "viewer/PackingLock.h"
+#include "geometry/PackingLock.h"
 #include "viewer/Viewer.h"
 
 namespace {
@@ -28,9 +27,10 @@ int h = 0;
 void SnapshotPacking(std::vector<DrawItem>& outItems, DrawItem& outContainer) {
     outItems.clear();
     std::lock_guard<std::mutex> lock(g_packingMutex);
-    if (g_placedObjects != nullptr)
-        for (const MovingObject* o : *g_placedObjects) outItems.push_back(DrawItemOf(*o));
-    outContainer = DrawItemOf(g_container);
+    const ViewerContext& c = g_viewerContext;
+    if (c.placedObjects != nullptr)
+        for (const MovingObject* o : *c.placedObjects) outItems.push_back(DrawItemOf(*o));
+    if (c.container != nullptr) outContainer = DrawItemOf(*c.container);
 }
 
 void display() {

@@ -10,6 +10,7 @@ GLint g_normalID = -1;
 GLint g_colorID = -1;
 GLint g_lightID = -1;
 bool g_drawContainer = true;
+ViewerContext g_viewerContext;
 
 bool SetUpViewer() {
     g_camera.SetMode(Orbit);

@@ -5,13 +5,28 @@
 #include <GL/glew.h>
 
 #include <cstdint>
+#include <list>
 #include <vector>
 
 #include "vectormath/vectormath_aos.h"
 #include "viewer/Camera.h"
 #include "viewer/ShaderManager.h"
 
+class IPackingAlgorithm;
 class MovingObject;
+struct PackingObjectInfo;
+
+/// What start-up hands the viewer: the packing it draws and what its keys act on.
+struct ViewerContext {
+    std::list<MovingObject*>* placedObjects = nullptr;  ///< drawn every frame; "h" replaces its contents
+    MovingObject* container = nullptr;
+    std::vector<PackingObjectInfo>* types = nullptr;  ///< recoloured by "r", reported by "a" and "s"
+    /// Writes, reloads and exports placements for "g", "h" and "e"; null: those keys say so.
+    IPackingAlgorithm* placementFiles = nullptr;
+};
+
+/// Set by start-up before the window loop; the callbacks read it.
+extern ViewerContext g_viewerContext;
 
 extern Camera g_camera;
 extern ShaderManager g_shaderManager;

@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "viewer/Callbacks.h"
+#include "viewer/Viewer.h"
 
 void init() {
     glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
@@ -38,7 +39,8 @@ bool OpenWindow(int* argc, char** argv) {
     return true;
 }
 
-void RunWindowLoop() {
+void RunWindowLoop(const ViewerContext& context) {
+    g_viewerContext = context;
     glutDisplayFunc(display);
     glutReshapeFunc(reshape);
     glutMouseFunc(mouseClick);

@@ -9,5 +9,7 @@ void init();
 /// OpenGL 3.0 is not supported.
 bool OpenWindow(int* argc, char** argv);
 
-/// Registers the viewer's callbacks and enters the GLUT loop; does not return.
-[[noreturn]] void RunWindowLoop();
+struct ViewerContext;
+
+/// Hands the viewer `context`, registers its callbacks and enters the GLUT loop; does not return.
+[[noreturn]] void RunWindowLoop(const ViewerContext& context);

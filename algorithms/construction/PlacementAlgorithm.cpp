@@ -5,13 +5,13 @@
 #include "algorithms/ObjectPose.h"
 #include "algorithms/Relaxation.h"
 #include "algorithms/Separation.h"
-#include "app/PackingObjectInfo.h"
 #include "collision/Data.h"
 #include "collision/FibRand.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
+#include "geometry/PackingLock.h"
+#include "geometry/PackingObjectInfo.h"
 #include "geometry/Random.h"
-#include "viewer/PackingLock.h"
 
 using Packing::Park;
 using Packing::RebuildModel;

@@ -4,14 +4,14 @@
 
 #include "algorithms/ObjectPose.h"
 #include "algorithms/Relaxation.h"
-#include "algorithms/Timer.h"
-#include "app/PackingObjectInfo.h"
 #include "collision/Data.h"
 #include "collision/NanoTimer.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
+#include "geometry/PackingLock.h"
+#include "geometry/PackingObjectInfo.h"
 #include "geometry/Random.h"
-#include "viewer/PackingLock.h"
+#include "geometry/Timer.h"
 
 using Packing::Park;
 using Packing::RebuildModel;

@@ -4,11 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "TestScene.h"
 #include "algorithms/ConstructionHeuristic.h"
 #include "algorithms/ImprovementHeuristic.h"
-
-extern int g_statisticCalls;
+#include "support/TestScene.h"
 
 /// Places `toPlace` objects of type 0 on the x axis, 1.5 apart.
 class StubConstruction : public IConstructionHeuristic {
@@ -39,17 +37,9 @@ class StubImprovement : public IImprovementHeuristic {
     size_t seenObjects = 0;
 };
 
-/// A scene of two box types (shares 60/40 unless changed) in a box container of half size 2.
-struct StubScene {
-    std::vector<PackingObjectInfo> types{testscene::MakeType("large", 60.0f, 0.5f, 0.5f),
-                                         testscene::MakeType("small", 40.0f, 0.25f, 0.25f)};
-    MovingObject container;
-    std::vector<Vectormath::Aos::Vector3> points;
-    std::list<MovingObject*> placed;
-    StubScene() { container.m_geometry = testscene::MakeBoxContainer(2.0f); }
-
-    template <class T>
-    T Make() {
-        return T(types, &container, points, &placed, Vectormath::Aos::Vector3(4.0f, 4.0f, 4.0f));
-    }
+/// Two box types (shares 60/40 unless changed) in a box container of half size 2.
+struct StubScene : testscene::Scene {
+    StubScene()
+        : Scene(2.0f,
+                {testscene::MakeType("large", 60.0f, 0.5f, 0.5f), testscene::MakeType("small", 40.0f, 0.25f, 0.25f)}) {}
 };

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "TestScene.h"
 #include "algorithms/improvement/CompactionAlgorithm.h"
 #include "geometry/MovingObject.h"
 #include "geometry/Random.h"
+#include "support/TestScene.h"
 
 using Vectormath::Aos::Matrix4;
 using Vectormath::Aos::Point3;

@@ -114,18 +114,6 @@ TEST(ObjectStates, LoadRestoresTheSavedPoseButNotTheScale) {
     EXPECT_FLOAT_EQ(o->m_scaleMatrix.getElem(1, 1), 2.0f);
 }
 
-TEST(UseGrid, CellCountsAreTruncatedTowardZero) {
-    unsigned counts[3];
-    IPackingAlgorithm::GridCellCounts(Vector3(10.9f, 5.0f, 1.0f), counts);
-    EXPECT_EQ(counts[0], 10u);
-    EXPECT_EQ(counts[1], 5u);
-    EXPECT_EQ(counts[2], 1u);
-    IPackingAlgorithm::GridCellCounts(Vector3(0.5f, -3.0f, NAN), counts);
-    EXPECT_EQ(counts[0], 0u);
-    EXPECT_EQ(counts[1], 0u);
-    EXPECT_EQ(counts[2], 0u);
-}
-
 namespace {
 
 // Pushes the object toward the container's centre while it touches a wall, as the Hopkins

@@ -7,12 +7,12 @@
 #include <list>
 #include <vector>
 
-#include "TestScene.h"
 #include "algorithms/construction/PlacementAlgorithm.h"
 #include "collision/col.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/Random.h"
+#include "support/TestScene.h"
 
 using Vectormath::Aos::Matrix4;
 using Vectormath::Aos::Point3;

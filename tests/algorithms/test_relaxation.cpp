@@ -5,11 +5,11 @@
 #include <list>
 #include <string>
 
-#include "TestScene.h"
 #include "algorithms/Limits.h"
 #include "algorithms/Relaxation.h"
 #include "collision/col.h"
 #include "geometry/MovingObject.h"
+#include "support/TestScene.h"
 
 using Vectormath::Aos::Vector3;
 

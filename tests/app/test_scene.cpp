@@ -9,30 +9,13 @@
 #include "app/Scene.h"
 #include "geometry/PackingGeometry.h"
 #include "support/Subprocess.h"
+#include "support/TestScene.h"
 
 namespace {
-
-// An axis-aligned cube of the given edge with outward faces, written with v/vt/vn corners.
-std::string CubeObj(float edge) {
-    const float h = edge / 2;
-    std::string s;
-    for (int i = 0; i < 8; ++i)
-        s += "v " + std::to_string(i & 1 ? h : -h) + " " + std::to_string(i & 2 ? h : -h) + " " +
-             std::to_string(i & 4 ? h : -h) + "\n";
-    s += "vt 0 0\nvn 0 0 1\n";
-    const int quads[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5}, {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
-    for (const auto& q : quads)
-        s += "f " + std::to_string(q[0]) + "/1/1 " + std::to_string(q[1]) + "/1/1 " + std::to_string(q[2]) + "/1/1 " +
-             std::to_string(q[3]) + "/1/1\n";
-    return s;
-}
-
-const char* kOneSphere = "densepack-spheres 1\nkind object\nnodes 1 leaves 1\n0 0 0 0.5 0 0 0 3.14159265 -1 0\nend\n";
 
 class Scene : public ::testing::Test {
  protected:
     void SetUp() override {
-        models = MakeTempDir("scene") + "/models/";
         RunCommand("mkdir -p " + ShellQuote(models));
         g_configData = ConfigData();
         g_configData.modelPath = models;
@@ -54,42 +37,37 @@ class Scene : public ::testing::Test {
         for (auto* list : g_objectsByType) delete list;
         g_objectsByType.clear();
     }
-    void AddModel(const std::string& name, float edge, bool spheres = true) {
-        WriteFile(models + name + ".obj", CubeObj(edge));
-        if (spheres) WriteFile(models + name + ".spheres", kOneSphere);
+    // A cube model of the edge, with a one-sphere tree; and a type of that name.
+    void AddModel(const std::string& name, float edge, bool type = false) {
+        WriteFile(models + name + ".obj", testscene::BoxObj(edge / 2));
+        WriteFile(models + name + ".spheres",
+                  "densepack-spheres 1\nkind object\nnodes 1 leaves 1\n0 0 0 0.5 0 0 0 3.14159265 -1 0\nend\n");
+        if (type) AddType(name);
     }
     void AddType(const std::string& name) {
-        PackingObjectInfo t;
-        t.name = name;
-        g_configData.objects.push_back(t);
+        g_configData.objects.emplace_back();
+        g_configData.objects.back().name = name;
     }
     bool Create() {
-        ::testing::internal::CaptureStdout();
-        ::testing::internal::CaptureStderr();
-        const bool ok = createScene();
-        out = ::testing::internal::GetCapturedStdout();
-        err = ::testing::internal::GetCapturedStderr();
+        bool ok = false;
+        err = StderrOf([&] { out = StdoutOf([&] { ok = createScene(); }); });
         return ok;
     }
-    std::string models, out, err;
+    std::string models = MakeTempDir("scene") + "/models/", out, err;
 };
 
 TEST_F(Scene, TypesAreSortedLargestFirstAndTheContainerIsSetUp) {
-    AddModel("small", 1.0f);
-    AddModel("large", 3.0f);
-    AddModel("medium", 2.0f);
-    for (const char* n : {"small", "large", "medium"}) AddType(n);
+    AddModel("small", 1.0f, true);
+    AddModel("large", 3.0f, true);
+    AddModel("medium", 2.0f, true);
     g_configData.containerColor[0] = 0.8f;
-
     ASSERT_TRUE(Create()) << err;
     EXPECT_EQ(out,
               models + "small.obj\n" + models + "large.obj\n" + models + "medium.obj\nNr. of object types loaded: 3\n");
     EXPECT_EQ(err, "");
     const auto& types = g_configData.objects;
     ASSERT_EQ(types.size(), 3u);
-    EXPECT_EQ(types[0].name, "large");
-    EXPECT_EQ(types[1].name, "medium");
-    EXPECT_EQ(types[2].name, "small");
+    EXPECT_EQ(types[0].name + types[1].name + types[2].name, "largemediumsmall");
     EXPECT_NEAR(types[0].volume, 27.0f, 1e-4f);
     EXPECT_NEAR(types[2].volume, 1.0f, 1e-5f);
     for (const PackingObjectInfo& t : types) {
@@ -103,24 +81,29 @@ TEST_F(Scene, TypesAreSortedLargestFirstAndTheContainerIsSetUp) {
     types[1].geometry->getBBox(mn, mx);
     EXPECT_FLOAT_EQ(mx[0] - mn[0], 2.0f);
 
-    ASSERT_NE(g_container.m_geometry, nullptr);
-    EXPECT_EQ(g_container.m_geometry->m_pointsPtr, g_container.m_geometry->editPointsPtr());
-    EXPECT_EQ(g_container.m_geometry->m_primitivesPtr, g_container.m_geometry->editPrimitivesPtr());
-    EXPECT_EQ(g_container.m_geometry->getPoints().size(), 8u);
-    EXPECT_NEAR(calculateVolume(g_container.m_geometry), 216.0f, 1e-3f);
+    const PackingGeometry* box = g_container.m_geometry;
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->m_pointsPtr, g_container.m_geometry->editPointsPtr());
+    EXPECT_EQ(box->m_primitivesPtr, g_container.m_geometry->editPrimitivesPtr());
+    EXPECT_EQ(box->getPoints().size(), 8u);
+    EXPECT_NEAR(calculateVolume(box), 216.0f, 1e-3f);
     EXPECT_EQ(g_container.m_colorPtr, g_configData.containerColor);
-    EXPECT_NE(g_container.m_geometry->sphereTree(), nullptr);
-
+    EXPECT_NE(box->sphereTree(), nullptr);
     ASSERT_EQ(g_objectsByType.size(), 3u);
     for (auto* list : g_objectsByType) EXPECT_TRUE(list->empty());
     EXPECT_EQ(length(MovingObject::m_rotDir[2] - Vectormath::Aos::Vector3(0, 0, 1)), 0.0f);
     EXPECT_EQ(MovingObject::m_angle[2], 0.0f);
 }
 
-TEST_F(Scene, CoarseMeshPreferredTreeFromThePlainName) {
-    AddModel("cube", 1.0f);
-    WriteFile(models + "cube_l.obj", CubeObj(2.0f));
-    AddType("cube");
+TEST_F(Scene, CoarseMeshPreferredTreeFromThePlainNameAndZeroTypesStillLoadTheContainer) {
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(out, "Nr. of object types loaded: 0\n");
+    EXPECT_EQ(g_container.m_geometry->getPoints().size(), 8u);
+    EXPECT_TRUE(g_objectsByType.empty());
+
+    TearDown();
+    AddModel("cube", 1.0f, true);
+    WriteFile(models + "cube_l.obj", testscene::BoxObj(1.0f));
     ASSERT_TRUE(Create()) << err;
     EXPECT_EQ(out, models + "cube_l.obj\nNr. of object types loaded: 1\n");
     EXPECT_NEAR(g_configData.objects[0].volume, 8.0f, 1e-5f);
@@ -129,17 +112,10 @@ TEST_F(Scene, CoarseMeshPreferredTreeFromThePlainName) {
     EXPECT_EQ(err, "");
 }
 
-TEST_F(Scene, ZeroTypesStillLoadTheContainer) {
-    ASSERT_TRUE(Create());
-    EXPECT_EQ(out, "Nr. of object types loaded: 0\n");
-    EXPECT_EQ(g_container.m_geometry->getPoints().size(), 8u);
-    EXPECT_TRUE(g_objectsByType.empty());
-}
-
-TEST_F(Scene, FailingSecondTypeStopsAfterItsMessage) {
-    AddModel("a", 1.0f);
-    AddModel("c", 2.0f);
-    for (const char* n : {"a", "b", "c"}) AddType(n);
+TEST_F(Scene, FailingSecondTypeStopsAfterItsMessageAndAFailingContainerAfterTheSort) {
+    AddModel("a", 1.0f, true);
+    AddType("b");
+    AddModel("c", 2.0f, true);
     EXPECT_FALSE(Create());
     EXPECT_EQ(out, models + "a.obj\n" + models + "b.obj\n");
     EXPECT_EQ(err, "Object model could not be loaded. Model: b\n");
@@ -149,17 +125,13 @@ TEST_F(Scene, FailingSecondTypeStopsAfterItsMessage) {
     EXPECT_EQ(g_configData.objects[0].volume, 0.0f) << "not sorted, no volumes";
     EXPECT_EQ(g_container.m_geometry, nullptr);
     EXPECT_TRUE(g_objectsByType.empty());
-}
 
-TEST_F(Scene, ContainerFailureReportsTheSumAfterSorting) {
-    AddModel("small", 1.0f);
-    AddModel("large", 3.0f);
-    AddType("small");
-    AddType("large");
+    TearDown();
+    g_configData.objects.erase(g_configData.objects.begin() + 1);
     g_configData.containerName = "nobox";
     EXPECT_FALSE(Create());
     EXPECT_EQ(err, "Container model could not be loaded. -2\n");
-    EXPECT_EQ(g_configData.objects[0].name, "large");
+    EXPECT_EQ(g_configData.objects[0].name, "c");
     EXPECT_NE(g_container.m_geometry, nullptr);
     EXPECT_TRUE(g_objectsByType.empty());
 

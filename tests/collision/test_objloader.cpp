@@ -1,4 +1,5 @@
-// OBJ loading into ColGeometry: accepted syntaxes, and every rejected input with its message.
+// OBJ loading into ColGeometry: accepted syntaxes, and every rejected input with its message. The
+// tokenizer is the one every OBJ reader shares, so its lexis is tested here once.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -55,6 +56,7 @@ TEST(ObjLoader, BadInputIsRejectedWithItsLineAndChangesNothing) {
         {"word", std::string(kQuad) + "f 1 two 3\n", 5, "malformed face corner 'two'"},
         {"slash", std::string(kQuad) + "f 1/ 2/ 3/\n", 5, "malformed face corner '1/'"},
         {"normal", std::string(kQuad) + "f 1/1/x 2 3\n", 5, "malformed face corner"},
+        {"parts", std::string(kQuad) + "f 1/1/1/1 2 3\n", 5, "malformed face corner '1/1/1/1'"},
         {"vertex", "v 0 0 0\nv 1 zero 0\n", 2, "'zero' is not a number"},
         {"vertexnan", "v 0 0 nan\n", 1, "not a number"},
         {"vertexshort", "v 1 2\n", 1, "3 coordinates"},

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <string>
 
 #include "geometry/PackingGeometry.h"
@@ -19,11 +18,11 @@ const double kPi = 3.14159265358979323846;
 // Float sums over a few thousand triangles: relative error well below this.
 const double kFloatSumTolerance = 2e-5;
 
-bool Load(const std::string& name, PackingGeometry& out) {
+// The models are committed: a missing one fails the test.
+void Load(const std::string& name, PackingGeometry& out) {
     const std::string path = std::string(DENSEPACK_SOURCE_DIR) + "/models/" + name + ".obj";
-    if (!std::ifstream(path).is_open()) return false;
-    EXPECT_EQ(LoadOBJ(&out, path.c_str()), 0) << path;
-    return true;
+    ASSERT_EQ(LoadOBJ(&out, path.c_str()), 0) << path;
+    ASSERT_GT(out.m_numVertices, 0u) << path;
 }
 
 // The mesh's vertices lie on the ellipsoid with semi-axes (a, b, c); scaled to the unit sphere
@@ -31,7 +30,7 @@ bool Load(const std::string& name, PackingGeometry& out) {
 // distance, so (rho^3 V, Rmax^3 V) brackets its volume.
 void ExpectEllipsoid(const std::string& name, double a, double b, double c) {
     PackingGeometry g;
-    if (!Load(name, g)) GTEST_SKIP() << name << " not generated yet";
+    ASSERT_NO_FATAL_FAILURE(Load(name, g));
     const Vector3 s(float(1 / a), float(1 / b), float(1 / c));
     double rho = 1e9, rmax = 0;
     for (size_t k = 0; k < g.m_vertices.size(); k += 3) {
@@ -61,7 +60,7 @@ int Segments(const PackingGeometry& g) {
 // An n-gon prism inscribed in the cylinder: (n / 2) sin(2 pi / n) r^2 h.
 void ExpectCylinder(const std::string& name, double r, double h) {
     PackingGeometry g;
-    if (!Load(name, g)) GTEST_SKIP() << name << " not generated yet";
+    ASSERT_NO_FATAL_FAILURE(Load(name, g));
     const int n = Segments(g);
     ASSERT_GE(n, 8) << name;
     const double expected = n / 2.0 * std::sin(2 * kPi / n) * r * r * h;
@@ -81,7 +80,7 @@ TEST(ModelVolumes, PolyhedraAreExact) {
                           {"tetrahedron", 0.99 * 0.99 * 0.99 / (6 * std::sqrt(2.0)), 2e-4 * 0.1144}};
     for (const Case& c : cases) {
         PackingGeometry g;
-        if (!Load(c.name, g)) continue;
+        ASSERT_NO_FATAL_FAILURE(Load(c.name, g));
         EXPECT_NEAR(calculateVolume(&g), c.volume, c.tolerance) << c.name;
     }
 }
@@ -105,7 +104,7 @@ TEST(ModelVolumes, Cylinders) {
 // of a regular m-gon profile whose centroid sits at R).
 TEST(ModelVolumes, Torus) {
     PackingGeometry g;
-    if (!Load("torus", g)) GTEST_SKIP() << "torus not generated yet";
+    ASSERT_NO_FATAL_FAILURE(Load("torus", g));
     const double R = 0.35, r = 0.15;
     const int n = Segments(g);
     // Profile corners: distinct (radius, z) pairs in the profile plane.

@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "StatScene.h"
 #include "statistics/Report.h"
 #include "support/Subprocess.h"
+#include "support/TestScene.h"
 
-using statscene::MakeType;
-using statscene::Scene;
+using testscene::Scene;
 using Vectormath::Aos::Vector3;
 
 namespace {
@@ -32,26 +31,30 @@ std::vector<std::string> Query(const std::string& file, const std::vector<std::s
     return lines;
 }
 
+int Entries(const std::string& dir) {
+    const std::filesystem::directory_iterator all(dir);
+    return static_cast<int>(std::distance(begin(all), end(all)));
+}
+
 }  // namespace
 
 TEST(JsonReport, HoldsTheReportFiguresAndParses) {
-    Scene s(1.0f, {MakeType("unit", 0.5f, 0.1f, 1.0f), MakeType("odd \"name\"\\", 0.25f, 0.1f, 0.125f)});
+    Scene s(1.0f, {testscene::MakeType("unit", 50.0f, 0.5f, 0.1f),
+                   testscene::MakeType("odd \"name\"\\", 50.0f, 0.25f, 0.1f)});
     s.GridPoints(0.6f, 0.3f);
     s.algorithm->SetHopkinsRepeat(2);
     s.Place(0, Vector3(-0.5f, 0.0f, 0.0f));
     s.Place(0, Vector3(0.5f, 0.0f, 0.0f));
     s.Place(1, Vector3(0.0f, 0.5f, 0.0f));
-    g_report = PackingReport();
-    g_report.configPath = "runs/a b.cfg";
-    g_report.seed = 42u;
-    g_report.improvementMinutes = 1.5;
-    testing::internal::CaptureStdout();
-    s.algorithm->Statistic();
-    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string console = StdoutOf([&] { s.algorithm->Statistic(); });
+    PackingReport report = s.algorithm->report();
+    report.configPath = "runs/a b.cfg";
+    report.seed = 42u;
+    report.improvementMinutes = 1.5;
 
     const std::string dir = MakeTempDir("report");
     const std::string file = dir + "/report.json";
-    ASSERT_TRUE(WriteReportJson(g_report, file));
+    ASSERT_TRUE(WriteReportJson(report, file));
     const std::vector<std::string> got =
         Query(file, {"d['configuration'], d['seed']", "d['times']",
                      "d['statisticsComputed'], d['numObjects'], d['containerVolume'], d['objectsVolume']",
@@ -69,32 +72,25 @@ TEST(JsonReport, HoldsTheReportFiguresAndParses) {
     EXPECT_NE(console.find("unit | Hopkins Value: " + got[7] + "\n"), std::string::npos) << console << got[7];
 
     // Nothing but the report is left in the folder.
-    size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++entries;
-    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(Entries(dir), 1);
 }
 
 TEST(JsonReport, NonFiniteNumbersBecomeNullAndAFailedWriteKeepsTheOldFile) {
     PackingReport r;
-    r.packingDensityPercent = std::nan("");
-    r.types.push_back({"t", 1.0f, 0, std::numeric_limits<float>::infinity(), {0.5f}});
+    r.statistics.emplace();
+    r.statistics->packingDensityPercent = std::nan("");
+    r.statistics->types.push_back({"t", 1.0f, 0, std::numeric_limits<float>::infinity(), {0.5f}});
     const std::string dir = MakeTempDir("report");
     const std::string file = dir + "/r.json";
     ASSERT_TRUE(WriteReportJson(r, file));
     EXPECT_EQ(Query(file, {"d['packingDensityPercent'], d['types'][0]['sharePercent'], d['seed']"})[0],
               "None None None");
 
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(WriteReportJson(r, dir + "/missing/r.json"));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Cannot write report " + dir + "/missing/r.json"),
-              std::string::npos);
+    const std::string err = StderrOf([&] { EXPECT_FALSE(WriteReportJson(r, dir + "/missing/r.json")); });
+    EXPECT_NE(err.find("Cannot write report " + dir + "/missing/r.json"), std::string::npos) << err;
 
     // A target that cannot be replaced (a folder) fails and leaves no temporary file behind.
     std::filesystem::create_directory(dir + "/taken");
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(WriteReportJson(r, dir + "/taken"));
-    testing::internal::GetCapturedStderr();
-    size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++entries;
-    EXPECT_EQ(entries, 2u);
+    StderrOf([&] { EXPECT_FALSE(WriteReportJson(r, dir + "/taken")); });
+    EXPECT_EQ(Entries(dir), 2);
 }

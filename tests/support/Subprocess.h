@@ -1,6 +1,9 @@
 #pragma once
 // Runs a command line through /bin/sh and captures its output, for tests that drive the
-// densepack executables as a user would.
+// densepack executables as a user would; captures what code in the test process prints; and
+// makes temporary folders and files.
+
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -21,3 +24,17 @@ std::string MakeTempDir(const std::string& tag);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
+
+/// What `f` prints on standard output (or standard error) while it runs.
+template <class F>
+std::string StdoutOf(F&& f) {
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
+template <class F>
+std::string StderrOf(F&& f) {
+    testing::internal::CaptureStderr();
+    f();
+    return testing::internal::GetCapturedStderr();
+}

@@ -1,88 +1,28 @@
 #include "TreeFile.h"
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
+
+#include "collision/ExtraData.h"
 
 namespace toolstest {
 
 std::string ModelsDir() { return DENSEPACK_MODELS_DIR; }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::string ReadTree(const std::string& path, TreeFile& out) {
-    std::ifstream in(path);
-    if (!in) return "cannot open " + path;
-    std::string line, magic;
-    int version = 0;
-    bool ended = false;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream ls(line);
-        if (magic.empty()) {
-            ls >> magic >> version;
-            if (magic != "densepack-spheres" || version != 1) return "bad header: " + line;
-            continue;
-        }
-        std::string key;
-        ls >> key;
-        if (key == "kind") {
-            ls >> out.kind;
-            continue;
-        }
-        if (key == "nodes") {
-            std::string l;
-            ls >> out.declaredNodes >> l >> out.declaredLeaves;
-            continue;
-        }
-        if (key == "end") {
-            ended = true;
-            break;
-        }
-        std::istringstream ns(line);
-        FileNode n;
-        if (!(ns >> n.c.x >> n.c.y >> n.c.z >> n.r >> n.dir.x >> n.dir.y >> n.dir.z >> n.angle >> n.first >> n.count))
-            return "bad node line: " + line;
-        out.nodes.push_back(n);
+    const col::ExtraData_SphereTree tree(path.c_str());
+    if (!tree.isValid()) return tree.error();
+    out.kind = tree.tree()->kind() == col::SphereTreeKind::Container ? "container" : "object";
+    for (const col::SphereNode& n : tree.tree()->nodes()) {
+        FileNode f;
+        f.c = {n.center.getX(), n.center.getY(), n.center.getZ()};
+        f.r = n.radius;
+        f.dir = {n.direction.getX(), n.direction.getY(), n.direction.getZ()};
+        f.angle = n.angle;
+        f.first = n.firstChild;
+        f.count = n.childCount;
+        out.nodes.push_back(f);
     }
-    return ended ? "" : "missing end line";
-}
-
-std::string ValidateTree(const TreeFile& t) {
-    const long n = static_cast<long>(t.nodes.size());
-    if (n == 0 || n != t.declaredNodes) return "node count differs from the header";
-    if (t.kind != "object" && t.kind != "container") return "bad kind";
-    std::vector<int> parents(n, 0);
-    long leaves = 0;
-    for (long i = 0; i < n; ++i) {
-        const FileNode& p = t.nodes[i];
-        if (!(p.r > 0 && std::isfinite(p.r))) return "bad radius at node " + std::to_string(i);
-        const double dl = std::sqrt(spheres::dot(p.dir, p.dir));
-        const bool zero = p.dir.x == 0 && p.dir.y == 0 && p.dir.z == 0;
-        if (!zero && std::fabs(dl - 1.0) > 1e-3) return "direction neither unit nor zero at node " + std::to_string(i);
-        if (!(p.angle >= 0 && p.angle <= 3.14159266)) return "angle out of range at node " + std::to_string(i);
-        if (p.count == 0) {
-            ++leaves;
-            if (p.first != -1) return "leaf with first != -1";
-            continue;
-        }
-        if (p.first <= i || p.count < 1 || p.first + p.count > n) return "bad child range at node " + std::to_string(i);
-        for (int c = p.first; c < p.first + p.count; ++c) {
-            ++parents[c];
-            const FileNode& k = t.nodes[c];
-            if (spheres::distance(p.c, k.c) + k.r > p.r * (1 + 1e-4) + 1e-6)
-                return "node " + std::to_string(i) + " does not enclose child " + std::to_string(c);
-        }
-    }
-    for (long i = 1; i < n; ++i)
-        if (parents[i] != 1) return "node " + std::to_string(i) + " has " + std::to_string(parents[i]) + " parents";
-    if (parents[0] != 0) return "root has a parent";
-    return leaves == t.declaredLeaves ? "" : "leaf count differs from the header";
+    return "";
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
-// Test-side reader of ".spheres" files and an independent brute-force point-mesh oracle.
+// The committed trees as the collision library reads them (it checks the format's structural
+// rules), and an independent brute-force point-mesh oracle.
 #include <string>
 #include <vector>
 
@@ -17,15 +18,12 @@ struct FileNode {
 };
 
 struct TreeFile {
-    std::string kind;
-    long declaredNodes = -1, declaredLeaves = -1;
+    std::string kind;  ///< "object" or "container"
     std::vector<FileNode> nodes;
 };
 
-/// Parses the file; returns an empty string or the first problem found.
+/// Loads the file with the collision library; returns an empty string or its error.
 std::string ReadTree(const std::string& path, TreeFile& out);
-/// Checks every structural rule of the format; returns the first violation or "".
-std::string ValidateTree(const TreeFile& t);
 
 /// Distance to the nearest triangle, by looping over all of them.
 double BruteDistance(const spheres::TriMesh& m, const Vec3& p, Vec3* outClosest = nullptr);
@@ -33,6 +31,5 @@ double BruteDistance(const spheres::TriMesh& m, const Vec3& p, Vec3* outClosest 
 double WindingNumber(const spheres::TriMesh& m, const Vec3& p);
 
 std::string ModelsDir();
-std::string ReadAll(const std::string& path);
 
 }  // namespace toolstest

@@ -44,26 +44,19 @@ TEST(Camera, LeftDragTurnsAtMostOneClampedStep) {
     EXPECT_FLOAT_EQ(c.zoom(), 1.0f);
 }
 
-TEST(Camera, OrbitWithoutTurnKeepsTheEyeAndLooksAtTheOrigin) {
+TEST(Camera, OrbitLooksAtTheOriginAndATurnRotatesTheEyeAboutItAndFadesOut) {
     Camera c = StartUpCamera();
     c.Update(false);
-    EXPECT_FLOAT_EQ(c.eye().x, 0.0f);
-    EXPECT_FLOAT_EQ(c.eye().y, 0.0f);
-    EXPECT_FLOAT_EQ(c.eye().z, 30.0f);
+    EXPECT_LT(glm::distance(c.eye(), glm::vec3(0, 0, 30)), 1e-5f);
     glm::mat4 projection, view, model;
     c.GetMatricies(projection, view, model);
     const glm::mat4 expected = glm::lookAtRH(glm::vec3(0, 0, 30), glm::vec3(0), glm::vec3(0, 1, 0));
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) EXPECT_NEAR(view[i][j], expected[i][j], 1e-6f);
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(view[i / 4][i % 4], expected[i / 4][i % 4], 1e-6f);
     EXPECT_EQ(model, glm::mat4(1.0f));
     // The origin lands in the centre of the screen.
     const glm::vec4 clip = c.GetMVP() * glm::vec4(0, 0, 0, 1);
-    EXPECT_NEAR(clip.x / clip.w, 0.0f, 1e-6f);
-    EXPECT_NEAR(clip.y / clip.w, 0.0f, 1e-6f);
-}
+    EXPECT_NEAR(glm::length(glm::vec2(clip) / clip.w), 0.0f, 1e-6f);
 
-TEST(Camera, TurnRotatesTheEyeAboutTheOriginAndFadesOut) {
-    Camera c = StartUpCamera();
     c.SetPos(0, 0, 200, 200);
     c.Move2D(100, 200);  // heading 0.5 rad about +y
     c.Update(false);
@@ -76,7 +69,7 @@ TEST(Camera, TurnRotatesTheEyeAboutTheOriginAndFadesOut) {
     EXPECT_NEAR(glm::distance(before, c.eye()), 30.0f * 0.0025f, 1e-4f);
 }
 
-TEST(Camera, RightDragLeftZoomsOutAndScalesTheEyeDistance) {
+TEST(Camera, RightDragZoomsInTheViewOnlyAndTheWheelChangesOnlyThePendingTranslation) {
     Camera c = StartUpCamera();
     c.SetPos(2, 0, 300, 250);
     c.Move2D(100, 250);  // 200 px to the left: +1
@@ -86,27 +79,20 @@ TEST(Camera, RightDragLeftZoomsOutAndScalesTheEyeDistance) {
     glm::mat4 projection, view, model;
     c.GetMatricies(projection, view, model);
     EXPECT_NEAR(glm::length(EyeOf(view)), 60.0f, 1e-3f);
-    EXPECT_FLOAT_EQ(c.eye().z, 30.0f);  // the zoom is applied in the view only
-
+    EXPECT_FLOAT_EQ(c.eye().z, 30.0f);
     c.Move2D(300, 250);  // and back to the right
     EXPECT_FLOAT_EQ(c.zoom(), 1.0f);
-}
 
-TEST(Camera, WheelChangesOnlyThePendingTranslation) {
-    Camera c = StartUpCamera();
-    c.SetPos(3, 0, 10, 10);
-    c.SetPos(3, 0, 10, 10);
-    c.SetPos(4, 0, 10, 10);
-    c.SetPos(3, 0, 10, 10);
-    EXPECT_NEAR(c.eyeDelta().y, 0.01f, 1e-7f);
-    EXPECT_FLOAT_EQ(c.eyeDelta().x, 0.0f);
-    c.Move2D(500, 500);  // no button held
-    EXPECT_FLOAT_EQ(c.heading(), 0.0f);
-    EXPECT_FLOAT_EQ(c.zoom(), 1.0f);
-    c.Update(false);
-    EXPECT_FLOAT_EQ(c.eye().y, 0.0f);
-    EXPECT_FLOAT_EQ(c.eye().z, 30.0f);
-    EXPECT_NEAR(c.eyeDelta().y, 0.01f * 0.008f, 1e-9f);
+    Camera w = StartUpCamera();
+    for (int button : {3, 3, 4, 3}) w.SetPos(button, 0, 10, 10);
+    EXPECT_NEAR(w.eyeDelta().y, 0.01f, 1e-7f);
+    EXPECT_FLOAT_EQ(w.eyeDelta().x, 0.0f);
+    w.Move2D(500, 500);  // no button held
+    EXPECT_FLOAT_EQ(w.heading(), 0.0f);
+    EXPECT_FLOAT_EQ(w.zoom(), 1.0f);
+    w.Update(false);
+    EXPECT_LT(glm::distance(w.eye(), glm::vec3(0, 0, 30)), 1e-5f);
+    EXPECT_NEAR(w.eyeDelta().y, 0.01f * 0.008f, 1e-9f);
 }
 
 TEST(Camera, FreeModeMovesTheEyeAlongThePendingTranslation) {

@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <utility>
+
+#include "collision/ObjTokenizer.h"
 
 namespace spheres {
 
@@ -28,45 +29,31 @@ bool ParseDouble(const std::string& token, double& out) {
     return end == begin + token.size() && errno != ERANGE && std::isfinite(out);
 }
 
-bool ParseIndex(const std::string& token, long& out) {
-    if (token.empty()) return false;
-    const char* begin = token.c_str();
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtol(begin, &end, 10);
-    return end == begin + token.size() && errno != ERANGE && out != 0;
-}
-
 }  // namespace
 
 MeshResult ReadObj(const std::string& path, TriMesh& outMesh) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return Fail("cannot open '" + path + "'");
     outMesh = TriMesh{};
-    std::string line;
-    int lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::istringstream ls(line);
-        std::string key;
-        if (!(ls >> key) || key[0] == '#') continue;
-        if (key == "v") {
+    col::ObjReader reader(in);
+    while (reader.next()) {
+        const std::vector<std::string_view>& tok = reader.tokens();
+        const int lineNo = reader.line();
+        if (tok[0] == "v") {
             Vec3 p;
-            std::string tok;
             for (int i = 0; i < 3; ++i) {
-                if (!(ls >> tok) || !ParseDouble(tok, p[i]))
-                    return Fail(LineError(path, lineNo, "bad vertex line '" + line + "'"));
+                if (tok.size() < 4 || !ParseDouble(std::string(tok[i + 1]), p[i]))
+                    return Fail(LineError(path, lineNo, "bad vertex line '" + reader.text() + "'"));
             }
             outMesh.points.push_back(p);
-        } else if (key == "f") {
+        } else if (tok[0] == "f") {
             std::vector<int> corners;
-            std::string tok;
-            while (ls >> tok) {
-                // Only the position index matters here; texture and normal parts are skipped.
-                long idx = 0;
-                if (!ParseIndex(tok.substr(0, tok.find('/')), idx))
-                    return Fail(LineError(path, lineNo, "bad face corner '" + tok + "'"));
+            for (size_t k = 1; k < tok.size(); ++k) {
+                // Only the position index matters here; texture and normal parts are checked for syntax.
+                col::ObjCorner corner;
+                if (!col::parseObjCorner(tok[k], corner) || corner.position == 0)
+                    return Fail(LineError(path, lineNo, "bad face corner '" + std::string(tok[k]) + "'"));
+                const long idx = corner.position;
                 long n = static_cast<long>(outMesh.points.size());
                 long resolved = idx > 0 ? idx - 1 : n + idx;
                 if (resolved < 0 || resolved >= n)

@@ -21,7 +21,8 @@ struct MeshResult {
 };
 
 /// Reads v/vn/vt/f lines (corners a, a/b, a//c, a/b/c; negative indices count from the end;
-/// polygons are fan-triangulated). Other lines are ignored. CRLF line ends are accepted.
+/// polygons are fan-triangulated). Other lines and "#" comments are ignored. CRLF line ends are
+/// accepted.
 MeshResult ReadObj(const std::string& path, TriMesh& outMesh);
 
 /// Every undirected edge must be used by exactly two triangles, once in each direction.

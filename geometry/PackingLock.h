@@ -1,6 +1,6 @@
 #pragma once
-// Shared between the algorithm thread and the viewer. Header-only and GL-free, so the
-// algorithm code can take the lock without linking the viewer.
+// Shared between the algorithm thread and the viewer. It lives with the objects it guards, below
+// both the algorithms and the viewer.
 //
 // g_packingMutex guards (a) the placed-object list itself (insert, erase, pop, clear, splice)
 // and (b) the pose fields of every object in it and of the container (m_modelMatrix,

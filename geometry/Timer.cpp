@@ -1,4 +1,4 @@
-#include "algorithms/Timer.h"
+#include "geometry/Timer.h"
 
 #include <chrono>
 

@@ -8,18 +8,9 @@
 #include <vector>
 
 #include "support/Subprocess.h"
+#include "support/TestScene.h"
 
 namespace {
-
-/// OBJ text of an axis-aligned cube of half size h with outward triangles.
-std::string CubeObj(float h) {
-    std::ostringstream o;
-    for (int i = 0; i < 8; ++i)
-        o << "v " << ((i & 1) ? h : -h) << " " << ((i & 2) ? h : -h) << " " << ((i & 4) ? h : -h) << "\n";
-    o << "f 1 3 4\nf 1 4 2\nf 5 6 8\nf 5 8 7\nf 1 2 6\nf 1 6 5\n"
-         "f 3 7 8\nf 3 8 4\nf 1 5 7\nf 1 7 3\nf 2 4 8\nf 2 8 6\n";
-    return o.str();
-}
 
 struct Pose {
     int type;
@@ -28,27 +19,13 @@ struct Pose {
     float scale = 1.0f;
 };
 
-/// One placement-file line: type, translation, rotation, scale, column by column.
-std::string PlacementLine(const Pose& p) {
-    const float c = std::cos(p.angleZ), s = std::sin(p.angleZ);
-    const float t[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, p.x, p.y, p.z, 1};
-    const float r[16] = {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    const float k[16] = {p.scale, 0, 0, 0, 0, p.scale, 0, 0, 0, 0, p.scale, 0, 0, 0, 0, 1};
-    std::ostringstream o;
-    o << p.type << " ";
-    for (const float* m : {t, r, k})
-        for (int i = 0; i < 16; ++i) o << m[i] << " ";
-    o << "\n";
-    return o.str();
-}
-
 class CheckTool : public testing::Test {
  protected:
     void SetUp() override {
         dir = MakeTempDir("check");
-        WriteFile(dir + "/box.obj", CubeObj(3.0f));   // container, volume 216
-        WriteFile(dir + "/unit.obj", CubeObj(0.5f));  // edge 1
-        WriteFile(dir + "/big.obj", CubeObj(1.0f));   // edge 2
+        WriteFile(dir + "/box.obj", testscene::BoxObj(3.0f));   // container, volume 216
+        WriteFile(dir + "/unit.obj", testscene::BoxObj(0.5f));  // edge 1
+        WriteFile(dir + "/big.obj", testscene::BoxObj(1.0f));   // edge 2
         // Listed small first: the run's type order (largest volume first) makes big type 0.
         WriteFile(dir + "/c.cfg", "[ModelPath]\n" + dir +
                                       "/\n[Container]\nbox 1 1 1 1\n[Objects]\n"
@@ -57,7 +34,7 @@ class CheckTool : public testing::Test {
 
     ProcessResult Check(const std::vector<Pose>& poses, const std::string& extra = "") {
         std::string text;
-        for (const Pose& p : poses) text += PlacementLine(p);
+        for (const Pose& p : poses) text += testscene::PlacementLine(p.type, p.x, p.y, p.z, p.angleZ, p.scale);
         WriteFile(dir + "/p.txt", text);
         return RunCommand(ShellQuote(DENSEPACK_CHECK_EXE) + " -c " + ShellQuote(dir + "/c.cfg") + " " +
                           ShellQuote(dir + "/p.txt") + extra);

@@ -1,0 +1,190 @@
+#pragma once
+// Small in-memory scenes for the tests: box meshes whose sphere tree is one sphere, a box
+// container whose outside is covered by six huge spheres (a probe overlaps it exactly where it
+// crosses a wall plane, up to the spheres' curvature of about 1/2000), and a scene of types,
+// container, interior points and placed list around an algorithm that only reports.
+
+#include <cmath>
+#include <list>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "algorithms/Limits.h"
+#include "algorithms/PackingAlgorithm.h"
+#include "collision/ExtraData.h"
+#include "collision/SphereTree.h"
+#include "geometry/MovingObject.h"
+#include "geometry/PackingGeometry.h"
+#include "geometry/PackingObjectInfo.h"
+
+namespace testscene {
+
+using Vectormath::Aos::Point3;
+using Vectormath::Aos::Vector3;
+
+/// Outward triangles of the box [-h, h] with corner i at ((i & 1) ? +x : -x, (i & 2) ..., (i & 4) ...).
+inline const std::vector<std::vector<unsigned>> kBoxTriangles = {{0, 2, 3}, {0, 3, 1}, {4, 5, 7}, {4, 7, 6},
+                                                                 {0, 1, 5}, {0, 5, 4}, {2, 6, 7}, {2, 7, 3},
+                                                                 {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
+
+inline Point3 BoxCorner(int i, float hx, float hy, float hz) {
+    return Point3((i & 1) ? hx : -hx, (i & 2) ? hy : -hy, (i & 4) ? hz : -hz);
+}
+
+/// Collision points and triangles, and the render mesh, of the box; no sphere tree.
+inline PackingGeometry* MakeBox(float hx, float hy, float hz) {
+    std::vector<Point3> p;
+    for (int i = 0; i < 8; ++i) p.push_back(BoxCorner(i, hx, hy, hz));
+    auto* g = new PackingGeometry(p, kBoxTriangles, col::PRIM_TRIANGLES);
+    for (const auto& t : kBoxTriangles)
+        for (unsigned k : t) g->m_vertices.push_back(Vector3(p[k]));
+    g->m_normals.resize(g->m_vertices.size(), Vector3(0.0f));
+    g->m_numVertices = g->m_vertices.size();
+    g->updateBBox();
+    g->m_pointsPtr = g->editPointsPtr();
+    g->m_primitivesPtr = g->editPrimitivesPtr();
+    return g;
+}
+
+/// OBJ text of the cube [-h, h]^3 with the same triangles, wound outward or inward.
+inline std::string BoxObj(float h, bool inward = false) {
+    std::ostringstream s;
+    for (int i = 0; i < 8; ++i) {
+        const Point3 c = BoxCorner(i, h, h, h);
+        s << "v " << c[0] << " " << c[1] << " " << c[2] << "\n";
+    }
+    for (const auto& t : kBoxTriangles)
+        s << "f " << t[0] + 1 << " " << t[inward ? 2 : 1] + 1 << " " << t[inward ? 1 : 2] + 1 << "\n";
+    return s.str();
+}
+
+/// One placement-file line: type, then translation, rotation about z by `angleZ` and uniform
+/// scale, each column by column.
+inline std::string PlacementLine(int type, float x, float y, float z, float angleZ = 0.0f, float scale = 1.0f) {
+    const float c = std::cos(angleZ), s = std::sin(angleZ);
+    const float t[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
+    const float r[16] = {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    const float k[16] = {scale, 0, 0, 0, 0, scale, 0, 0, 0, 0, scale, 0, 0, 0, 0, 1};
+    std::ostringstream o;
+    o << type << " ";
+    for (const float* m : {t, r, k})
+        for (int i = 0; i < 16; ++i) o << m[i] << " ";
+    o << "\n";
+    return o.str();
+}
+
+/// A cube type of half size `half` (volume 8 half^3) whose tree is one sphere of radius `r`.
+inline PackingObjectInfo MakeType(const char* name, float percentage, float half, float r) {
+    PackingObjectInfo t;
+    t.name = name;
+    t.percentage = percentage;
+    t.geometry = MakeBox(half, half, half);
+    t.geometry->m_extraData = new col::ExtraData_SphereTree(Point3(0.0f, 0.0f, 0.0f), r);
+    t.volume = 8 * half * half * half;
+    t.color[0] = 0.25f;
+    t.vertexBuffer = 7;
+    t.normalBuffer = 8;
+    t.mvpLocation = 3;
+    return t;
+}
+
+/// Container [-h, h]^3 whose tree covers the outside.
+inline PackingGeometry* MakeBoxContainer(float h) {
+    PackingGeometry* g = MakeBox(h, h, h);
+    const float R = 1000.0f;
+    std::vector<col::SphereNode> nodes(7);
+    nodes[0].radius = 2 * R + 2 * h;
+    nodes[0].firstChild = 1;
+    nodes[0].childCount = 6;
+    for (int i = 0; i < 6; ++i) {
+        Vector3 c(0.0f);
+        c[i / 2] = (i % 2 ? -1.0f : 1.0f) * (R + h);
+        nodes[1 + i].center = Point3(c);
+        nodes[1 + i].radius = R;
+    }
+    g->m_extraData = new col::ExtraData_SphereTree(col::SphereTree(nodes, col::SphereTreeKind::Container));
+    return g;
+}
+
+inline void FreeMesh(PackingGeometry* g) {
+    delete g->m_extraData;
+    delete g;
+}
+
+/// IPackingAlgorithm with nothing to run: object creation, files and statistics are base operations.
+class ReportOnly : public IPackingAlgorithm {
+ public:
+    using IPackingAlgorithm::IPackingAlgorithm;
+    void Run() override {}
+};
+
+/// Container [-h, h]^3 of volume 8 h^3, the types, interior points and the placed list. Frees
+/// the meshes and the placed objects at the end (the product never does).
+struct Scene {
+    std::vector<PackingObjectInfo> types;
+    MovingObject container;
+    std::vector<Vector3> points;
+    std::list<MovingObject*> placed;
+    ReportOnly* algorithm = nullptr;
+
+    Scene(float h, std::vector<PackingObjectInfo> t) : types(std::move(t)) {
+        container.m_geometry = MakeBoxContainer(h);
+        container.m_volume = 8.0f * h * h * h;
+        algorithm = Make<ReportOnly*>();
+    }
+    ~Scene() {
+        for (MovingObject* o : placed) {
+            delete o->m_geometry;
+            delete o;
+        }
+        for (PackingObjectInfo& t : types) FreeMesh(t.geometry);
+        FreeMesh(container.m_geometry);
+        // An algorithm never frees its generator; kept reachable so leak checks stay quiet.
+        static auto* kept = new std::vector<ReportOnly*>;
+        kept->push_back(algorithm);
+    }
+    Scene(const Scene&) = delete;
+    Scene& operator=(const Scene&) = delete;
+
+    /// An algorithm of class T (or a new one for T = X*) on this scene, with 4 grid cells per axis.
+    template <class T>
+    T Make() {
+        if constexpr (std::is_pointer_v<T>)
+            return new std::remove_pointer_t<T>(types, &container, points, &placed, Vector3(4.0f));
+        else
+            return T(types, &container, points, &placed, Vector3(4.0f));
+    }
+
+    /// Replaces type k (the old record's mesh and tree are freed).
+    void SetType(size_t k, PackingObjectInfo t) {
+        FreeMesh(types[k].geometry);
+        types[k] = std::move(t);
+    }
+
+    MovingObject* Place(int type, const Vector3& at) {
+        MovingObject* o = algorithm->GenerateObject(type);
+        o->m_position = at;
+        o->m_translationMatrix.setTranslation(at);
+        o->m_modelMatrix = o->m_translationMatrix * o->m_rotationMatrix * o->m_scaleMatrix;
+        placed.push_back(o);
+        return o;
+    }
+
+    /// A regular grid of interior points with spacing `step` inside [-extent, extent]^3.
+    void GridPoints(float extent, float step) {
+        for (float x = -extent; x <= extent + 1e-4f; x += step)
+            for (float y = -extent; y <= extent + 1e-4f; y += step)
+                for (float z = -extent; z <= extent + 1e-4f; z += step) points.emplace_back(x, y, z);
+    }
+};
+
+/// Iteration budgets of K steps per limit second for one test; the defaults come back after it.
+struct StepLimits {
+    explicit StepLimits(int k) { Packing::SetLimits({Packing::LimitMode::Steps, k}); }
+    ~StepLimits() { Packing::SetLimits({}); }
+};
+
+}  // namespace testscene
