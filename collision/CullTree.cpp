@@ -146,7 +146,7 @@ void CullTree::build(const std::vector<SphereNode>& file) {
     }
 
     // 2. Four-wide nodes: open the largest inner member of each node's frontier until it holds
-    //    four. Depth first, so that a subtree's nodes and leaves sit together in memory.
+    //    four.
     auto sphereOf = [&](int32_t b, float out[4]) {
         const Bin& x = bin[static_cast<size_t>(b)];
         if (x.count == 1) {
@@ -166,6 +166,21 @@ void CullTree::build(const std::vector<SphereNode>& file) {
         lx.push_back(s[0]), ly.push_back(s[1]), lz.push_back(s[2]), lr.push_back(s[3]);
         leafNode.push_back(fileIndex[static_cast<size_t>(idx[static_cast<size_t>(bin[static_cast<size_t>(b)].first)])]);
         return ~static_cast<int32_t>(leafNode.size() - 1);
+    };
+    // Box of the leaf spheres below a build node, rounded outwards to float.
+    auto boxOf = [&](int32_t b, int lane, Node& node) {
+        const Bin& x = bin[static_cast<size_t>(b)];
+        for (int a = 0; a < 3; ++a) {
+            double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+            for (int32_t i = x.first; i < x.first + x.count; ++i) {
+                const Leaf& l = leaves[static_cast<size_t>(idx[static_cast<size_t>(i)])];
+                lo = std::min(lo, l.c[a] - l.r), hi = std::max(hi, l.c[a] + l.r);
+            }
+            float flo = static_cast<float>(lo), fhi = static_cast<float>(hi);
+            if (static_cast<double>(flo) > lo) flo = std::nextafter(flo, -std::numeric_limits<float>::infinity());
+            if (static_cast<double>(fhi) < hi) fhi = std::nextafter(fhi, std::numeric_limits<float>::infinity());
+            node.lo[a][lane] = flo, node.hi[a][lane] = fhi;
+        }
     };
     float rs[4];
     sphereOf(0, rs);
@@ -198,18 +213,21 @@ void CullTree::build(const std::vector<SphereNode>& file) {
             frontier.insert(frontier.begin() + best + 1, x.right);
         }
         Node node;
+        constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
         for (int lane = 0; lane < 4; ++lane) {
-            node.cx[lane] = node.cy[lane] = node.cz[lane] = std::numeric_limits<float>::quiet_NaN();
+            node.cx[lane] = node.cy[lane] = node.cz[lane] = kNaN;
             node.r[lane] = 0;
+            for (int a = 0; a < 3; ++a) node.lo[a][lane] = node.hi[a][lane] = kNaN;
             node.child[lane] = ~0;
         }
-        // Later lanes are pushed first so that the first lane's subtree is laid out next.
+        // Siblings get adjacent node slots; jobs are taken depth first.
         std::vector<Job> children;
         for (size_t lane = 0; lane < frontier.size(); ++lane) {
             const int32_t b = frontier[lane];
             float s[4];
             sphereOf(b, s);
             node.cx[lane] = s[0], node.cy[lane] = s[1], node.cz[lane] = s[2], node.r[lane] = s[3];
+            boxOf(b, lane, node);
             if (bin[static_cast<size_t>(b)].count == 1) {
                 node.child[lane] = addLeaf(b);
             } else {

@@ -17,13 +17,17 @@ namespace col {
 struct SphereNode;
 
 struct CullTree {
-    /// Four child spheres side by side, so one 4-wide test culls them all.
+    /// Four children side by side, so one 4-wide test culls them all. Each child is bounded by
+    /// a sphere and by the model-frame box of its leaf spheres: near a touching neighbour the box
+    /// cuts off what the sphere bulges beyond a flat or gently curved patch of leaves, which
+    /// halves the node pairs opened on the bundled cube at packing poses.
     struct alignas(16) Node {
         float cx[4], cy[4], cz[4], r[4];  ///< child spheres, model frame; unused lanes have NaN centres
+        float lo[3][4], hi[3][4];         ///< child boxes (x, y, z rows), model frame; NaN in unused lanes
         int32_t child[4];                 ///< >= 0 inner node, < 0 leaf ~index into the leaf arrays
     };
-    // 4 x 16 bytes of child spheres + 16 bytes of child references.
-    static_assert(sizeof(Node) == 80, "node of the cull tree: 80 bytes");
+    // 4 x 16 bytes of spheres + 6 x 16 bytes of boxes + 16 bytes of child references.
+    static_assert(sizeof(Node) == 176, "node of the cull tree: 176 bytes");
 
     std::vector<Node> nodes;  ///< node 0 is the root unless the tree is a single leaf
     /// Own sphere of every inner node (the sphere its parent's lane holds).

@@ -79,6 +79,8 @@ struct F4 {
     friend F4 operator+(F4 a, F4 b) { return {_mm_add_ps(a.v, b.v)}; }
     friend F4 operator-(F4 a, F4 b) { return {_mm_sub_ps(a.v, b.v)}; }
     friend F4 operator*(F4 a, F4 b) { return {_mm_mul_ps(a.v, b.v)}; }
+    /// The second operand when either is NaN.
+    static F4 max(F4 a, F4 b) { return {_mm_max_ps(a.v, b.v)}; }
     static F4 select(F4 m, F4 a, F4 b) { return {_mm_or_ps(_mm_and_ps(m.v, a.v), _mm_andnot_ps(m.v, b.v))}; }
     friend unsigned operator<(F4 a, F4 b) { return static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(a.v, b.v))); }
     unsigned signs() const { return static_cast<unsigned>(_mm_movemask_ps(v)); }
@@ -105,6 +107,11 @@ struct F4 {
     DP_F4_OP(-)
     DP_F4_OP(*)
 #undef DP_F4_OP
+    static F4 max(F4 a, F4 b) {
+        F4 r;
+        for (int i = 0; i < 4; ++i) r.v[i] = a.v[i] > b.v[i] ? a.v[i] : b.v[i];
+        return r;
+    }
     static F4 select(F4 m, F4 a, F4 b) {
         F4 r;
         for (int i = 0; i < 4; ++i) r.v[i] = std::signbit(m.v[i]) || std::isnan(m.v[i]) ? a.v[i] : b.v[i];
@@ -165,16 +172,21 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
     const CullTree& A = t1.tree->cull();
     const CullTree& B = t2.tree->cull();
 
-    // T maps tree 2's model frame into tree 1's; distances there are world distances / k1.
-    float T[12];
+    // T maps tree 2's model frame into tree 1's (distances there are world distances / k1), U the
+    // other way (world distances / k2), for the boxes of tree 2.
+    float T[12], U[12];
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 4; ++c) {
-            double v = c == 3 ? t1.fromWorld[r * 4 + 3] : 0.0;
-            for (int k = 0; k < 3; ++k) v += double(t1.fromWorld[r * 4 + k]) * t2.toWorld[k * 4 + c];
+            double v = c == 3 ? t1.fromWorld[r * 4 + 3] : 0.0, w = c == 3 ? t2.fromWorld[r * 4 + 3] : 0.0;
+            for (int k = 0; k < 3; ++k) {
+                v += double(t1.fromWorld[r * 4 + k]) * t2.toWorld[k * 4 + c];
+                w += double(t2.fromWorld[r * 4 + k]) * t1.toWorld[k * 4 + c];
+            }
             T[r * 4 + c] = static_cast<float>(v);
+            U[r * 4 + c] = static_cast<float>(w);
         }
     const float k1 = t1.modelScale > 0 ? t1.modelScale : 1.0f;
-    const float k2 = t2.modelScale;
+    const float k2 = t2.modelScale > 0 ? t2.modelScale : 1.0f;
     const Side sa{&A, std::max(k1, t1.geomScale) / k1, t1.geomScale / k1};
     const Side sb{&B, std::max(k2, t2.geomScale) / k1, t2.geomScale / k1};
     const Reporter rep{t1.tree, t2.tree, A.leafNode.data(), B.leafNode.data(), t1.geomScale, t2.geomScale, k1, &out};
@@ -182,7 +194,11 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
     // Slack for float rounding in the inner-node tests only; leaf pairs get the exact test.
     const float tlen = std::sqrt(T[3] * T[3] + T[7] * T[7] + T[11] * T[11]);
     const float eps = 1e-5f * (1.0f + tlen + sa.fInner * A.rootR + sb.fInner * B.rootR);
-    const F4 EPS = F4::set(eps);
+    const F4 EPS = F4::set(eps), ZERO = F4::set(0.0f);
+    // A box holds its leaves only while radii grow no faster than centres (geometry scale at
+    // most the matrix scale); otherwise its test is skipped and the spheres alone cull.
+    const bool boxA = t1.geomScale <= k1, boxB = t2.geomScale <= k2;
+    const float toB = k1 / k2;  // tree 1 frame lengths into tree 2 frame lengths
 
     const F4 T0 = F4::set(T[0]), T1 = F4::set(T[1]), T2 = F4::set(T[2]), T3 = F4::set(T[3]);
     const F4 T4 = F4::set(T[4]), T5 = F4::set(T[5]), T6 = F4::set(T[6]), T7 = F4::set(T[7]);
@@ -192,6 +208,29 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
         x = T0 * px + T1 * py + T2 * pz + T3;
         y = T4 * px + T5 * py + T6 * pz + T7;
         z = T8 * px + T9 * py + T10 * pz + T11;
+    };
+    auto intoB = [&](float x, float y, float z, float o[3]) {
+        for (int r = 0; r < 3; ++r) o[r] = U[r * 4] * x + U[r * 4 + 1] * y + U[r * 4 + 2] * z + U[r * 4 + 3];
+    };
+    // Lanes whose box (model frame of its tree) comes closer than rr to the point p.
+    auto boxHits = [&](const CullTree::Node& n, F4 px, F4 py, F4 pz, F4 rr) {
+        const F4 ex = F4::max(F4::max(F4::load(n.lo[0]) - px, px - F4::load(n.hi[0])), ZERO);
+        const F4 ey = F4::max(F4::max(F4::load(n.lo[1]) - py, py - F4::load(n.hi[1])), ZERO);
+        const F4 ez = F4::max(F4::max(F4::load(n.lo[2]) - pz, pz - F4::load(n.hi[2])), ZERO);
+        return (ex * ex + ey * ey + ez * ez) < rr * rr;
+    };
+    // One lane's box against four points.
+    auto laneBoxHits = [&](const CullTree::Node& n, int i, F4 px, F4 py, F4 pz, F4 rr) {
+        const F4 ex = F4::max(F4::max(F4::set(n.lo[0][i]) - px, px - F4::set(n.hi[0][i])), ZERO);
+        const F4 ey = F4::max(F4::max(F4::set(n.lo[1][i]) - py, py - F4::set(n.hi[1][i])), ZERO);
+        const F4 ez = F4::max(F4::max(F4::set(n.lo[2][i]) - pz, pz - F4::set(n.hi[2][i])), ZERO);
+        return (ex * ex + ey * ey + ez * ez) < rr * rr;
+    };
+    auto centreA = [&](int32_t ref, float& x, float& y, float& z) {
+        if (ref < 0)
+            x = A.lx[size_t(~ref)], y = A.ly[size_t(~ref)], z = A.lz[size_t(~ref)];
+        else
+            x = A.nx[size_t(ref)], y = A.ny[size_t(ref)], z = A.nz[size_t(ref)];
     };
 
     // Every pop pushes at most 4 x 4 entries and removes one, so per level of either tree the
@@ -231,19 +270,38 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
             const F4 br = sb.childRadii(nb);
             const F4 dax = ax - bx, day = ay - by, daz = az - bz, Ra = ar + F4::set(rb) + EPS;
             unsigned ma = (dax * dax + day * day + daz * daz) < Ra * Ra;
+            if (boxA) ma &= boxHits(na, bx, by, bz, F4::set(rb + eps));
             const F4 ox = F4::set(A.nx[size_t(a)]), oy = F4::set(A.ny[size_t(a)]), oz = F4::set(A.nz[size_t(a)]);
             const F4 dbx = x - ox, dby = y - oy, dbz = z - oz, Rb = br + F4::set(ra) + EPS;
-            const unsigned mb = (dbx * dbx + dby * dby + dbz * dbz) < Rb * Rb;
+            unsigned mb = (dbx * dbx + dby * dby + dbz * dbz) < Rb * Rb;
+            float ub[3];
+            if (boxB) {
+                intoB(A.nx[size_t(a)], A.ny[size_t(a)], A.nz[size_t(a)], ub);
+                mb &= boxHits(nb, F4::set(ub[0]), F4::set(ub[1]), F4::set(ub[2]), F4::set((ra + eps) * toB));
+            }
             if (!ma || !mb) continue;
             const unsigned leavesA = F4::negative(na.child).signs(), leavesB = F4::negative(nb.child).signs();
             float xs[4], ys[4], zs[4], ars[4];
             x.store(xs), y.store(ys), z.store(zs), ar.store(ars);
+            float uxs[4], uys[4], uzs[4];
+            if (boxB) {
+                // A's children in tree 2's frame, for B's boxes.
+                const F4 U0 = F4::set(U[0]), U1 = F4::set(U[1]), U2 = F4::set(U[2]), U4 = F4::set(U[4]);
+                const F4 U5 = F4::set(U[5]), U6 = F4::set(U[6]), U8 = F4::set(U[8]), U9 = F4::set(U[9]);
+                const F4 U10 = F4::set(U[10]);
+                (U0 * ax + U1 * ay + U2 * az + F4::set(U[3])).store(uxs);
+                (U4 * ax + U5 * ay + U6 * az + F4::set(U[7])).store(uys);
+                (U8 * ax + U9 * ay + U10 * az + F4::set(U[11])).store(uzs);
+            }
             for (; ma; ma &= ma - 1) {
                 const int i = std::countr_zero(ma);
                 const F4 dx = x - F4::set(na.cx[i]), dy = y - F4::set(na.cy[i]), dz = z - F4::set(na.cz[i]);
                 const F4 d2 = dx * dx + dy * dy + dz * dz, R = br + F4::set(ars[i]), Re = R + EPS;
                 unsigned m = (d2 < Re * Re) & mb;
                 if (!m) continue;
+                if (boxA) m &= laneBoxHits(na, i, x, y, z, br + EPS);
+                if (boxB)
+                    m &= boxHits(nb, F4::set(uxs[i]), F4::set(uys[i]), F4::set(uzs[i]), F4::set((ars[i] + eps) * toB));
                 if (leavesA >> i & 1) {
                     const unsigned exact = m & leavesB & (d2 < R * R);
                     if (exact) {
@@ -265,6 +323,7 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
             const F4 dx = F4::load(na.cx) - bx, dy = F4::load(na.cy) - by, dz = F4::load(na.cz) - bz;
             const F4 d2 = dx * dx + dy * dy + dz * dz, R = sa.childRadii(na) + F4::set(rb), Re = R + EPS;
             unsigned m = d2 < Re * Re;
+            if (m && boxA) m &= boxHits(na, bx, by, bz, F4::set(rb + eps));
             if (!m) continue;
             const unsigned leaves = F4::negative(na.child).signs();
             if (const unsigned exact = m & leaves & (d2 < R * R)) {
@@ -279,10 +338,16 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
             const CullTree::Node& nb = B.nodes[size_t(b)];
             F4 x, y, z;
             xform(nb, x, y, z);
-            const F4 dx = x - F4::set(A.lx[size_t(~a)]), dy = y - F4::set(A.ly[size_t(~a)]),
-                     dz = z - F4::set(A.lz[size_t(~a)]);
+            float cx, cy, cz;
+            centreA(a, cx, cy, cz);
+            const F4 dx = x - F4::set(cx), dy = y - F4::set(cy), dz = z - F4::set(cz);
             const F4 d2 = dx * dx + dy * dy + dz * dz, R = sb.childRadii(nb) + F4::set(ra), Re = R + EPS;
             unsigned m = d2 < Re * Re;
+            if (m && boxB) {
+                float ub[3];
+                intoB(cx, cy, cz, ub);
+                m &= boxHits(nb, F4::set(ub[0]), F4::set(ub[1]), F4::set(ub[2]), F4::set((ra + eps) * toB));
+            }
             if (!m) continue;
             const unsigned leaves = F4::negative(nb.child).signs();
             if (const unsigned exact = m & leaves & (d2 < R * R)) {
