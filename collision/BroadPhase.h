@@ -4,9 +4,10 @@
 ///
 /// Three modes with the same contract (every pair whose spheres overlap is reported, each pair
 /// once, as CallbackMap keys; extra pairs are allowed and cost only time):
-/// - grid: uniform grid over a given box; objects partly outside are clamped into the border
-///   cells, objects entirely outside or spanning too many cells (such as the container) go to an
-///   overflow list tested against everyone;
+/// - grid: uniform grid over a given box, coarsened where needed so that no gridded object is
+///   wider than a cell; each object sits in the cell of its centre (clamped into the border cells
+///   when outside) and meets the objects of its own and the neighbouring cells; objects far
+///   larger than the median (such as the container) go to an overflow list tested against everyone;
 /// - sweep (default): sort-and-sweep along the axis of largest spread, with objects far larger
 ///   than the median set aside in the same overflow list so one container doesn't make it quadratic;
 /// - brute force: all pairs, the reference.
@@ -37,12 +38,14 @@ class BroadPhase {
     void grid(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
     void sweep(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
     void overflowPairs(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+    /// Sets aside the objects far larger than the median (the container) into the overflow list.
+    void splitHuge(const std::vector<BroadObject>& objs);
 
     bool m_brute = false, m_grid = false;
     unsigned m_cells[3] = {1, 1, 1};
-    float m_min[3] = {0, 0, 0}, m_max[3] = {0, 0, 0}, m_inv[3] = {1, 1, 1};
+    float m_min[3] = {0, 0, 0}, m_max[3] = {0, 0, 0};
     // Scratch reused across checks.
-    std::vector<uint64_t> m_entries;
+    std::vector<uint64_t> m_entries, m_sortScratch;
     std::vector<int> m_overflow;
     std::vector<char> m_isOverflow;
     std::vector<float> m_radii;
@@ -51,6 +54,10 @@ class BroadPhase {
         int idx;
     };
     std::vector<Sweep> m_sweep;
+    struct Run {
+        uint32_t cell, begin, end;  ///< occupied grid cell and its range in m_entries
+    };
+    std::vector<Run> m_runs;
 };
 
 }  // namespace col

@@ -21,7 +21,7 @@ void CallbackMap::reserve(size_t pairs) {
 
 size_t CallbackMap::locate(uint64_t key) const {
     size_t i = hash(key) & m_mask;
-    while ((m_slots[i].key & ~kListBit) != key && m_slots[i].key != kEmpty) i = (i + 1) & m_mask;
+    while ((m_slots[i].key & ~kFlags) != key && m_slots[i].key != kEmpty) i = (i + 1) & m_mask;
     return i;
 }
 
@@ -33,7 +33,7 @@ void CallbackMap::rehash(size_t capacity) {
     old.swap(m_slots);
     m_mask = capacity - 1;
     for (const Slot& s : old)
-        if (s.key != kEmpty) m_slots[locate(s.key & ~kListBit)] = s;
+        if (s.key != kEmpty) m_slots[locate(s.key & ~kFlags)] = s;
 }
 
 void CallbackMap::add(Callback* cb) {
@@ -42,11 +42,12 @@ void CallbackMap::add(Callback* cb) {
     Slot& s = m_slots[locate(k)];
     ++m_callbacks;
     if (s.key == kEmpty) {
-        s.key = k;
+        s.key = k | kFreshBit;
         s.cb = cb;
         ++m_size;
         return;
     }
+    s.key |= kFreshBit;
     if (s.key & kListBit) {
         m_lists[s.list].push_back(cb);
         return;
@@ -56,14 +57,22 @@ void CallbackMap::add(Callback* cb) {
     s.list = m_lists.size() - 1;
 }
 
-std::span<Callback* const> CallbackMap::find(uint64_t key) const {
-    const Slot& s = m_slots[locate(key)];
+std::span<Callback* const> CallbackMap::spanOf(const Slot& s) const {
     if (s.key == kEmpty) return {};
     if (s.key & kListBit) {
         const auto& l = m_lists[s.list];
         return {l.data(), l.size()};
     }
     return {&s.cb, 1};
+}
+
+std::span<Callback* const> CallbackMap::find(uint64_t key) const { return spanOf(m_slots[locate(key)]); }
+
+std::span<Callback* const> CallbackMap::takeFresh(uint64_t key, bool& outFresh) {
+    Slot& s = m_slots[locate(key)];
+    outFresh = s.key != kEmpty && (s.key & kFreshBit);
+    if (outFresh) s.key &= ~kFreshBit;
+    return spanOf(s);
 }
 
 }  // namespace col

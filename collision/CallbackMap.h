@@ -25,15 +25,21 @@ class CallbackMap {
 
     CallbackMap();
     void reserve(size_t pairs);
+    /// Adds cb and marks its pair as having a callback added since the pair was last looked up
+    /// with takeFresh (a pair result remembered from before then may be missing).
     void add(Callback* cb);
     /// Callbacks of the pair in registration order; empty when there are none.
     std::span<Callback* const> find(uint64_t key) const;
+    /// find(), and whether a callback was added to the pair since the last takeFresh of it; clears that mark.
+    std::span<Callback* const> takeFresh(uint64_t key, bool& outFresh);
     size_t pairCount() const { return m_size; }
     size_t callbackCount() const { return m_callbacks; }
 
  private:
-    static constexpr uint64_t kEmpty = ~0ull;         // ids < 2^31: no pair key is all ones or has bit 63
-    static constexpr uint64_t kListBit = 1ull << 63;  // set in the key when the pair has a list
+    static constexpr uint64_t kEmpty = ~0ull;          // ids < 2^31: no pair key is all ones or has bit 63
+    static constexpr uint64_t kListBit = 1ull << 63;   // set in the key when the pair has a list
+    static constexpr uint64_t kFreshBit = 1ull << 31;  // set while a newly added callback is unseen
+    static constexpr uint64_t kFlags = kListBit | kFreshBit;
     struct Slot {
         uint64_t key;
         union {
@@ -50,6 +56,7 @@ class CallbackMap {
         return static_cast<size_t>(k);
     }
     size_t locate(uint64_t key) const;
+    std::span<Callback* const> spanOf(const Slot& s) const;
     void rehash(size_t capacity);
 
     std::vector<Slot> m_slots;

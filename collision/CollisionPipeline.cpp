@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace col {
 
@@ -41,17 +42,35 @@ CollisionPipeline::Record* CollisionPipeline::record(int id) {
 void CollisionPipeline::moveObject(int id, const Matrix4* modelMatrix, GeometryConverter conv) {
     Record* r = record(id);
     if (!r) return;
-    if (modelMatrix) r->model = *modelMatrix;
-    if (conv && r->source) conv(&r->geom, r->source);
-    r->dirty = true;
+    // Callers hand over every object's matrix at every step, most of them unchanged.
+    if (modelMatrix && std::memcmp(&r->model, modelMatrix, sizeof(Matrix4)) != 0) {
+        r->model = *modelMatrix;
+        r->dirty = r->changed = true;
+    }
+    if (conv && r->source) {
+        conv(&r->geom, r->source);
+        r->dirty = r->changed = true;
+    }
 }
 
 void CollisionPipeline::activate(int id) {
-    if (Record* r = record(id)) r->active = true;
+    Record* r = record(id);
+    if (r && !r->active) r->active = r->changed = true;
 }
 
 void CollisionPipeline::deactivate(int id) {
-    if (Record* r = record(id)) r->active = false;
+    Record* r = record(id);
+    if (r && r->active) {
+        r->active = false;
+        r->changed = true;
+    }
+}
+
+void CollisionPipeline::setIncremental(bool on) {
+    m_incremental = on;
+    m_memoValid = false;
+    for (Memo& m : m_memo) m_spare.push_back(std::move(m.result));
+    m_memo.clear();
 }
 
 void CollisionPipeline::addCallback(Callback* cb) {
@@ -67,10 +86,11 @@ void CollisionPipeline::refresh(Record& r) {
         r.dirty = true;
     }
     const float s = r.geom.getScale();  // live: a shared record follows its source
-    if (s != r.cachedScale) {
+    if (std::memcmp(&s, &r.cachedScale, sizeof s) != 0) {
         r.cachedScale = s;
         r.dirty = true;
     }
+    r.changed = r.changed || r.dirty;
     if (r.dirty) {
         r.posed.set(r.tree, r.model, s);
         r.dirty = false;
@@ -100,6 +120,59 @@ CollisionPipeline::Swapped& CollisionPipeline::swappedSlot(std::vector<std::uniq
     return s;
 }
 
+void CollisionPipeline::remember(uint64_t key, const OverlapResult& res) {
+    std::unique_ptr<OverlapResult> copy;
+    if (m_spare.empty()) {
+        copy = std::make_unique<OverlapResult>();
+    } else {
+        copy = std::move(m_spare.back());
+        m_spare.pop_back();
+    }
+    *copy = res;
+    m_nextMemo.push_back(Memo{key, std::move(copy)});
+}
+
+// Candidates with callbacks are queried, or, when neither object changed since the previous
+// check, answered from that check's overlapping pairs (absent there means apart). Every
+// remembered result is copied before any callback runs, since callbacks may clear their lists.
+void CollisionPipeline::narrowPhase() {
+    m_hits.clear();
+    m_narrowCount = m_reusedCount = 0;
+    m_nextMemo.clear();
+    const bool reuse = m_incremental && m_memoValid;
+    uint32_t used = 0;
+    for (const uint64_t key : m_candidates) {
+        bool fresh = false;
+        if (m_callbacks.takeFresh(key, fresh).empty()) continue;
+        const Record& a = m_records[static_cast<size_t>(CallbackMap::keyLo(key))];
+        const Record& b = m_records[static_cast<size_t>(CallbackMap::keyHi(key))];
+        if (reuse && !fresh && !a.changed && !b.changed) {
+            const auto it = std::lower_bound(m_memo.begin(), m_memo.end(), key,
+                                             [](const Memo& m, uint64_t k) { return m.key < k; });
+            if (it == m_memo.end() || it->key != key) continue;
+            ++m_reusedCount;
+            resultSlot(used) = *it->result;
+            m_hits.push_back(Hit{key, used++});
+            m_nextMemo.push_back(Memo{key, std::move(it->result)});
+            continue;
+        }
+        ++m_narrowCount;
+        OverlapResult& res = resultSlot(used);
+        queryOverlap(a.posed, b.posed, m_scratch, res);
+        if (res.intersections.empty()) continue;
+        if (m_incremental) remember(key, res);
+        m_hits.push_back(Hit{key, used++});
+    }
+    std::sort(m_hits.begin(), m_hits.end(), [](const Hit& x, const Hit& y) { return x.key < y.key; });
+    for (Memo& m : m_memo)
+        if (m.result) m_spare.push_back(std::move(m.result));
+    std::sort(m_nextMemo.begin(), m_nextMemo.end(), [](const Memo& x, const Memo& y) { return x.key < y.key; });
+    m_memo.swap(m_nextMemo);
+    m_nextMemo.clear();
+    m_memoValid = m_incremental;
+    for (const BroadObject& o : m_broadObjects) m_records[static_cast<size_t>(o.id)].changed = false;
+}
+
 void CollisionPipeline::check(unsigned* out) {
     m_broadObjects.clear();
     for (size_t id = 0; id < m_records.size(); ++id) {
@@ -114,20 +187,7 @@ void CollisionPipeline::check(unsigned* out) {
         m_broadObjects.push_back(b);
     }
     m_broad.findPairs(m_broadObjects, m_candidates);
-
-    m_hits.clear();
-    m_narrowCount = 0;
-    uint32_t used = 0;
-    for (const uint64_t key : m_candidates) {
-        if (m_callbacks.find(key).empty()) continue;
-        ++m_narrowCount;
-        OverlapResult& res = resultSlot(used);
-        const Record& a = m_records[static_cast<size_t>(CallbackMap::keyLo(key))];
-        const Record& b = m_records[static_cast<size_t>(CallbackMap::keyHi(key))];
-        queryOverlap(a.posed, b.posed, m_scratch, res);
-        if (!res.intersections.empty()) m_hits.push_back(Hit{key, used++});
-    }
-    std::sort(m_hits.begin(), m_hits.end(), [](const Hit& x, const Hit& y) { return x.key < y.key; });
+    narrowPhase();
 
     unsigned called = 0;
     Data data;

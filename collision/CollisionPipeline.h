@@ -54,11 +54,25 @@ class CollisionPipeline {
     /// handed out stay valid until this pipeline's next check. *out = callbacks called.
     void check(unsigned* out = nullptr);
 
+    /// Incremental checks (on by default): a pair is queried again only when one of its objects
+    /// changed since the previous check: its model matrix (compared bit for bit, so moving an
+    /// object to the pose it has changes nothing), activation, geometry scale value, sphere tree,
+    /// or a converter run. Otherwise the pair's result of the previous check is handed out again
+    /// (as a fresh copy, so callbacks may still clear their lists); a pair given a new callback
+    /// is queried again too. Callbacks see exactly what a full check gives them. Only pairs that
+    /// overlapped are remembered. Off: every candidate pair is queried at every check.
+    void setIncremental(bool on);
+    bool incremental() const { return m_incremental; }
+
     int objectCount() const { return static_cast<int>(m_records.size()); }
     const ColGeometry* geometry(int id) const { return &m_records[static_cast<size_t>(id)].geom; }
     const std::string& name() const { return m_name; }
-    /// Pairs the last check sent to the narrow phase (those with callbacks among the candidates).
+    /// Pairs the last check sent to the narrow phase (candidates with callbacks that had to be
+    /// queried), and pairs whose remembered result it handed out instead.
     size_t lastNarrowPhaseCount() const { return m_narrowCount; }
+    size_t lastReusedCount() const { return m_reusedCount; }
+    /// Overlapping pair results kept for the next incremental check.
+    size_t rememberedPairCount() const { return m_memo.size(); }
 
  private:
     struct Record {
@@ -66,7 +80,8 @@ class CollisionPipeline {
         void* source = nullptr;
         Matrix4 model = Matrix4::identity();
         bool active = true;
-        bool dirty = true;
+        bool dirty = true;    // posed tree out of date
+        bool changed = true;  // differs from what the previous check saw
         const ExtraData* cachedExtra = nullptr;
         const SphereTree* tree = nullptr;
         float cachedScale = 1;
@@ -75,6 +90,10 @@ class CollisionPipeline {
     struct Hit {
         uint64_t key;
         uint32_t result;
+    };
+    struct Memo {
+        uint64_t key;
+        std::unique_ptr<OverlapResult> result;
     };
     struct Swapped {
         std::vector<SphereIntersectionData> intersections;
@@ -86,6 +105,8 @@ class CollisionPipeline {
     OverlapResult& resultSlot(size_t i);
     Swapped& swappedSlot(std::vector<std::unique_ptr<Swapped>>& slots, size_t i, const OverlapResult& src);
     OverlapResult& contactSlot(size_t i, const OverlapResult& all);
+    void remember(uint64_t key, const OverlapResult& res);
+    void narrowPhase();
 
     std::string m_name;
     bool m_useHulls = false, m_verbose = false;
@@ -100,7 +121,10 @@ class CollisionPipeline {
     std::vector<std::unique_ptr<Swapped>> m_swapped;
     std::vector<std::unique_ptr<OverlapResult>> m_contacts;  // LEVEL_CONTACT view of m_results
     std::vector<std::unique_ptr<Swapped>> m_contactsSwapped;
-    size_t m_narrowCount = 0;
+    std::vector<Memo> m_memo, m_nextMemo;                 // overlapping pairs by key, sorted
+    std::vector<std::unique_ptr<OverlapResult>> m_spare;  // memo buffers to reuse
+    bool m_incremental = true, m_memoValid = false;
+    size_t m_narrowCount = 0, m_reusedCount = 0;
 };
 
 }  // namespace col

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+
+#include "collision/CullTree.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -70,13 +72,15 @@ struct F4 {
     __m128 v;
     static F4 load(const float* p) { return {_mm_loadu_ps(p)}; }
     static F4 set(float x) { return {_mm_set1_ps(x)}; }
-    static F4 lanes() { return {_mm_set_ps(3, 2, 1, 0)}; }
-    static F4 mask(const uint32_t* p) {
-        return {_mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
+    /// All bits set in the lanes whose integer is negative.
+    static F4 negative(const int32_t* p) {
+        return {_mm_castsi128_ps(_mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 31))};
     }
     friend F4 operator+(F4 a, F4 b) { return {_mm_add_ps(a.v, b.v)}; }
     friend F4 operator-(F4 a, F4 b) { return {_mm_sub_ps(a.v, b.v)}; }
     friend F4 operator*(F4 a, F4 b) { return {_mm_mul_ps(a.v, b.v)}; }
+    /// The second operand when either is NaN.
+    static F4 max(F4 a, F4 b) { return {_mm_max_ps(a.v, b.v)}; }
     static F4 select(F4 m, F4 a, F4 b) { return {_mm_or_ps(_mm_and_ps(m.v, a.v), _mm_andnot_ps(m.v, b.v))}; }
     friend unsigned operator<(F4 a, F4 b) { return static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(a.v, b.v))); }
     unsigned signs() const { return static_cast<unsigned>(_mm_movemask_ps(v)); }
@@ -87,10 +91,12 @@ struct F4 {
     float v[4];
     static F4 load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
     static F4 set(float x) { return {{x, x, x, x}}; }
-    static F4 lanes() { return {{0, 1, 2, 3}}; }
-    static F4 mask(const uint32_t* p) {
+    static F4 negative(const int32_t* p) {
         F4 r;
-        std::memcpy(r.v, p, sizeof r.v);
+        for (int i = 0; i < 4; ++i) {
+            const uint32_t bits = p[i] < 0 ? ~0u : 0u;
+            std::memcpy(&r.v[i], &bits, sizeof bits);
+        }
         return r;
     }
 #define DP_F4_OP(op)                                                                       \
@@ -101,6 +107,11 @@ struct F4 {
     DP_F4_OP(-)
     DP_F4_OP(*)
 #undef DP_F4_OP
+    static F4 max(F4 a, F4 b) {
+        F4 r;
+        for (int i = 0; i < 4; ++i) r.v[i] = a.v[i] > b.v[i] ? a.v[i] : b.v[i];
+        return r;
+    }
     static F4 select(F4 m, F4 a, F4 b) {
         F4 r;
         for (int i = 0; i < 4; ++i) r.v[i] = std::signbit(m.v[i]) || std::isnan(m.v[i]) ? a.v[i] : b.v[i];
@@ -120,30 +131,18 @@ struct F4 {
 };
 #endif
 
-struct Side {
-    const float *cx, *cy, *cz, *r;
-    const int32_t *first, *count;
-    const uint32_t* leaf;
-    const uint8_t* leafParent;
-    float fInner, fLeaf;  // radius factors into tree 1's frame
-};
-
-Side makeSide(const SphereTree& t, float fInner, float fLeaf) {
-    const auto& s = t.soa();
-    return Side{s.cx.data(),    s.cy.data(),    s.cz.data(),       s.cullRadius.data(),
-                s.first.data(), s.count.data(), s.leafMask.data(), s.leafParent.data(),
-                fInner,         fLeaf};
-}
-
 struct Reporter {
     const SphereTree* t1;
     const SphereTree* t2;
+    const int32_t* leafNode1;
+    const int32_t* leafNode2;
     float scale1, scale2, worldPerFrame1;
     OverlapResult* out;
 
-    void report(int a, int b, float d2) const {
-        const SphereNode& n1 = t1->node(a);
-        const SphereNode& n2 = t2->node(b);
+    // Leaves by their index in the cull trees; the result names the file's nodes.
+    void report(int32_t leaf1, int32_t leaf2, float d2) const {
+        const SphereNode& n1 = t1->node(leafNode1[leaf1]);
+        const SphereNode& n2 = t2->node(leafNode2[leaf2]);
         const float r1 = n1.radius * scale1, r2 = n2.radius * scale2;
         out->intersections.push_back(SphereIntersectionData{n1.center, r1, n2.center, r2});
         out->nodePairs.push_back(NodePair{&n1, &n2});
@@ -154,7 +153,15 @@ struct Reporter {
     }
 };
 
-inline unsigned validLanes(int remaining) { return remaining >= 4 ? 0xfu : (1u << remaining) - 1u; }
+// One side of a pair query: its cull tree and the factors that take its radii into tree 1's frame.
+struct Side {
+    const CullTree* t;
+    float fInner, fLeaf;
+    float radius(int32_t ref) const { return ref < 0 ? fLeaf * t->lr[size_t(~ref)] : fInner * t->nr[size_t(ref)]; }
+    F4 childRadii(const CullTree::Node& n) const {
+        return F4::load(n.r) * F4::select(F4::negative(n.child), F4::set(fLeaf), F4::set(fInner));
+    }
+};
 
 }  // namespace
 
@@ -162,190 +169,200 @@ namespace {
 
 void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out) {
     if (!t1.tree || !t2.tree || t1.tree->empty() || t2.tree->empty()) return;
-    const SphereTree& A = *t1.tree;
-    const SphereTree& B = *t2.tree;
+    const CullTree& A = t1.tree->cull();
+    const CullTree& B = t2.tree->cull();
 
-    // T maps tree 2's model frame into tree 1's; distances there are world distances / k1.
-    float T[12];
+    // T maps tree 2's model frame into tree 1's (distances there are world distances / k1), U the
+    // other way (world distances / k2), for the boxes of tree 2.
+    float T[12], U[12];
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 4; ++c) {
-            double v = c == 3 ? t1.fromWorld[r * 4 + 3] : 0.0;
-            for (int k = 0; k < 3; ++k) v += double(t1.fromWorld[r * 4 + k]) * t2.toWorld[k * 4 + c];
+            double v = c == 3 ? t1.fromWorld[r * 4 + 3] : 0.0, w = c == 3 ? t2.fromWorld[r * 4 + 3] : 0.0;
+            for (int k = 0; k < 3; ++k) {
+                v += double(t1.fromWorld[r * 4 + k]) * t2.toWorld[k * 4 + c];
+                w += double(t2.fromWorld[r * 4 + k]) * t1.toWorld[k * 4 + c];
+            }
             T[r * 4 + c] = static_cast<float>(v);
+            U[r * 4 + c] = static_cast<float>(w);
         }
     const float k1 = t1.modelScale > 0 ? t1.modelScale : 1.0f;
-    const float k2 = t2.modelScale;
-    const Side sa = makeSide(A, std::max(k1, t1.geomScale) / k1, t1.geomScale / k1);
-    const Side sb = makeSide(B, std::max(k2, t2.geomScale) / k1, t2.geomScale / k1);
-    const Reporter rep{&A, &B, t1.geomScale, t2.geomScale, k1, &out};
+    const float k2 = t2.modelScale > 0 ? t2.modelScale : 1.0f;
+    const Side sa{&A, std::max(k1, t1.geomScale) / k1, t1.geomScale / k1};
+    const Side sb{&B, std::max(k2, t2.geomScale) / k1, t2.geomScale / k1};
+    const Reporter rep{t1.tree, t2.tree, A.leafNode.data(), B.leafNode.data(), t1.geomScale, t2.geomScale, k1, &out};
 
     // Slack for float rounding in the inner-node tests only; leaf pairs get the exact test.
     const float tlen = std::sqrt(T[3] * T[3] + T[7] * T[7] + T[11] * T[11]);
-    const float eps = 1e-5f * (1.0f + tlen + sa.fInner * A.enclosingRadius() + sb.fInner * B.enclosingRadius());
+    const float eps = 1e-5f * (1.0f + tlen + sa.fInner * A.rootR + sb.fInner * B.rootR);
+    const F4 EPS = F4::set(eps), ZERO = F4::set(0.0f);
+    // A box holds its leaves only while radii grow no faster than centres (geometry scale at
+    // most the matrix scale); otherwise its test is skipped and the spheres alone cull.
+    const bool boxA = t1.geomScale <= k1, boxB = t2.geomScale <= k2;
+    const float toB = k1 / k2;  // tree 1 frame lengths into tree 2 frame lengths
 
     const F4 T0 = F4::set(T[0]), T1 = F4::set(T[1]), T2 = F4::set(T[2]), T3 = F4::set(T[3]);
     const F4 T4 = F4::set(T[4]), T5 = F4::set(T[5]), T6 = F4::set(T[6]), T7 = F4::set(T[7]);
     const F4 T8 = F4::set(T[8]), T9 = F4::set(T[9]), T10 = F4::set(T[10]), T11 = F4::set(T[11]);
-    auto xform = [&](int base, F4& x, F4& y, F4& z) {
-        const F4 px = F4::load(sb.cx + base), py = F4::load(sb.cy + base), pz = F4::load(sb.cz + base);
+    auto xform = [&](const CullTree::Node& n, F4& x, F4& y, F4& z) {
+        const F4 px = F4::load(n.cx), py = F4::load(n.cy), pz = F4::load(n.cz);
         x = T0 * px + T1 * py + T2 * pz + T3;
         y = T4 * px + T5 * py + T6 * pz + T7;
         z = T8 * px + T9 * py + T10 * pz + T11;
     };
-    auto radii = [](const Side& s, int base) {
-        return F4::load(s.r + base) * F4::select(F4::mask(s.leaf + base), F4::set(s.fLeaf), F4::set(s.fInner));
+    auto intoB = [&](float x, float y, float z, float o[3]) {
+        for (int r = 0; r < 3; ++r) o[r] = U[r * 4] * x + U[r * 4 + 1] * y + U[r * 4 + 2] * z + U[r * 4 + 3];
+    };
+    // Lanes whose box (model frame of its tree) comes closer than rr to the point p.
+    auto boxHits = [&](const CullTree::Node& n, F4 px, F4 py, F4 pz, F4 rr) {
+        const F4 ex = F4::max(F4::max(F4::load(n.lo[0]) - px, px - F4::load(n.hi[0])), ZERO);
+        const F4 ey = F4::max(F4::max(F4::load(n.lo[1]) - py, py - F4::load(n.hi[1])), ZERO);
+        const F4 ez = F4::max(F4::max(F4::load(n.lo[2]) - pz, pz - F4::load(n.hi[2])), ZERO);
+        return (ex * ex + ey * ey + ez * ez) < rr * rr;
+    };
+    // One lane's box against four points.
+    auto laneBoxHits = [&](const CullTree::Node& n, int i, F4 px, F4 py, F4 pz, F4 rr) {
+        const F4 ex = F4::max(F4::max(F4::set(n.lo[0][i]) - px, px - F4::set(n.hi[0][i])), ZERO);
+        const F4 ey = F4::max(F4::max(F4::set(n.lo[1][i]) - py, py - F4::set(n.hi[1][i])), ZERO);
+        const F4 ez = F4::max(F4::max(F4::set(n.lo[2][i]) - pz, pz - F4::set(n.hi[2][i])), ZERO);
+        return (ex * ex + ey * ey + ez * ez) < rr * rr;
+    };
+    auto centreA = [&](int32_t ref, float& x, float& y, float& z) {
+        if (ref < 0)
+            x = A.lx[size_t(~ref)], y = A.ly[size_t(~ref)], z = A.lz[size_t(~ref)];
+        else
+            x = A.nx[size_t(ref)], y = A.ny[size_t(ref)], z = A.nz[size_t(ref)];
     };
 
-    int sp = 0;
-    size_t capacity = static_cast<size_t>(A.stackBound() + B.stackBound() + 2);
+    // Every pop pushes at most 4 x 4 entries and removes one, so per level of either tree the
+    // stack grows by at most 15.
+    const size_t capacity = static_cast<size_t>(16 * (A.depth + B.depth + 2));
     OverlapScratch::Entry* stack = scratch.reserve(capacity);
-    // Inlined leaf steps can push up to (children of one) x (children of the other) per pop.
-    auto ensure = [&](size_t more) {
-        if (static_cast<size_t>(sp) + more > capacity) {
-            capacity = 2 * (static_cast<size_t>(sp) + more);
-            stack = scratch.reserve(capacity);
-        }
-    };
-    float* cache = scratch.cache(static_cast<size_t>(4 * (B.maxChildren() + 4)));
+    int sp = 0;
     {
-        float x[4], y[4], z[4];
-        F4 X, Y, Z;
-        xform(0, X, Y, Z);
-        X.store(x), Y.store(y), Z.store(z);
-        const float dx = sa.cx[0] - x[0], dy = sa.cy[0] - y[0], dz = sa.cz[0] - z[0];
+        const float bx = T[0] * B.rootX + T[1] * B.rootY + T[2] * B.rootZ + T[3];
+        const float by = T[4] * B.rootX + T[5] * B.rootY + T[6] * B.rootZ + T[7];
+        const float bz = T[8] * B.rootX + T[9] * B.rootY + T[10] * B.rootZ + T[11];
+        const float dx = A.rootX - bx, dy = A.rootY - by, dz = A.rootZ - bz;
         const float d2 = dx * dx + dy * dy + dz * dz;
-        const bool leafA = sa.leaf[0] != 0, leafB = sb.leaf[0] != 0;
-        const float R = (leafA ? sa.fLeaf : sa.fInner) * sa.r[0] + (leafB ? sb.fLeaf : sb.fInner) * sb.r[0];
-        if (leafA && leafB) {
-            if (d2 < R * R) rep.report(0, 0, d2);
+        const float R = sa.radius(A.root) + sb.radius(B.root);
+        if (A.root < 0 && B.root < 0) {
+            if (d2 < R * R) rep.report(~A.root, ~B.root, d2);
             return;
         }
         if (d2 >= (R + eps) * (R + eps)) return;
-        stack[sp++] = {0, 0, x[0], y[0], z[0]};
+        stack[sp++] = {A.root, B.root, bx, by, bz};
     }
 
     while (sp > 0) {
         const OverlapScratch::Entry e = stack[--sp];
         ++out.visited;
-        const int a = e.a, b = e.b;
-        const bool leafA = sa.leaf[a] != 0, leafB = sb.leaf[b] != 0;
-        const float ra = (leafA ? sa.fLeaf : sa.fInner) * sa.r[a];
-        const float rb = (leafB ? sb.fLeaf : sb.fInner) * sb.r[b];
-        if (!leafA && (leafB || ra >= rb)) {
-            // Children of a against b's sphere. A leaf child would next be tested against b's
-            // children anyway, so that step is done right here instead of through the stack.
-            const int f = sa.first[a], n = sa.count[a];
-            const int nb = sb.count[b], fb = sb.first[b], stride = nb + 4;
-            ensure(static_cast<size_t>(n) * static_cast<size_t>(nb + 1));
-            bool cached = false;
-            const F4 bx = F4::set(e.bx), by = F4::set(e.by), bz = F4::set(e.bz), rB = F4::set(rb);
-            for (int j = 0; j < n; j += 4) {
-                const int base = f + j;
-                const F4 rr = radii(sa, base);
-                const F4 dx = F4::load(sa.cx + base) - bx, dy = F4::load(sa.cy + base) - by,
-                         dz = F4::load(sa.cz + base) - bz;
-                const F4 d2 = dx * dx + dy * dy + dz * dz;
-                const F4 Rx = rr + rB, R = Rx + F4::set(eps);
-                unsigned hits = (d2 < R * R) & validLanes(n - j);
-                if (!hits) continue;
-                const unsigned leafBits = F4::mask(sa.leaf + base).signs();
-                if (leafB) {
-                    float d2s[4];
-                    d2.store(d2s);
-                    for (unsigned m = hits & leafBits & (d2 < Rx * Rx); m; m &= m - 1)
-                        rep.report(base + std::countr_zero(m), b, d2s[std::countr_zero(m)]);
-                    hits &= ~leafBits;
-                } else if (hits & leafBits) {
-                    if (!cached) {
-                        for (int q = 0; q < nb; q += 4) {
-                            F4 x, y, z;
-                            xform(fb + q, x, y, z);
-                            x.store(cache + q), y.store(cache + stride + q), z.store(cache + 2 * stride + q);
-                            radii(sb, fb + q).store(cache + 3 * stride + q);
-                        }
-                        cached = true;
-                    }
-                    float rrs[4];
-                    rr.store(rrs);
-                    for (unsigned m = hits & leafBits; m; m &= m - 1) {
-                        const int l = std::countr_zero(m), c = base + l;
-                        const F4 cx = F4::set(sa.cx[c]), cy = F4::set(sa.cy[c]), cz = F4::set(sa.cz[c]),
-                                 rc = F4::set(rrs[l]);
-                        for (int q = 0; q < nb; q += 4) {
-                            const F4 ex = F4::load(cache + q) - cx, ey = F4::load(cache + stride + q) - cy,
-                                     ez = F4::load(cache + 2 * stride + q) - cz;
-                            const F4 e2 = ex * ex + ey * ey + ez * ez, S = F4::load(cache + 3 * stride + q) + rc,
-                                     Se = S + F4::set(eps);
-                            const unsigned near = (e2 < Se * Se) & validLanes(nb - q);
-                            if (!near) continue;
-                            const unsigned childLeaves = F4::mask(sb.leaf + fb + q).signs();
-                            float e2s[4];
-                            e2.store(e2s);
-                            for (unsigned h = near & childLeaves & (e2 < S * S); h; h &= h - 1)
-                                rep.report(c, fb + q + std::countr_zero(h), e2s[std::countr_zero(h)]);
-                            for (unsigned h = near & ~childLeaves; h; h &= h - 1) {
-                                const int k = q + std::countr_zero(h);
-                                stack[sp++] = {c, fb + k, cache[k], cache[stride + k], cache[2 * stride + k]};
-                            }
-                        }
-                    }
-                    hits &= ~leafBits;
-                }
-                for (unsigned m = hits; m; m &= m - 1) stack[sp++] = {base + std::countr_zero(m), b, e.bx, e.by, e.bz};
+        const int32_t a = e.a, b = e.b;
+        const float ra = sa.radius(a), rb = sb.radius(b);
+        const F4 bx = F4::set(e.bx), by = F4::set(e.by), bz = F4::set(e.bz);
+        if (a >= 0 && b >= 0) {
+            // Both inner: cull each side's children against the other's sphere, then test the
+            // surviving children pairwise. Two levels per pop halve the pops.
+            const CullTree::Node& na = A.nodes[size_t(a)];
+            const CullTree::Node& nb = B.nodes[size_t(b)];
+            const F4 ax = F4::load(na.cx), ay = F4::load(na.cy), az = F4::load(na.cz), ar = sa.childRadii(na);
+            F4 x, y, z;
+            xform(nb, x, y, z);
+            const F4 br = sb.childRadii(nb);
+            const F4 dax = ax - bx, day = ay - by, daz = az - bz, Ra = ar + F4::set(rb) + EPS;
+            unsigned ma = (dax * dax + day * day + daz * daz) < Ra * Ra;
+            if (boxA) ma &= boxHits(na, bx, by, bz, F4::set(rb + eps));
+            const F4 ox = F4::set(A.nx[size_t(a)]), oy = F4::set(A.ny[size_t(a)]), oz = F4::set(A.nz[size_t(a)]);
+            const F4 dbx = x - ox, dby = y - oy, dbz = z - oz, Rb = br + F4::set(ra) + EPS;
+            unsigned mb = (dbx * dbx + dby * dby + dbz * dbz) < Rb * Rb;
+            float ub[3];
+            if (boxB) {
+                intoB(A.nx[size_t(a)], A.ny[size_t(a)], A.nz[size_t(a)], ub);
+                mb &= boxHits(nb, F4::set(ub[0]), F4::set(ub[1]), F4::set(ub[2]), F4::set((ra + eps) * toB));
             }
-        } else {
-            // Children of b, moved into tree 1's frame, against a's sphere; the mirror image.
-            const int f = sb.first[b], n = sb.count[b];
-            const int na = sa.count[a], fa = sa.first[a];
-            ensure(static_cast<size_t>(n) * static_cast<size_t>(na + 1));
-            const F4 ax = F4::set(sa.cx[a]), ay = F4::set(sa.cy[a]), az = F4::set(sa.cz[a]), rA = F4::set(ra);
-            for (int j = 0; j < n; j += 4) {
-                const int base = f + j;
-                F4 x, y, z;
-                xform(base, x, y, z);
-                const F4 rr = radii(sb, base);
-                const F4 dx = x - ax, dy = y - ay, dz = z - az;
-                const F4 d2 = dx * dx + dy * dy + dz * dz;
-                const F4 Rx = rr + rA, R = Rx + F4::set(eps);
-                unsigned hits = (d2 < R * R) & validLanes(n - j);
-                if (!hits) continue;
-                const unsigned leafBits = F4::mask(sb.leaf + base).signs();
-                float xs[4], ys[4], zs[4];
-                x.store(xs), y.store(ys), z.store(zs);
-                if (leafA) {
-                    float d2s[4];
-                    d2.store(d2s);
-                    for (unsigned m = hits & leafBits & (d2 < Rx * Rx); m; m &= m - 1)
-                        rep.report(a, base + std::countr_zero(m), d2s[std::countr_zero(m)]);
-                    hits &= ~leafBits;
-                } else if (hits & leafBits) {
-                    float rrs[4];
-                    rr.store(rrs);
-                    for (unsigned m = hits & leafBits; m; m &= m - 1) {
-                        const int l = std::countr_zero(m), c = base + l;
-                        const F4 cx = F4::set(xs[l]), cy = F4::set(ys[l]), cz = F4::set(zs[l]), rc = F4::set(rrs[l]);
-                        for (int q = 0; q < na; q += 4) {
-                            const F4 ex = F4::load(sa.cx + fa + q) - cx, ey = F4::load(sa.cy + fa + q) - cy,
-                                     ez = F4::load(sa.cz + fa + q) - cz;
-                            const F4 e2 = ex * ex + ey * ey + ez * ez, S = radii(sa, fa + q) + rc,
-                                     Se = S + F4::set(eps);
-                            const unsigned near = (e2 < Se * Se) & validLanes(na - q);
-                            if (!near) continue;
-                            const unsigned childLeaves = F4::mask(sa.leaf + fa + q).signs();
-                            float e2s[4];
-                            e2.store(e2s);
-                            for (unsigned h = near & childLeaves & (e2 < S * S); h; h &= h - 1)
-                                rep.report(fa + q + std::countr_zero(h), c, e2s[std::countr_zero(h)]);
-                            for (unsigned h = near & ~childLeaves; h; h &= h - 1)
-                                stack[sp++] = {fa + q + std::countr_zero(h), c, xs[l], ys[l], zs[l]};
-                        }
+            if (!ma || !mb) continue;
+            const unsigned leavesA = F4::negative(na.child).signs(), leavesB = F4::negative(nb.child).signs();
+            float xs[4], ys[4], zs[4], ars[4];
+            x.store(xs), y.store(ys), z.store(zs), ar.store(ars);
+            float uxs[4], uys[4], uzs[4];
+            if (boxB) {
+                // A's children in tree 2's frame, for B's boxes.
+                const F4 U0 = F4::set(U[0]), U1 = F4::set(U[1]), U2 = F4::set(U[2]), U4 = F4::set(U[4]);
+                const F4 U5 = F4::set(U[5]), U6 = F4::set(U[6]), U8 = F4::set(U[8]), U9 = F4::set(U[9]);
+                const F4 U10 = F4::set(U[10]);
+                (U0 * ax + U1 * ay + U2 * az + F4::set(U[3])).store(uxs);
+                (U4 * ax + U5 * ay + U6 * az + F4::set(U[7])).store(uys);
+                (U8 * ax + U9 * ay + U10 * az + F4::set(U[11])).store(uzs);
+            }
+            for (; ma; ma &= ma - 1) {
+                const int i = std::countr_zero(ma);
+                const F4 dx = x - F4::set(na.cx[i]), dy = y - F4::set(na.cy[i]), dz = z - F4::set(na.cz[i]);
+                const F4 d2 = dx * dx + dy * dy + dz * dz, R = br + F4::set(ars[i]), Re = R + EPS;
+                unsigned m = (d2 < Re * Re) & mb;
+                if (!m) continue;
+                if (boxA) m &= laneBoxHits(na, i, x, y, z, br + EPS);
+                if (boxB)
+                    m &= boxHits(nb, F4::set(uxs[i]), F4::set(uys[i]), F4::set(uzs[i]), F4::set((ars[i] + eps) * toB));
+                if (leavesA >> i & 1) {
+                    const unsigned exact = m & leavesB & (d2 < R * R);
+                    if (exact) {
+                        float d2s[4];
+                        d2.store(d2s);
+                        for (unsigned h = exact; h; h &= h - 1)
+                            rep.report(~na.child[i], ~nb.child[std::countr_zero(h)], d2s[std::countr_zero(h)]);
                     }
-                    hits &= ~leafBits;
+                    m &= ~leavesB;
                 }
-                for (unsigned m = hits; m; m &= m - 1) {
-                    const int l = std::countr_zero(m);
-                    stack[sp++] = {a, base + l, xs[l], ys[l], zs[l]};
+                for (; m; m &= m - 1) {
+                    const int j = std::countr_zero(m);
+                    stack[sp++] = {na.child[i], nb.child[j], xs[j], ys[j], zs[j]};
                 }
+            }
+        } else if (a >= 0) {
+            // b is a leaf: a's children against it.
+            const CullTree::Node& na = A.nodes[size_t(a)];
+            const F4 dx = F4::load(na.cx) - bx, dy = F4::load(na.cy) - by, dz = F4::load(na.cz) - bz;
+            const F4 d2 = dx * dx + dy * dy + dz * dz, R = sa.childRadii(na) + F4::set(rb), Re = R + EPS;
+            unsigned m = d2 < Re * Re;
+            if (m && boxA) m &= boxHits(na, bx, by, bz, F4::set(rb + eps));
+            if (!m) continue;
+            const unsigned leaves = F4::negative(na.child).signs();
+            if (const unsigned exact = m & leaves & (d2 < R * R)) {
+                float d2s[4];
+                d2.store(d2s);
+                for (unsigned h = exact; h; h &= h - 1)
+                    rep.report(~na.child[std::countr_zero(h)], ~b, d2s[std::countr_zero(h)]);
+            }
+            for (m &= ~leaves; m; m &= m - 1) stack[sp++] = {na.child[std::countr_zero(m)], b, e.bx, e.by, e.bz};
+        } else {
+            // a is a leaf: b's children, moved into tree 1's frame, against it.
+            const CullTree::Node& nb = B.nodes[size_t(b)];
+            F4 x, y, z;
+            xform(nb, x, y, z);
+            float cx, cy, cz;
+            centreA(a, cx, cy, cz);
+            const F4 dx = x - F4::set(cx), dy = y - F4::set(cy), dz = z - F4::set(cz);
+            const F4 d2 = dx * dx + dy * dy + dz * dz, R = sb.childRadii(nb) + F4::set(ra), Re = R + EPS;
+            unsigned m = d2 < Re * Re;
+            if (m && boxB) {
+                float ub[3];
+                intoB(cx, cy, cz, ub);
+                m &= boxHits(nb, F4::set(ub[0]), F4::set(ub[1]), F4::set(ub[2]), F4::set((ra + eps) * toB));
+            }
+            if (!m) continue;
+            const unsigned leaves = F4::negative(nb.child).signs();
+            if (const unsigned exact = m & leaves & (d2 < R * R)) {
+                float d2s[4];
+                d2.store(d2s);
+                for (unsigned h = exact; h; h &= h - 1)
+                    rep.report(~a, ~nb.child[std::countr_zero(h)], d2s[std::countr_zero(h)]);
+            }
+            m &= ~leaves;
+            if (!m) continue;
+            float xs[4], ys[4], zs[4];
+            x.store(xs), y.store(ys), z.store(zs);
+            for (; m; m &= m - 1) {
+                const int j = std::countr_zero(m);
+                stack[sp++] = {a, nb.child[j], xs[j], ys[j], zs[j]};
             }
         }
     }

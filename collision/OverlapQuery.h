@@ -52,21 +52,16 @@ struct OverlapResult {
 class OverlapScratch {
  public:
     struct Entry {
-        int32_t a, b;
-        float bx, by, bz;  ///< centre of node b in tree 1's frame
+        int32_t a, b;      ///< cull-tree references: >= 0 inner node, < 0 leaf ~index
+        float bx, by, bz;  ///< centre of b's sphere in tree 1's frame
     };
     Entry* reserve(size_t n) {
         if (m_stack.size() < n) m_stack.resize(n);
         return m_stack.data();
     }
-    float* cache(size_t n) {
-        if (m_cache.size() < n) m_cache.resize(n);
-        return m_cache.data();
-    }
 
  private:
     std::vector<Entry> m_stack;
-    std::vector<float> m_cache;  // one node's children moved into tree 1's frame
 };
 
 /// Clears `out` and fills it with every overlapping leaf pair. Empty trees overlap nothing.

@@ -23,6 +23,7 @@ void SphereTree::buildSoa() {
     m_leafCount = 0;
     m_stackBound = 1;
     m_soa = Soa{};
+    m_cull = CullTree{};
     if (n == 0) return;
     // Four padding entries keep every 4-wide child load inside the arrays.
     const size_t padded = n + 4;
@@ -66,6 +67,7 @@ void SphereTree::buildSoa() {
         pathSum[k] = nd.childCount + deepest;
     }
     m_stackBound = pathSum[0] + 1;
+    m_cull.build(m_nodes);
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "collision/CullTree.h"
 #include "vectormath/vectormath_aos.h"
 
 namespace col {
@@ -94,6 +95,8 @@ class SphereTree {
         std::vector<uint8_t> leafParent;  ///< 1 for inner nodes whose children are all leaves
     };
     const Soa& soa() const { return m_soa; }
+    /// The hierarchy the overlap traversal walks (see CullTree.h).
+    const CullTree& cull() const { return m_cull; }
     /// Upper bound of the traversal stack one side of a pair query can contribute.
     int stackBound() const { return m_stackBound; }
     int maxChildren() const { return m_maxChildren; }
@@ -109,6 +112,7 @@ class SphereTree {
 
     std::vector<SphereNode> m_nodes;
     Soa m_soa;
+    CullTree m_cull;
     SphereTreeKind m_kind = SphereTreeKind::Object;
     int m_leafCount = 0;
     int m_stackBound = 1;

@@ -67,6 +67,8 @@ SceneFixture& sceneFor(int n) {
 
 void Scene_Ours(benchmark::State& state) {
     SceneFixture& f = sceneFor(static_cast<int>(state.range(0)));
+    // The same poses at every check: a full check each time, as FCL does.
+    f.pipe->setIncremental(false);
     unsigned called = 0;
     for (auto _ : state) {
         for (size_t i = 0; i < f.scene.poses.size(); ++i) f.pipe->moveObject(int(i), &f.scene.poses[i]);
@@ -78,6 +80,31 @@ void Scene_Ours(benchmark::State& state) {
     state.counters["ns/object"] = benchmark::Counter(
         double(state.range(0)), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
+
+// A relaxation step: every matrix is handed over, one object in twenty was pushed by the last
+// check and moves; incremental against full checks of the same steps.
+void sceneSteps(benchmark::State& state, bool incremental) {
+    SceneFixture& f = sceneFor(static_cast<int>(state.range(0)));
+    f.pipe->setIncremental(incremental);
+    std::vector<Matrix4> poses = f.scene.poses;
+    unsigned called = 0;
+    size_t narrow = 0, step = 0;
+    for (auto _ : state) {
+        for (size_t i = 1 + step % 20; i < poses.size(); i += 20) {
+            const float dx = (step / 20) % 2 ? 0.01f : -0.01f;
+            poses[i].setTranslation(poses[i].getTranslation() + Vector3(dx, 0, 0));
+        }
+        for (size_t i = 0; i < poses.size(); ++i) f.pipe->moveObject(int(i), &poses[i]);
+        f.pipe->check(&called);
+        narrow += f.pipe->lastNarrowPhaseCount();
+        ++step;
+    }
+    f.pipe->setIncremental(true);
+    state.counters["callbacks"] = called;
+    state.counters["narrow/step"] = double(narrow) / double(state.iterations());
+}
+void Scene_OursStepIncremental(benchmark::State& state) { sceneSteps(state, true); }
+void Scene_OursStepFull(benchmark::State& state) { sceneSteps(state, false); }
 
 struct FclScene {
     std::vector<std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>>> meshes;  // [0] container walls
@@ -146,10 +173,14 @@ void Scene_Fcl(benchmark::State& state) {
 
 BENCHMARK(Scene_Ours)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Scene_Fcl)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(Scene_OursStepIncremental)->Arg(220)->Arg(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(Scene_OursStepFull)->Arg(220)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 const bool registered = [] {
     for (const char* n : {"100", "1000", "5000"})
         compare(std::string("Scene_Ours/") + n, std::string("Scene_Fcl/") + n);
+    for (const char* n : {"220", "1000"})
+        compare(std::string("Scene_OursStepIncremental/") + n, std::string("Scene_OursStepFull/") + n);
     return true;
 }();
 

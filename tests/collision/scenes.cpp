@@ -263,4 +263,31 @@ PackedScene packedScene(std::mt19937& rng, int objects, int leavesAcross) {
     return s;
 }
 
+std::vector<NeighbourPose> neighbourPoses(const col::SphereTree& tree, float diameter, int count, std::mt19937& rng,
+                                          float minShare, float maxShare) {
+    std::uniform_real_distribution<float> u(-1, 1), share(minShare, maxShare);
+    std::vector<NeighbourPose> out;
+    col::OverlapResult r;
+    while (static_cast<int>(out.size()) < count) {
+        const Matrix4 p1 = randomPose(rng, 0), rot2 = randomPose(rng, 0);
+        Vector3 dir(u(rng), u(rng), u(rng));
+        if (lengthSqr(dir) < 1e-3f) continue;
+        dir = normalize(dir);
+        auto overlaps = [&](float t) {
+            col::queryOverlap(&tree, p1, 1, &tree, Matrix4::translation(t * dir) * rot2, 1, r);
+            return !r.intersections.empty();
+        };
+        // Bisect the contact distance between an overlapping and a separated offset.
+        float lo = 0, hi = 2 * tree.enclosingRadius() + 1e-3f;
+        if (!overlaps(lo)) continue;
+        for (int it = 0; it < 40; ++it) {
+            const float mid = 0.5f * (lo + hi);
+            (overlaps(mid) ? lo : hi) = mid;
+        }
+        const float t = hi - share(rng) * diameter;
+        out.push_back({p1, Matrix4::translation(t * dir) * rot2});
+    }
+    return out;
+}
+
 }  // namespace colscene

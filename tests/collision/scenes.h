@@ -64,4 +64,13 @@ struct PackedScene {
 };
 PackedScene packedScene(std::mt19937& rng, int objects, int leavesAcross = 8);
 
+/// Poses of two copies of one tree as neighbours in a packing: random orientations, the second
+/// object moved along a random direction to where the leaf spheres just touch, then pushed in by
+/// a share of `diameter` drawn from [minShare, maxShare] (negative values leave a gap).
+struct NeighbourPose {
+    Matrix4 pose1, pose2;
+};
+std::vector<NeighbourPose> neighbourPoses(const col::SphereTree& tree, float diameter, int count, std::mt19937& rng,
+                                          float minShare = -0.005f, float maxShare = 0.02f);
+
 }  // namespace colscene

@@ -1,7 +1,9 @@
 // CollisionPipeline: grid, default and brute-force broad phases give the same callbacks with the
-// same lists; activation, moves, both registration orders, and one pipeline per thread.
+// same lists; activation, moves, both registration orders, incremental against full checks, and
+// one pipeline per thread.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <thread>
 
@@ -16,13 +18,19 @@ struct Call {
     float overlap;
     std::vector<float> spheres;  // centre1, radius1, centre2, radius2 per entry
     std::vector<const col::SphereNode*> nodes;
-    bool operator==(const Call&) const = default;
+    // Bit for bit, floats included.
+    bool operator==(const Call& o) const {
+        return cb == o.cb && id1 == o.id1 && id2 == o.id2 && std::memcmp(&overlap, &o.overlap, sizeof overlap) == 0 &&
+               spheres.size() == o.spheres.size() && nodes == o.nodes &&
+               std::memcmp(spheres.data(), o.spheres.data(), spheres.size() * sizeof(float)) == 0;
+    }
 };
 
 class Recorder : public col::Callback {
  public:
-    Recorder(int a, int b, int tag, std::vector<Call>* log)
-        : Callback(a, b, false, true, col::LEVEL_ALL), m_tag(tag), m_log(log) {}
+    Recorder(int a, int b, int tag, std::vector<Call>* log, col::LevelOfDetectionE level = col::LEVEL_ALL,
+             bool clears = false)
+        : Callback(a, b, false, true, level), m_tag(tag), m_clears(clears), m_log(log) {}
     void operator()(const col::Data* d) override {
         Call c{m_tag, d->id1, d->id2, d->overlap, {}, {}};
         for (const auto& s : *d->sphereIntersections)
@@ -30,10 +38,16 @@ class Recorder : public col::Callback {
                                                s.center2.getX(), s.center2.getY(), s.center2.getZ(), s.radius2});
         for (const auto& p : *d->nodePairs) c.nodes.insert(c.nodes.end(), {p.node1, p.node2});
         m_log->push_back(std::move(c));
+        if (m_clears) {  // allowed: the lists belong to this check only
+            d->sphereIntersections->clear();
+            d->nodePairs->clear();
+            d->sphereIntersections->shrink_to_fit();
+        }
     }
 
  private:
     int m_tag;
+    bool m_clears;
     std::vector<Call>* m_log;
 };
 
@@ -143,6 +157,82 @@ TEST(CollisionPipeline, BroadPhasesAgreeThroughMovesAndActivation) {
     }
     // Deactivated objects take part in no check.
     for (const Call& c : brute.check()) EXPECT_TRUE(c.id1 % 5 != 1 && c.id2 % 5 != 1);
+}
+
+// Two pipelines over the same objects, one checking incrementally, one in full, driven through the
+// same steps as a relaxation drives them: every matrix handed over at every step, most unchanged.
+TEST(CollisionPipeline, IncrementalChecksHandOutWhatFullChecksDo) {
+    std::mt19937 rng(321);
+    World w(rng, 160);
+    const int n = static_cast<int>(w.geoms.size());
+    auto share = [](col::ColGeometry* t, const void* src) {
+        t->shareFrom(*static_cast<const col::ColGeometry*>(src));
+        return true;
+    };
+    struct Run {
+        col::CollisionPipeline pipe{"inc", 1};
+        std::vector<std::unique_ptr<Recorder>> cbs;
+        std::vector<Call> log;
+    } inc, full;
+    full.pipe.setIncremental(false);
+    ASSERT_TRUE(inc.pipe.incremental());
+    // Contact-level, reversed, doubled and list-clearing callbacks; a few pairs get theirs later.
+    auto addCallbacks = [&](Run& r, bool late) {
+        const size_t first = r.cbs.size();
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j) {
+                if (((i * 7 + j) % 13 == 0) != late) continue;
+                const int tag = (i * n + j) * 2;
+                const auto level = (i + j) % 3 == 0 ? col::LEVEL_CONTACT : col::LEVEL_ALL;
+                r.cbs.push_back(std::make_unique<Recorder>((i + j) % 2 ? j : i, (i + j) % 2 ? i : j, tag, &r.log, level,
+                                                           (i * j) % 5 == 0));
+                if ((i * j) % 11 == 5)
+                    r.cbs.push_back(std::make_unique<Recorder>(j, i, tag + 1, &r.log, col::LEVEL_CONTACT));
+            }
+        for (size_t c = first; c < r.cbs.size(); ++c) r.pipe.addCallback(r.cbs[c].get());
+    };
+    for (Run* r : {&inc, &full}) {
+        for (auto& g : w.geoms) r->pipe.makeCollidable(&g, share);
+        addCallbacks(*r, false);
+    }
+    std::uniform_int_distribution<int> pick(1, n - 1);
+    std::uniform_real_distribution<float> nudge(-0.3f, 0.3f);
+    size_t reused = 0, queriedInc = 0, queriedFull = 0, calls = 0;
+    int toggled = 1;
+    for (int step = 0; step < 14; ++step) {
+        // A few objects move a little, one jumps; one is switched off or on; a scale or a tree changes.
+        for (int k = 0; k < 6; ++k) {
+            Matrix4& m = w.poses[size_t(pick(rng))];
+            m.setTranslation(m.getTranslation() + Vector3(nudge(rng), nudge(rng), nudge(rng)));
+        }
+        if (step % 4 == 1) w.poses[size_t(pick(rng))] = randomPose(rng, 19.0f);
+        // Switched off: an object that overlaps something, switched on again two steps later.
+        if (step % 4 == 1) toggled = full.log.empty() ? pick(rng) : std::max(full.log[0].id1, full.log[0].id2);
+        const int scaled = pick(rng), retreed = pick(rng);
+        if (step % 3 == 2) w.geoms[size_t(scaled)].setScale(w.geoms[size_t(scaled)].getScale() * 1.1f);
+        if (step % 5 == 3) w.geoms[size_t(retreed)].m_extraData = w.trees[1 + size_t(step) % 5].get();
+        for (Run* r : {&inc, &full}) {
+            for (int i = 0; i < n; ++i)
+                r->pipe.moveObject(i, &w.poses[size_t(i)], i == retreed && step % 5 == 3 ? +share : nullptr);
+            if (step % 2 == 1) (step % 4 == 1) ? r->pipe.deactivate(toggled) : r->pipe.activate(toggled);
+            if (step == 7) addCallbacks(*r, true);
+            r->log.clear();
+            r->pipe.check();
+        }
+        ASSERT_FALSE(full.log.empty()) << "step " << step;
+        ASSERT_EQ(inc.log.size(), full.log.size()) << "step " << step;
+        for (size_t c = 0; c < full.log.size(); ++c)
+            ASSERT_TRUE(inc.log[c] == full.log[c]) << "step " << step << " call " << c;
+        reused += inc.pipe.lastReusedCount();
+        queriedInc += inc.pipe.lastNarrowPhaseCount();
+        queriedFull += full.pipe.lastNarrowPhaseCount();
+        calls += full.log.size();
+        EXPECT_LE(inc.pipe.rememberedPairCount(), full.log.size());
+    }
+    // Not vacuous: most pairs were answered from memory, and the remembered ones were handed out.
+    EXPECT_GT(reused, calls / 4);
+    EXPECT_LT(queriedInc, queriedFull / 2);
+    EXPECT_EQ(full.pipe.lastReusedCount(), 0u);
 }
 
 TEST(CollisionPipeline, OrderingAndSwappedLists) {
