@@ -21,6 +21,9 @@ constexpr float kMaxOverlapRatio = 0.5f;
 constexpr float kInsertLimitSeconds = 5.0f;
 constexpr float kShakeSpeed = 2.0f;
 constexpr float kCentreTolerance = 1e-3f;  // of the container box diagonal
+// Objects that keep failing to grow step back below their start size; they never shrink below
+// this, so they neither vanish nor turn inside out.
+constexpr float kMinObjectScale = 0.1f;
 
 // "timing.txt" in the working directory, truncated per schedule. A file that cannot be opened
 // is reported once per run; the schedule goes on without it.
@@ -74,6 +77,7 @@ bool BatchHeuristic::RunSchedule(const ScaleSchedule& schedule) {
             if (scale == 1.0f) break;
         } else {
             scale = lastScale - 2.0f * schedule.step;
+            if (schedule.step > 0.0f) scale = std::max(kMinObjectScale, scale);
             std::cout << schedule.retreat << scale << std::endl;
             lastScale = scale;
             schedule.apply(scale);

@@ -27,7 +27,8 @@ class BatchHeuristic : public ImpulseImprovement {
  protected:
     /// How the packing is brought back to true size: the scale moves from `start` by `step`
     /// towards 1 (step < 0: the container shrinks; step > 0: the objects grow). After a failed
-    /// relaxation it steps back by 2 |step|, prints `retreat` and the scale, and shakes every
+    /// relaxation it steps back by 2 |step| (growing objects not below 0.1), prints `retreat` and
+    /// the scale, and shakes every
     /// object with 2 * normalise(shake(o) + a random unit vector).
     struct ScaleSchedule {
         float start = 1.0f;
