@@ -48,11 +48,23 @@ class TimingFile {
 
 Vector3 Packing::AwayFromOrigin(const MovingObject& o) { return SafeNormalize(o.m_position); }
 
+void BatchHeuristic::Init() { RegisterPlaced(true); }
+
+void BatchHeuristic::ImprovementHeuristic() { ForceApproach(); }
+
 bool BatchHeuristic::Compact() {
     RelaxRule rule;
     rule.limitSeconds = m_timeLimit;
     rule.maxOverlapRatio = kMaxOverlapRatio;
     return Relax(rule);
+}
+
+BatchHeuristic::ScaleSchedule BatchHeuristic::Growth(float dt) {
+    ScaleSchedule schedule;
+    schedule.start = kHalfSize;
+    schedule.step = 0.66f * dt;
+    schedule.retreat = "ScaleDown ";
+    return schedule;
 }
 
 bool BatchHeuristic::RunSchedule(const ScaleSchedule& schedule) {
@@ -131,7 +143,7 @@ bool BatchHeuristic::DropBatch(bool report) {
                 Packing::RebuildModel(o);
             }
             inserted = Compact();
-            if (report) std::cout << m_flag << std::endl;
+            if (report) std::cout << OverlapFlag() << std::endl;
         }
     }
     m_timeLimit = savedLimit;

@@ -14,6 +14,12 @@ class BatchHeuristic : public ImpulseImprovement {
  public:
     using ImpulseImprovement::ImpulseImprovement;
 
+    /// As the compaction's, with the box inertia.
+    void Init() override;
+    void ImprovementHeuristic() override;
+    /// The batch loop.
+    virtual void ForceApproach() = 0;
+
     /// Relaxes the placed objects within m_timeLimit; false early when the newest placed
     /// object's overlap exceeds half its scaled volume.
     bool Compact();
@@ -23,6 +29,10 @@ class BatchHeuristic : public ImpulseImprovement {
 
     /// Drops per object of a batch before the batch counts as not insertable.
     static constexpr int kInsertTries = 13;
+    /// The size objects shrink to while a batch goes in.
+    static constexpr float kHalfSize = 0.5f;
+    /// Steps of the scale schedules that have a step bound.
+    static constexpr int kScaleSteps = 60;
 
  protected:
     /// How the packing is brought back to true size: the scale moves from `start` by `step`
@@ -39,6 +49,8 @@ class BatchHeuristic : public ImpulseImprovement {
         std::function<void(float)> apply;
         std::function<Vectormath::Aos::Vector3(const MovingObject&)> shake;
     };
+    /// Objects growing from half size in steps of 0.66 dt ("ScaleDown " on a retreat).
+    static ScaleSchedule Growth(float dt);
     /// Runs the schedule, writing "timing.txt"; true when a relaxation at scale 1 converged
     /// (then "solved: " and "scale: " are printed).
     bool RunSchedule(const ScaleSchedule& schedule);

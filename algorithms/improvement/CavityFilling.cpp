@@ -10,21 +10,9 @@ bool CavityFilling::M_overlapConverged = false;
 
 namespace {
 
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;
 constexpr int kFillerTypeIndex = 6;
 
-col::Callback* MakeCallback(MovingObject& a, MovingObject& b, IsecMatrix* matrix) {
-    return new CavCallback(a, b, kLevel, matrix);
-}
-
 }  // namespace
-
-CavCallback::CavCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix)
-    : Packing::MatrixCallback(a, b, level, matrix, CavityFilling::M_overlapConverged, {true, false}) {}
-
-CavityFilling::CavityFilling(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                             std::vector<Vector3>& points, std::list<MovingObject*>* placed, Vector3 gridCells)
-    : CavityHeuristic(types, container, points, placed, gridCells, M_overlapConverged, MakeCallback) {}
 
 int CavityFilling::FirstFiller(int typeCount) { return typeCount > kFillerTypeIndex ? kFillerTypeIndex : 0; }
 
@@ -61,7 +49,7 @@ void CavityFilling::ImprovementHeuristic() {
         }
         ++tries;
         Packing::ClearMatrix(*m_pairs);
-        m_flag = true;
+        OverlapFlag() = true;
         m_collisionPipeline->check();
 
         if (c->m_overlap / c->m_volume > m_maxOverlapRatio) {

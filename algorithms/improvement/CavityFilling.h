@@ -13,19 +13,13 @@
 
 #include "algorithms/improvement/CavityHeuristic.h"
 
-/// Records the pair's intersection list and adds the reported overlap to both objects.
-class CavCallback : public Packing::MatrixCallback {
- public:
-    CavCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix);
-};
+class CavCallback;
 
-class CavityFilling : public CavityHeuristic {
+class CavityFilling : public WithCallback<CavityFilling, CavityHeuristic, CavCallback> {
  public:
     static bool M_overlapConverged;
 
-    CavityFilling(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                  std::vector<Vectormath::Aos::Vector3>& points, std::list<MovingObject*>* placed,
-                  Vectormath::Aos::Vector3 gridCells);
+    using WithCallback::WithCallback;
 
     void Init() override;
     /// The point walk; prints "tries: " and " | skipped: " at the end.
@@ -39,4 +33,10 @@ class CavityFilling : public CavityHeuristic {
     float m_maxOverlapRatio = 0.33f;
     float m_timeLimit = 30.0f;
     int m_pointStep = 60;
+};
+
+/// Records the pair's intersection list and adds the reported overlap to both objects.
+class CavCallback : public OverlapCallback<&CavityFilling::M_overlapConverged> {
+ public:
+    using OverlapCallback::OverlapCallback;
 };

@@ -16,16 +16,11 @@ bool CavityFillingGrowing::M_overlapConverged = false;
 
 namespace {
 
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;
 constexpr float kMaxOverlapRatio = 0.8f;
 constexpr float kCompactExtentRatio = 0.65f;  // at most this: the type is worth turning
 constexpr float kTryNudge = 0.001f;
 constexpr float kFinalNudge = 0.0001f;
 constexpr float kSnap = 0.05f;  // the last growth step goes straight to full size
-
-col::Callback* MakeCallback(MovingObject& a, MovingObject& b, IsecMatrix* matrix) {
-    return new CavGrowingCallback(a, b, kLevel, matrix);
-}
 
 // Orthonormal rotation from the first two columns of m (c0, c0 x c1, c2 x c0).
 Matrix4 Orthonormal(const Matrix3& m) {
@@ -39,20 +34,11 @@ Matrix4 Orthonormal(const Matrix3& m) {
 
 }  // namespace
 
-CavGrowingCallback::CavGrowingCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level,
-                                       IsecMatrix* matrix)
-    : Packing::MatrixCallback(a, b, level, matrix, CavityFillingGrowing::M_overlapConverged, {true, true}) {}
-
-CavityFillingGrowing::CavityFillingGrowing(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                                           std::vector<Vector3>& points, std::list<MovingObject*>* placed,
-                                           Vector3 gridCells)
-    : CavityHeuristic(types, container, points, placed, gridCells, M_overlapConverged, MakeCallback) {
-    m_growIsecMatrix = new IsecMatrix();
+void CavityFillingGrowing::Init() {
     m_pairs = m_growIsecMatrix;
     m_candidateScale = m_startScale;
+    RegisterPlaced(true);
 }
-
-void CavityFillingGrowing::Init() { RegisterPlaced(true); }
 
 bool CavityFillingGrowing::Compact() {
     RelaxRule rule;
@@ -79,7 +65,7 @@ void CavityFillingGrowing::RotateObject(col::CollisionPipeline* pipeline, Moving
         }
         c->m_overlap = 0.0f;
         Packing::ClearMatrix(*m_pairs);
-        Packing::CheckFree(pipeline, *c, m_flag);
+        Packing::CheckFree(pipeline, *c, OverlapFlag());
         if (c->m_overlap < best) {
             best = c->m_overlap;
             bestRotation = c->m_rotationMatrix;

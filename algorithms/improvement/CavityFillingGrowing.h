@@ -11,20 +11,13 @@
 
 #include "algorithms/improvement/CavityHeuristic.h"
 
-/// Records the pair's intersection list into the growing matrix, adds the reported overlap to
-/// both objects and releases the node pairs it does not need.
-class CavGrowingCallback : public Packing::MatrixCallback {
- public:
-    CavGrowingCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix);
-};
+class CavGrowingCallback;
 
-class CavityFillingGrowing : public CavityHeuristic {
+class CavityFillingGrowing : public WithCallback<CavityFillingGrowing, CavityHeuristic, CavGrowingCallback> {
  public:
     static bool M_overlapConverged;
 
-    CavityFillingGrowing(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                         std::vector<Vectormath::Aos::Vector3>& points, std::list<MovingObject*>* placed,
-                         Vectormath::Aos::Vector3 gridCells);
+    using WithCallback::WithCallback;
 
     void Init() override;
     /// The point walk; prints "Index: " and the share of the points visited after each point.
@@ -36,7 +29,7 @@ class CavityFillingGrowing : public CavityHeuristic {
     /// 0.8 of its scaled volume.
     bool Compact();
 
-    IsecMatrix* m_growIsecMatrix;
+    IsecMatrix* m_growIsecMatrix = new IsecMatrix();
     float m_startScale = 0.5f;
     float m_targetScale = 1.0f;
     float m_growRate = 1.0f;
@@ -47,4 +40,11 @@ class CavityFillingGrowing : public CavityHeuristic {
     /// Grows the dropped candidate; the scale reached when a relaxation failed, or 0 when grown.
     float Grow(MovingObject* c);
     void PrintIndex(int index, int count) const;
+};
+
+/// Records the pair's intersection list into the growing matrix, adds the reported overlap to
+/// both objects and releases the node pairs it does not need.
+class CavGrowingCallback : public OverlapCallback<&CavityFillingGrowing::M_overlapConverged, true> {
+ public:
+    using OverlapCallback::OverlapCallback;
 };

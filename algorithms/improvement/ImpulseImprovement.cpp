@@ -59,8 +59,8 @@ class IterationReport {
 
 ImpulseImprovement::ImpulseImprovement(std::vector<PackingObjectInfo>& types, MovingObject* container,
                                        std::vector<Vector3>& points, std::list<MovingObject*>* placed,
-                                       Vector3 gridCells, bool& flag, CallbackFactory makeCallback)
-    : IImprovementHeuristic(types, container, points, placed, gridCells), m_flag(flag), m_makeCallback(makeCallback) {
+                                       Vector3 gridCells)
+    : IImprovementHeuristic(types, container, points, placed, gridCells) {
     m_isecMatrix = new IsecMatrix();
     m_pairs = m_isecMatrix;
 }
@@ -68,8 +68,8 @@ ImpulseImprovement::ImpulseImprovement(std::vector<PackingObjectInfo>& types, Mo
 void ImpulseImprovement::ConnectAll(col::CollisionPipeline* pipeline) {
     const size_t n = m_objects.size();
     for (size_t i = 1; i < n; ++i)
-        for (size_t j = 0; j < i; ++j) pipeline->addCallback(m_makeCallback(*m_objects[i], *m_objects[j], m_pairs));
-    for (MovingObject* o : m_objects) pipeline->addCallback(m_makeCallback(*m_container, *o, m_pairs));
+        for (size_t j = 0; j < i; ++j) pipeline->addCallback(NewCallback(*m_objects[i], *m_objects[j]));
+    for (MovingObject* o : m_objects) pipeline->addCallback(NewCallback(*m_container, *o));
 }
 
 void ImpulseImprovement::RegisterPlaced(bool boxInertia) {
@@ -127,7 +127,7 @@ bool ImpulseImprovement::Relax(const RelaxRule& rule) {
     relax.pipeline = m_collisionPipeline;
     relax.objects = m_placedObjects;
     relax.step = Packing::ImpulseSteps();
-    relax.flag = &m_flag;
+    relax.flag = &OverlapFlag();
     relax.limitSeconds = rule.limitSeconds;
     relax.beginIteration = [&] {
         report.Begin();
@@ -145,7 +145,7 @@ bool ImpulseImprovement::Relax(const RelaxRule& rule) {
         const float s = Packing::ScaleOf(*newest);
         return !(newest->m_overlap / (s * s * s * newest->m_volume) > rule.maxOverlapRatio);
     };
-    m_flag = false;
+    OverlapFlag() = false;
     m_settled = relax.Run() == Packing::RelaxResult::Converged;
     return m_settled;
 }

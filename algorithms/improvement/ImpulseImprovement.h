@@ -15,15 +15,20 @@
 class MovingObject;
 struct PackingObjectInfo;
 
+/// The callback of these heuristics: records the pair's intersection list, adds the reported
+/// overlap to both objects and clears the class's flag `*Flag`.
+template <bool* Flag, bool ReleaseNodePairs = false>
+class OverlapCallback : public Packing::MatrixCallback {
+ public:
+    OverlapCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix)
+        : Packing::MatrixCallback(a, b, level, matrix, *Flag, {true, ReleaseNodePairs}) {}
+};
+
 class ImpulseImprovement : public IImprovementHeuristic {
  public:
-    /// Makes the heuristic's own callback for the pair (a, b) recording into `matrix`.
-    using CallbackFactory = col::Callback* (*)(MovingObject& a, MovingObject& b, IsecMatrix* matrix);
-
-    /// `flag` is the class's convergence flag (true before a check, cleared by its callbacks).
     ImpulseImprovement(std::vector<PackingObjectInfo>& types, MovingObject* container,
                        std::vector<Vectormath::Aos::Vector3>& points, std::list<MovingObject*>* placed,
-                       Vectormath::Aos::Vector3 gridCells, bool& flag, CallbackFactory makeCallback);
+                       Vectormath::Aos::Vector3 gridCells);
 
     std::vector<MovingObject*> m_objects;  ///< every object known here; the one with id k sits at k - 1
 
@@ -76,17 +81,34 @@ class ImpulseImprovement : public IImprovementHeuristic {
     /// Moves every placed object to its model matrix in the main pipeline.
     void MovePlaced();
 
-    bool& m_flag;
-    CallbackFactory m_makeCallback;
+    /// The class's convergence flag: true before a check, cleared by its callbacks.
+    virtual bool& OverlapFlag() = 0;
+    /// The class's callback for the pair (a, b), recording into m_pairs.
+    virtual col::Callback* NewCallback(MovingObject& a, MovingObject& b) = 0;
+
     IsecMatrix* m_pairs;  ///< the matrix the callbacks record into (m_isecMatrix unless a class has its own)
     bool m_settled = true;
 
  private:
     template <class Objects>
     void Connect(col::CollisionPipeline* pipeline, const Objects& partners, MovingObject& obj) {
-        for (MovingObject* o : partners) pipeline->addCallback(m_makeCallback(*o, obj, m_pairs));
-        pipeline->addCallback(m_makeCallback(*m_container, obj, m_pairs));
+        for (MovingObject* o : partners) pipeline->addCallback(NewCallback(*o, obj));
+        pipeline->addCallback(NewCallback(*m_container, obj));
     }
     /// Every pair of m_objects (newer second) and every container pair, in `pipeline`.
     void ConnectAll(col::CollisionPipeline* pipeline);
+};
+
+/// Binds a heuristic class to its own convergence flag `Self::M_overlapConverged` and to its
+/// callback class `Callback` (an OverlapCallback on that flag).
+template <class Self, class Base, class Callback>
+class WithCallback : public Base {
+ public:
+    using Base::Base;
+
+ protected:
+    bool& OverlapFlag() override { return Self::M_overlapConverged; }
+    col::Callback* NewCallback(MovingObject& a, MovingObject& b) override {
+        return new Callback(a, b, col::LEVEL_CONTACT, this->m_pairs);
+    }
 };

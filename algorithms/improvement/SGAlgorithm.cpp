@@ -18,31 +18,12 @@ bool SGAlgorithm::M_overlapConverged = false;
 
 namespace {
 
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;
 constexpr float kFirstBatchShare = 0.1f;  // of the container volume
-constexpr float kHalfSize = 0.5f;
-constexpr float kSpreadLimitSeconds = 2.0f;
-constexpr int kSpreadPasses = 25;
-constexpr float kSpreadSpeed = 2.0f;
 constexpr int kGrowthFailures = 3;
-constexpr float kFourPi = 12.566371f;
-
-col::Callback* MakeCallback(MovingObject& a, MovingObject& b, IsecMatrix* matrix) {
-    return new SGCallback(a, b, kLevel, matrix);
-}
 
 }  // namespace
 
-SGCallback::SGCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix)
-    : Packing::MatrixCallback(a, b, level, matrix, SGAlgorithm::M_overlapConverged, {true, false}) {}
-
-SGAlgorithm::SGAlgorithm(std::vector<PackingObjectInfo>& types, MovingObject* container, std::vector<Vector3>& points,
-                         std::list<MovingObject*>* placed, Vector3 gridCells)
-    : BatchHeuristic(types, container, points, placed, gridCells, M_overlapConverged, MakeCallback) {}
-
 void SGAlgorithm::Init() { RegisterPlaced(false); }
-
-void SGAlgorithm::ImprovementHeuristic() { ForceApproach(); }
 
 bool SGAlgorithm::ReportNaN(const char* what) const {
     bool found = false;
@@ -140,24 +121,22 @@ bool SGAlgorithm::InsertObjects() {
     for (MovingObject* o : *m_placedObjects) o->m_velocity = Vector3(0.0f);
     for (MovingObject* a : m_addedObjects) AppendPlaced(a);
     const bool inserted = DropBatch(true);
-    if (inserted) std::cout << m_flag << std::endl;
+    if (inserted) std::cout << OverlapFlag() << std::endl;
     return inserted;
 }
 
 bool SGAlgorithm::Optimize(float dt) {
     ScalePlaced(kHalfSize, true);
     ScaleContainer(1.0f);
-    m_timeLimit = kSpreadLimitSeconds;
-    Spread(kSpreadPasses, [this](const MovingObject& o) {
+    m_timeLimit = 2.0f;
+    Spread(25, [this](const MovingObject& o) {
+        constexpr float kFourPi = 12.566371f;
         const float r = std::cbrt(3.0f * o.m_volume / kFourPi);  // radius of a sphere of o's volume
-        return kSpreadSpeed * AwayFromSameType(o, 4.0f * r * r);
+        return 2.0f * AwayFromSameType(o, 4.0f * r * r);         // speed 2 away from closer than 2r
     });
     m_timeLimit = 30.0f;
 
-    ScaleSchedule schedule;
-    schedule.start = kHalfSize;
-    schedule.step = 0.66f * dt;
-    schedule.retreat = "ScaleDown ";
+    ScaleSchedule schedule = Growth(dt);
     schedule.maxFailures = kGrowthFailures;
     schedule.apply = [this](float scale) { ScalePlaced(scale, true); };
     schedule.shake = [](const MovingObject& o) { return o.m_velocity; };

@@ -11,25 +11,16 @@
 
 #include "algorithms/improvement/BatchHeuristic.h"
 
-/// Records the pair's intersection list and adds the reported overlap to both objects.
-class SGCallback : public Packing::MatrixCallback {
- public:
-    SGCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix);
-};
+class SGCallback;
 
-class SGAlgorithm : public BatchHeuristic {
+class SGAlgorithm : public WithCallback<SGAlgorithm, BatchHeuristic, SGCallback> {
  public:
     static bool M_overlapConverged;
 
-    SGAlgorithm(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                std::vector<Vectormath::Aos::Vector3>& points, std::list<MovingObject*>* placed,
-                Vectormath::Aos::Vector3 gridCells);
+    using WithCallback::WithCallback;
 
     /// As the shuffle's, keeping the inertia the objects were made with.
     void Init() override;
-    void ImprovementHeuristic() override;
-
-    void ForceApproach();
     /// Parked half-size objects of random types until their volume reaches `volume`; they join
     /// the placed list only when inserted.
     void AddObjects(float volume, col::CollisionPipeline* placement);
@@ -39,9 +30,18 @@ class SGAlgorithm : public BatchHeuristic {
     /// three failed steps.
     bool Optimize(float dt);
 
+    /// Batches while the batch volume exceeds the smallest type; the last one is undone.
+    void ForceApproach() override;
+
  private:
     /// Prints `what` for every placed object whose position is not a number; true if there was one.
     bool ReportNaN(const char* what) const;
     /// Takes the batch out of the placed list and drops half of its volume at random.
     void HalveBatch();
+};
+
+/// Records the pair's intersection list and adds the reported overlap to both objects.
+class SGCallback : public OverlapCallback<&SGAlgorithm::M_overlapConverged> {
+ public:
+    using OverlapCallback::OverlapCallback;
 };

@@ -12,32 +12,10 @@ bool ShuffleAlgorithm::M_overlapConverged = false;
 
 namespace {
 
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;
 constexpr float kBatchFraction = 0.05f;
-constexpr float kSpreadScale = 1.5f;
-constexpr int kSpreadPasses = 50;
-constexpr float kSpreadRadiusSq = 10.0f;
-constexpr float kStartScale = 1.6f;
-constexpr float kPullSpeed = 0.5f;
-constexpr int kScaleSteps = 60;
 constexpr int kExcludedTypes = 2;  // the largest types stay out of the batches
 
-col::Callback* MakeCallback(MovingObject& a, MovingObject& b, IsecMatrix* matrix) {
-    return new ShuffleCallback(a, b, kLevel, matrix);
-}
-
 }  // namespace
-
-ShuffleCallback::ShuffleCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix)
-    : Packing::MatrixCallback(a, b, level, matrix, ShuffleAlgorithm::M_overlapConverged, {true, false}) {}
-
-ShuffleAlgorithm::ShuffleAlgorithm(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                                   std::vector<Vector3>& points, std::list<MovingObject*>* placed, Vector3 gridCells)
-    : BatchHeuristic(types, container, points, placed, gridCells, M_overlapConverged, MakeCallback) {}
-
-void ShuffleAlgorithm::Init() { RegisterPlaced(true); }
-
-void ShuffleAlgorithm::ImprovementHeuristic() { ForceApproach(); }
 
 void ShuffleAlgorithm::ForceApproach() {
     if (!ContainerCentred()) return;
@@ -99,16 +77,20 @@ bool ShuffleAlgorithm::InsertObjects() {
 }
 
 bool ShuffleAlgorithm::Optimize(float dt) {
+    constexpr float kSpreadScale = 1.5f;  // the container while same-type neighbours spread
+    constexpr int kSpreadPasses = 50;
+    constexpr float kSpreadRadiusSq = 10.0f;
     ScaleContainer(kSpreadScale);
     Spread(kSpreadPasses, [this](const MovingObject& o) { return AwayFromSameType(o, kSpreadRadiusSq); });
     m_timeLimit = 30.0f;
 
     ScaleSchedule schedule;
-    schedule.start = kStartScale;
+    schedule.start = 1.6f;
     schedule.step = -0.66f * dt;
     schedule.retreat = "ScaleUp ";
     schedule.maxIterations = kScaleSteps;
     schedule.apply = [this](float scale) {
+        constexpr float kPullSpeed = 0.5f;
         for (MovingObject* o : *m_placedObjects) o->m_velocity = -kPullSpeed * Packing::AwayFromOrigin(*o);
         ScaleContainer(scale);
     };

@@ -11,25 +11,14 @@
 
 #include "algorithms/improvement/BatchHeuristic.h"
 
-/// Records the pair's intersection list and adds the reported overlap to both objects.
-class ShuffleCallback : public Packing::MatrixCallback {
- public:
-    ShuffleCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix);
-};
+class ShuffleCallback;
 
-class ShuffleAlgorithm : public BatchHeuristic {
+class ShuffleAlgorithm : public WithCallback<ShuffleAlgorithm, BatchHeuristic, ShuffleCallback> {
  public:
     static bool M_overlapConverged;
 
-    ShuffleAlgorithm(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                     std::vector<Vectormath::Aos::Vector3>& points, std::list<MovingObject*>* placed,
-                     Vectormath::Aos::Vector3 gridCells);
+    using WithCallback::WithCallback;
 
-    void Init() override;
-    void ImprovementHeuristic() override;
-
-    /// Batches until one fails; the failed one is undone.
-    void ForceApproach();
     /// Objects of random types until their volume reaches `fraction` of the placed volume. The
     /// two largest types are left out while a smaller one can be drawn at all.
     void AddObjects(float fraction, col::CollisionPipeline* placement);
@@ -41,7 +30,16 @@ class ShuffleAlgorithm : public BatchHeuristic {
     /// packing fits at scale 1 within 60 steps.
     bool Optimize(float dt);
 
+    /// Batches until one fails; the failed one is undone.
+    void ForceApproach() override;
+
  private:
     /// Whether a type past the two largest can come out of a share draw.
     bool SmallerTypeDrawable() const;
+};
+
+/// Records the pair's intersection list and adds the reported overlap to both objects.
+class ShuffleCallback : public OverlapCallback<&ShuffleAlgorithm::M_overlapConverged> {
+ public:
+    using OverlapCallback::OverlapCallback;
 };

@@ -12,29 +12,11 @@ bool TestAlgorithm::M_overlapConverged = false;
 
 namespace {
 
-constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;
-constexpr float kHalfSize = 0.5f;
 constexpr int kGatherPasses = 25;
 constexpr float kOutwardSpeed = 0.25f;
-constexpr int kScaleSteps = 60;
 constexpr int kAttemptsPerType = 3;
 
-col::Callback* MakeCallback(MovingObject& a, MovingObject& b, IsecMatrix* matrix) {
-    return new TestCallback(a, b, kLevel, matrix);
-}
-
 }  // namespace
-
-TestCallback::TestCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix)
-    : Packing::MatrixCallback(a, b, level, matrix, TestAlgorithm::M_overlapConverged, {true, false}) {}
-
-TestAlgorithm::TestAlgorithm(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                             std::vector<Vector3>& points, std::list<MovingObject*>* placed, Vector3 gridCells)
-    : BatchHeuristic(types, container, points, placed, gridCells, M_overlapConverged, MakeCallback) {}
-
-void TestAlgorithm::Init() { RegisterPlaced(true); }
-
-void TestAlgorithm::ImprovementHeuristic() { ForceApproach(); }
 
 void TestAlgorithm::ForceApproach() {
     if (!ContainerCentred()) return;
@@ -93,10 +75,7 @@ bool TestAlgorithm::Optimize(float dt) {
     Spread(kGatherPasses, [](const MovingObject& o) { return -Packing::AwayFromOrigin(o); });
     m_timeLimit = 30.0f;
 
-    ScaleSchedule schedule;
-    schedule.start = kHalfSize;
-    schedule.step = 0.66f * dt;
-    schedule.retreat = "ScaleDown ";
+    ScaleSchedule schedule = Growth(dt);
     schedule.maxIterations = kScaleSteps;
     schedule.apply = [this](float scale) {
         ScalePlaced(scale, false);

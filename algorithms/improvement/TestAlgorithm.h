@@ -10,24 +10,14 @@
 
 #include "algorithms/improvement/BatchHeuristic.h"
 
-/// Records the pair's intersection list and adds the reported overlap to both objects.
-class TestCallback : public Packing::MatrixCallback {
- public:
-    TestCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level, IsecMatrix* matrix);
-};
+class TestCallback;
 
-class TestAlgorithm : public BatchHeuristic {
+class TestAlgorithm : public WithCallback<TestAlgorithm, BatchHeuristic, TestCallback> {
  public:
     static bool M_overlapConverged;
 
-    TestAlgorithm(std::vector<PackingObjectInfo>& types, MovingObject* container,
-                  std::vector<Vectormath::Aos::Vector3>& points, std::list<MovingObject*>* placed,
-                  Vectormath::Aos::Vector3 gridCells);
+    using WithCallback::WithCallback;
 
-    void Init() override;
-    void ImprovementHeuristic() override;
-
-    void ForceApproach();
     /// A parked object of type `typeIndex`, registered in both pipelines.
     MovingObject* CreateObject(col::CollisionPipeline* main, col::CollisionPipeline* placement, int typeIndex);
     /// The packing at half size (scale matrix only), the batch dropped with the container
@@ -36,4 +26,12 @@ class TestAlgorithm : public BatchHeuristic {
     /// Gathering towards the centre, then growth to full size in steps of 0.66 dt while pushing
     /// outwards; false when scale 1 is not reached within 60 steps.
     bool Optimize(float dt);
+    /// The types in list order, three attempts each.
+    void ForceApproach() override;
+};
+
+/// Records the pair's intersection list and adds the reported overlap to both objects.
+class TestCallback : public OverlapCallback<&TestAlgorithm::M_overlapConverged> {
+ public:
+    using OverlapCallback::OverlapCallback;
 };
