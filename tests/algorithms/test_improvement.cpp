@@ -16,6 +16,7 @@
 #include "TestScene.h"
 #include "algorithms/Relaxation.h"
 #include "algorithms/improvement/CavityFilling.h"
+#include "algorithms/improvement/CavityFillingGrowing.h"
 #include "algorithms/improvement/SGAlgorithm.h"
 #include "algorithms/improvement/ShuffleAlgorithm.h"
 #include "algorithms/improvement/TestAlgorithm.h"
@@ -190,6 +191,43 @@ TEST(CavityFillingTest, SkipsDeepCandidatesAndNeverEndsOnAHalfRelaxedPacking) {
         EXPECT_NE(out.find("tries: 2 | skipped: 0\n"), std::string::npos);
         s.ExpectUnchanged();
     }
+}
+
+TEST(CavityFillingGrowingTest, RejectsCandidatesThatOverlapEverywhereAndUndoesAFailedGrowth) {
+    const testscene::StepLimits limits(1);
+    {
+        // Point 0 is inside the ball at the centre in every orientation; at point 1 the candidate
+        // grows to full size.
+        Scene s({MakeType("ball", 100, 0.5f, 0.5f)}, 5.0f, {Vector3(0.2f, 0, 0), Vector3(3, 0, 0)});
+        testing::internal::CaptureStdout();
+        s.Make<CavityFillingGrowing>({Vector3(0.0f)})->ImprovementHeuristic();
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find("Index: 1 | Percent: 50 %\nIndex: 2 | Percent: 100 %\n"), std::string::npos) << out;
+        ASSERT_EQ(s.placed.size(), 2u);
+        EXPECT_EQ(s.placed.back()->m_scaleMatrix[0][0], 1.0f);
+        EXPECT_EQ(s.placed.back()->m_geometry->getScale(), 1.0f);
+        EXPECT_NEAR(s.placed.back()->m_position[0], 3.0f, 0.01f);
+    }
+    {
+        // A half-size ball fits at the centre of the full box but cannot grow there.
+        Scene s({MakeType("ball", 100, 0.5f, 0.5f)}, 1.0f, {Vector3(0.0f)});
+        testing::internal::CaptureStdout();
+        s.Make<CavityFillingGrowing>(Octants(0.5f))->ImprovementHeuristic();
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("Index: 1 | Percent: 100 %\n"), std::string::npos);
+        s.ExpectUnchanged();
+    }
+}
+
+TEST(BatchDirectionsTest, RefuseAContainerOffTheOrigin) {
+    Scene s({MakeType("ball", 100, 0.5f, 0.5f)}, 3.0f, {Vector3(1.0f)});
+    for (auto& p : *s.container.m_geometry->editPointsPtr()) p += Vector3(2.0f, 0, 0);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    s.Make<ShuffleAlgorithm>({Vector3(2.0f, 0, 0)})->ForceApproach();
+    s.Make<TestAlgorithm>({})->ForceApproach();
+    EXPECT_EQ(Count(testing::internal::GetCapturedStderr(), "not at the origin"), 2u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().find("Current percentage"), std::string::npos);
+    s.ExpectUnchanged();
 }
 
 TEST(BatchDirectionsTest, ObjectsAtTheCentreOrBetweenSymmetricNeighboursStayNumbers) {

@@ -91,6 +91,7 @@ TEST_P(ImprovementEndToEnd, EndsKeepsTheConstructionPassesTheCheckAndRepeats) {
 
 INSTANTIATE_TEST_SUITE_P(Heuristics, ImprovementEndToEnd,
                          ::testing::Values("CavityFillingAlgorithm", "CavityFillingGrowingAlgorithm",
-                                           "ShuffleAlgorithm", "SGAlgorithm", "TestAlgorithm"));
+                                           "ShuffleAlgorithm", "SGAlgorithm", "TestAlgorithm"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace
