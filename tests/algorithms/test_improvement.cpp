@@ -116,7 +116,7 @@ std::function<void(Scene&)> Runs() {
     return [](Scene& s) { s.Make<T>(Octants(0.5f))->ForceApproach(); };
 }
 
-// Eight balls fill the 2 x 2 x 2 box; the beads (a quarter of a ball's volume, but too wide for
+// Eight balls fill the 2 x 2 x 2 box; the beads (a fifth of a ball's volume, but too wide for
 // the gaps between the balls) fit only at half size. No batch can come back to true size.
 TEST_P(BatchTest, ABatchThatCannotReturnToTrueSizeLeavesThePackingExactlyAsItWas) {
     const testscene::StepLimits limits(1);
