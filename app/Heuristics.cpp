@@ -1,7 +1,12 @@
 #include "app/Heuristics.h"
 
 #include "algorithms/construction/PlacementAlgorithm.h"
+#include "algorithms/improvement/CavityFilling.h"
+#include "algorithms/improvement/CavityFillingGrowing.h"
 #include "algorithms/improvement/CompactionAlgorithm.h"
+#include "algorithms/improvement/SGAlgorithm.h"
+#include "algorithms/improvement/ShuffleAlgorithm.h"
+#include "algorithms/improvement/TestAlgorithm.h"
 
 IConstructionHeuristic* g_constructionHeuristic = nullptr;
 IImprovementHeuristic* g_improvementHeuristic = nullptr;
@@ -67,11 +72,11 @@ IImprovementHeuristic* CreateImprovementHeuristic(const std::string& name, std::
     (void)args;
     // One line per configured name: `if (name == "X") return Make<Class>(args);` once the class exists.
     if (name == "CompactionAlgorithm") return Make<CompactionAlgorithm>(args);
-    if (name == "CavityFillingAlgorithm") return nullptr;         // CavityFilling
-    if (name == "CavityFillingGrowingAlgorithm") return nullptr;  // CavityFillingGrowing
-    if (name == "ShuffleAlgorithm") return nullptr;               // ShuffleAlgorithm
-    if (name == "SGAlgorithm") return nullptr;                    // SGAlgorithm
-    if (name == "TestAlgorithm") return nullptr;                  // TestAlgorithm
+    if (name == "CavityFillingAlgorithm") return Make<CavityFilling>(args);
+    if (name == "CavityFillingGrowingAlgorithm") return Make<CavityFillingGrowing>(args);
+    if (name == "ShuffleAlgorithm") return Make<ShuffleAlgorithm>(args);
+    if (name == "SGAlgorithm") return Make<SGAlgorithm>(args);
+    if (name == "TestAlgorithm") return Make<TestAlgorithm>(args);
     return nullptr;
 }
 
