@@ -67,6 +67,30 @@ bool CheckFree(col::CollisionPipeline* pipeline, MovingObject& o, bool& flag) {
     return flag;
 }
 
+Orientation RememberedOrientation(int typeIndex) {
+    return {MovingObject::m_rotDir[typeIndex], MovingObject::m_angle[typeIndex]};
+}
+
+void Nudge(MovingObject& o) {
+    o.m_position.setX(o.m_position.getX() + 0.0001f);
+    o.m_translationMatrix.setTranslation(o.m_position);
+    RebuildModel(o);
+}
+
+bool TryOrientations(col::CollisionPipeline* pipeline, MovingObject& o, bool& flag, const Orientation& first,
+                     int turns) {
+    for (int i = 0; i <= turns && i <= 6; ++i) {
+        const Orientation& turn = i == 0 ? first : kCanonicalTurns[i - 1];
+        o.m_rotationMatrix = Matrix4::rotation(turn.angle, turn.axis);
+        Nudge(o);
+        if (CheckFree(pipeline, o, flag)) {
+            RememberRotation(o.m_typeIndex, turn);
+            return true;
+        }
+    }
+    return false;
+}
+
 void SetBoxInertia(MovingObject& o) {
     float mn[3], mx[3];
     o.m_geometry->getBBox(mn, mx);

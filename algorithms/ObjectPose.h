@@ -48,6 +48,18 @@ void RememberRotation(int typeIndex, const Orientation& o);
 /// callback cleared the flag, i.e. nothing overlapped.
 bool CheckFree(col::CollisionPipeline* pipeline, MovingObject& o, bool& flag);
 
+/// The type's remembered orientation as an axis and an angle.
+Orientation RememberedOrientation(int typeIndex);
+/// Adds 0.0001 to the x of the position (the translation follows) and rebuilds the model, so
+/// successive orientation tries never test the same pose twice.
+void Nudge(MovingObject& o);
+/// The orientation search: `first`, then the first `turns` canonical turns. Each try replaces the
+/// rotation, nudges the object (the nudges add up) and checks it in `pipeline`; the first free try
+/// is remembered for the type and ends the search (true). Otherwise the object keeps the last try
+/// and `flag` is false.
+bool TryOrientations(col::CollisionPipeline* pipeline, MovingObject& o, bool& flag, const Orientation& first,
+                     int turns);
+
 /// Box inertia of the object's bounding box (half extents a, b, c; inverse mass m standing for
 /// the mass): diagonal 3/(m(b^2+c^2)), 3/(m(a^2+c^2)), 3/(m(a^2+b^2)); m_impulseScale 5.0.
 void SetBoxInertia(MovingObject& o);

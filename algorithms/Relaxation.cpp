@@ -108,4 +108,16 @@ RelaxResult Relaxation::Run() {
     }
 }
 
+RelaxResult RelaxSeparation(col::CollisionPipeline* pipeline, std::list<MovingObject*>* objects, bool& flag,
+                            double limitSeconds, MovingObject* newest) {
+    Relaxation relax;
+    relax.pipeline = pipeline;
+    relax.objects = objects;
+    relax.step = SeparationSteps();
+    relax.flag = &flag;
+    relax.limitSeconds = limitSeconds;
+    if (newest != nullptr) relax.beginIteration = [newest] { newest->m_overlap = 0.0f; };
+    return relax.Run();
+}
+
 }  // namespace Packing

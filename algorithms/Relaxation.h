@@ -94,4 +94,11 @@ inline std::function<bool(MovingObject&)> ImpulseSteps(float dt = kImpulseTimeSt
     };
 }
 
+/// The construction heuristics' relaxation of a list: separation steps over `objects` in
+/// `pipeline` (flag cleared by the heuristic's callbacks) until a check reports no overlap
+/// (Converged) or the limit passes (Limit). With `newest`, its m_overlap is cleared at the start
+/// of every iteration.
+RelaxResult RelaxSeparation(col::CollisionPipeline* pipeline, std::list<MovingObject*>* objects, bool& flag,
+                            double limitSeconds, MovingObject* newest = nullptr);
+
 }  // namespace Packing

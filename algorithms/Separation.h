@@ -4,9 +4,12 @@
 /// a unit push along the mean direction between the overlapping sphere pairs, wall directions from
 /// the sphere-tree normal cones for contacts with the container, and a fixed spin step.
 
-namespace col {
-struct Data;
-}
+#include <vector>
+
+#include "collision/Callback.h"
+#include "collision/Data.h"
+#include "vectormath/vectormath_aos.h"
+
 class MovingObject;
 
 namespace Packing {
@@ -26,5 +29,36 @@ struct SeparationRule {
 /// count as an overlap. Otherwise the caller's flag must be cleared (the pair overlapped); the rule
 /// also sets both objects' m_overlap to the reported overlap.
 bool Separate(MovingObject& A, MovingObject& B, const col::Data* data, const SeparationRule& rule);
+
+/// Base of the construction callbacks: the pair's two objects, registered by their current ids.
+class PairCallback : public col::Callback {
+ public:
+    /// `a` is the container or the older object, `b` the newer one.
+    PairCallback(MovingObject& a, MovingObject& b, col::LevelOfDetectionE level);
+
+ protected:
+    MovingObject& m_a;
+    MovingObject& m_b;
+};
+
+/// Where and along which direction a reported pair overlaps, seen from A.
+struct Contact {
+    /// Mean unit direction from B's sphere centres towards A's over the usable pairs (both radii
+    /// above 1e-7, distinct world centres), normalised; zero when no pair is usable.
+    Vectormath::Aos::Vector3 direction;
+    /// Sum of the usable pairs' two world centres over twice the number of entries (unusable
+    /// entries count in the divisor).
+    Vectormath::Aos::Vector3 point;
+    int usablePairs = 0;
+};
+Contact ContactOf(const MovingObject& A, const MovingObject& B, const std::vector<col::SphereIntersectionData>& list);
+
+/// The body-frame turn directions an impulse along the contact direction gives A and B:
+/// I^-1 (r x J) with r from each object's position to the contact point. Not normalised; zero
+/// for a push through the centre or a zero direction.
+struct TurnDirections {
+    Vectormath::Aos::Vector3 a, b;
+};
+TurnDirections TurnsOf(const MovingObject& A, const MovingObject& B, const Contact& contact);
 
 }  // namespace Packing

@@ -1,5 +1,8 @@
 #include "app/Heuristics.h"
 
+#include "algorithms/construction/DistanceAlgorithm.h"
+#include "algorithms/construction/GrowingSeedAlgorithm.h"
+#include "algorithms/construction/HybridAlgorithm.h"
 #include "algorithms/construction/PlacementAlgorithm.h"
 #include "algorithms/improvement/CavityFilling.h"
 #include "algorithms/improvement/CavityFillingGrowing.h"
@@ -28,13 +31,6 @@ T* Make(const Args& a) {
     return new T(a.types, a.container, a.points, a.placed, a.grid);
 }
 
-// Loads placement files for display; its construction is never run.
-class PlacementLoader : public IConstructionHeuristic {
- public:
-    using IConstructionHeuristic::IConstructionHeuristic;
-    void ConstructionHeuristic() override {}
-};
-
 }  // namespace
 
 bool IsConstructionHeuristicName(const std::string& name) {
@@ -54,12 +50,10 @@ IConstructionHeuristic* CreateConstructionHeuristic(const std::string& name, std
                                                     std::list<MovingObject*>* placedObjects,
                                                     Vectormath::Aos::Vector3 gridCells) {
     const Args args{types, container, pointsInside, placedObjects, gridCells};
-    (void)args;
-    // One line per configured name: `if (name == "X") return Make<X>(args);` once class X exists.
-    if (name == "DistanceAlgorithm") return nullptr;  // DistanceAlgorithm
+    if (name == "DistanceAlgorithm") return Make<DistanceAlgorithm>(args);
     if (name == "PlacementAlgorithm") return Make<PlacementAlgorithm>(args);
-    if (name == "HybridAlgorithm") return nullptr;       // HybridAlgorithm
-    if (name == "GrowingSeedAlgorithm") return nullptr;  // GrowingSeedAlgorithm
+    if (name == "HybridAlgorithm") return Make<HybridAlgorithm>(args);
+    if (name == "GrowingSeedAlgorithm") return Make<GrowingSeedAlgorithm>(args);
     return nullptr;
 }
 
@@ -84,8 +78,6 @@ IConstructionHeuristic* CreatePlacementLoader(std::vector<PackingObjectInfo>& ty
                                               std::vector<Vectormath::Aos::Vector3>& pointsInside,
                                               std::list<MovingObject*>* placedObjects,
                                               Vectormath::Aos::Vector3 gridCells) {
-    IConstructionHeuristic* loader =
-        CreateConstructionHeuristic("DistanceAlgorithm", types, container, pointsInside, placedObjects, gridCells);
-    if (loader == nullptr) loader = Make<PlacementLoader>({types, container, pointsInside, placedObjects, gridCells});
-    return loader;
+    // Used only for its loading operation; it never runs.
+    return Make<DistanceAlgorithm>({types, container, pointsInside, placedObjects, gridCells});
 }

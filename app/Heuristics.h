@@ -35,8 +35,7 @@ IImprovementHeuristic* CreateImprovementHeuristic(const std::string& name, std::
                                                   std::list<MovingObject*>* placedObjects,
                                                   Vectormath::Aos::Vector3 gridCells);
 
-/// The object view mode loads placement files with: a DistanceAlgorithm once that class is part
-/// of the build, until then a heuristic that only loads (it is never run).
+/// The object view mode loads placement files with: a DistanceAlgorithm that is never run.
 IConstructionHeuristic* CreatePlacementLoader(std::vector<PackingObjectInfo>& types, MovingObject* container,
                                               std::vector<Vectormath::Aos::Vector3>& pointsInside,
                                               std::list<MovingObject*>* placedObjects,
