@@ -71,6 +71,8 @@ EOF
   # The daemons and every client find this munge socket through the plugin option.
   echo "AuthInfo=socket=$dir/munge/munge.socket" >> "$conf"
   export SLURM_CONF="$conf"
+  stop_pid "$dir/slurmd.pid"  # a restart replaces daemons left from an earlier start
+  stop_pid "$dir/slurmctld.pid"
   slurmctld -f "$conf"
   slurmd -f "$conf"
   # Ready when the node takes jobs.
