@@ -73,7 +73,6 @@ struct World {
         btContactSolverInfo& info = world.getSolverInfo();
         info.m_numIterations = kSolverIterations;
         info.m_solverMode |= SOLVER_USE_2_FRICTION_DIRECTIONS;
-        info.m_splitImpulsePenetrationThreshold = 0;  // push every penetration out without adding energy
     }
     ~World() {
         for (auto& b : bodies) world.removeRigidBody(b.get());

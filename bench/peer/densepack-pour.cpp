@@ -93,14 +93,14 @@ int SelfTest() {
         s.shakes = 2;
         const int expected = static_cast<int>(std::ceil(s.overfill * 0.64 * 64 / peer::ObjectVolume(s)));
         const peer::PourResult r = peer::Pour(s);
-        const float d = std::min({s.size[0], s.size[1], s.size[2]});
+        const float d = std::max({s.size[0], s.size[1], s.size[2]});
         const std::string tag = std::string(shape) + ": ";
         check(r.poured == expected, tag + "poured " + std::to_string(r.poured) + " of " + std::to_string(expected));
         check(r.escaped == 0, tag + std::to_string(r.escaped) + " escaped the box");
         check(r.kept.size() > 20 && static_cast<int>(r.kept.size()) < expected,
               tag + std::to_string(r.kept.size()) + " kept inside the box");
         check(r.maxPenetration < 0.005f * d,
-              tag + "deepest contact at rest " + Json(r.maxPenetration / d * 100) + " % of the thickness");
+              tag + "deepest contact at rest " + Json(r.maxPenetration / d * 100) + " % of the diameter");
         // The kept objects fill the box at a plausible random-packing fraction.
         const peer::Fractions f = peer::Measure(s, r.kept, 0.0f, 20000, 1);
         check(f.global > 0.3 && f.global < 0.75 && std::fabs(f.bulk - f.global) < 5 * f.bulkError + 0.02,
@@ -192,8 +192,8 @@ int main(int argc, char** argv) {
               << ", \"seed\": " << s.seed << ", \"poured\": " << r.poured << ", \"numObjects\": " << r.kept.size()
               << ", \"escaped\": " << r.escaped << ", \"globalFraction\": " << Json(f.global)
               << ", \"bulkFraction\": " << Json(f.bulk) << ", \"bulkFractionError\": " << Json(f.bulkError)
-              << ", \"margin\": " << Json(margin) << ", \"maxPenetrationRelative\": "
-              << Json(r.maxPenetration / std::min({s.size[0], s.size[1], s.size[2]}))
+              << ", \"margin\": " << Json(margin)
+              << ", \"maxPenetrationRelative\": " << Json(r.maxPenetration / largest)
               << ", \"steps\": " << r.settleSteps << ", \"wallSeconds\": " << Json(r.seconds) << "}" << std::endl;
     return 0;
 }
