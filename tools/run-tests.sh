@@ -14,6 +14,13 @@ cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 ctest --preset release -j "$jobs"
 
+echo "== sweep and plot tools, locally and on a one-node Slurm cluster"
+./tools/slurm-local.sh start > build/release/slurm-env.sh
+trap './tools/slurm-local.sh stop' EXIT
+(source build/release/slurm-env.sh && tests/tools/test_sweep.py build/release/bin)
+./tools/slurm-local.sh stop
+trap - EXIT
+
 echo "== address+undefined sanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"

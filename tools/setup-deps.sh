@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool imagemagick
   libfcl-dev libbullet-dev
   clang-format-14
+  slurm-wlm munge parallel python3 python3-matplotlib python3-numpy
 )
 
 SUDO=""

@@ -118,3 +118,33 @@ TEST_F(CheckTool, BadInputIsReportedWithStatusTwo) {
     const ProcessResult tol = Check({{1, 0, 0, 0}}, " --tolerance x");
     EXPECT_EQ(tol.status, 2);
 }
+
+TEST_F(CheckTool, AnalyzeAFilledBox) {
+    // 216 unit cubes fill the box: fractions 1; in the bulk (margin 1.5: the central 4 x 4 x 4)
+    // every cube touches 26 neighbours through faces, edges and corners.
+    std::vector<Pose> poses;
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 6; ++j)
+            for (int k = 0; k < 6; ++k) poses.push_back({1, i - 2.5f, j - 2.5f, k - 2.5f});
+    std::string text;
+    for (const Pose& p : poses) text += testscene::PlacementLine(p.type, p.x, p.y, p.z, p.angleZ, p.scale);
+    WriteFile(dir + "/p.txt", text);
+    const std::string args = ShellQuote(dir + "/c.cfg") + " " + ShellQuote(dir + "/p.txt");
+    const ProcessResult r = RunCommand(ShellQuote(DENSEPACK_ANALYZE_EXE) + " " + args + " --samples 2000");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r, "Global fraction: 1\n")) << r.out;
+    EXPECT_TRUE(Has(r, "Bulk fraction: 1 +- 0 (margin 1.5, bulk volume 27, 2000 points)\n")) << r.out;
+    // Pairs: 540 through faces, 900 through edges, 500 through corners.
+    EXPECT_TRUE(Has(r, "Mean contacts: 17.963 ")) << r.out;  // 2 x 1940 / 216
+    EXPECT_TRUE(Has(r, "(bulk objects: 64, their mean 26)\n")) << r.out;
+    const ProcessResult j = RunCommand(ShellQuote(DENSEPACK_ANALYZE_EXE) + " " + args + " --json --samples 100");
+    EXPECT_EQ(j.status, 0) << j.err;
+    EXPECT_EQ(j.out.find("{\"objects\": 216, "), 0u) << j.out;
+    EXPECT_NE(j.out.find("\"contactPairs\": 1940, "), std::string::npos) << j.out;
+
+    WriteFile(dir + "/bad.txt", testscene::PlacementLine(5, 0, 0, 0));
+    const ProcessResult bad = RunCommand(ShellQuote(DENSEPACK_ANALYZE_EXE) + " " + ShellQuote(dir + "/c.cfg") + " " +
+                                         ShellQuote(dir + "/bad.txt"));
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("type index 5 is not one of the 2 configured types"), std::string::npos) << bad.err;
+}

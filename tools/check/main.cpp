@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "tools/check/PackingCheck.h"
+#include "tools/check/LoadScene.h"
 
 namespace {
 

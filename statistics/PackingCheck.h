@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/check/CheckMesh.h"
+#include "statistics/CheckMesh.h"
 
 namespace check {
 
@@ -26,8 +26,6 @@ struct PlacedObject {
     Matrix4 model = Matrix4::identity();  ///< translation * rotation * scale
 };
 
-/// Reads the configuration and every mesh it names (name + "_l.obj" preferred, else ".obj").
-bool LoadScene(const std::string& configPath, CheckScene& outScene, std::string& outError);
 /// Reads a placement file: per line a type index and three matrices of 16 numbers.
 bool LoadPlacement(const std::string& path, size_t typeCount, std::vector<PlacedObject>& outObjects,
                    std::string& outError);

@@ -1,4 +1,4 @@
-#include "tools/check/CheckMesh.h"
+#include "statistics/CheckMesh.h"
 
 #include <algorithm>
 #include <cmath>

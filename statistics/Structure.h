@@ -1,0 +1,79 @@
+#pragma once
+/// @file Structure.h
+/// Density and structure of a finished packing on the exact meshes: global and bulk fraction
+/// (away from the container wall), contacts, the radial distribution of the centres and the
+/// orientational order of non-spherical types. Works on any placement, also one made elsewhere.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "statistics/PackingCheck.h"
+
+namespace check {
+
+struct StructureOptions {
+    /// Bulk region: points at least this far from the container wall, world units; a negative
+    /// value means `marginDiameters` times the largest object diameter.
+    double margin = -1.0;
+    double marginDiameters = 1.5;
+    long samples = 100000;  ///< Monte Carlo points inside the bulk region
+    uint64_t seed = 1;
+    /// A pair is in contact when its exact surface gap is below this share of the thinner
+    /// object's thickness.
+    double contactTolerance = 0.01;
+    double rdfBinDiameters = 0.02;  ///< width of a g(r) bin, in mean diameters
+};
+
+/// Nematic order of one type's shortest axis.
+struct TypeOrder {
+    int type = 0;
+    size_t count = 0;      ///< objects of the type
+    double order = 0.0;    ///< largest eigenvalue of <3/2 u u^T - 1/2 I> over all of them
+    size_t bulkCount = 0;  ///< of them, centres in the bulk region
+    double bulkOrder = 0.0;
+};
+
+struct StructureReport {
+    size_t objects = 0;
+    double containerVolume = 0.0;
+    double objectsVolume = 0.0;  ///< mesh volume x scale^3, summed
+    double globalFraction = 0.0;
+    double largestDiameter = 0.0;  ///< largest bounding-box extent of a placed object
+    double meanDiameter = 0.0;     ///< mean of the objects' largest extents; unit of g(r)
+
+    double margin = 0.0;      ///< world units
+    double bulkVolume = 0.0;  ///< Monte Carlo estimate
+    double bulkFraction = 0.0;
+    double bulkFractionError = 0.0;  ///< standard error
+    long bulkSamples = 0;
+
+    size_t contactPairs = 0;
+    double meanContacts = 0.0;  ///< 2 x pairs / objects
+    size_t bulkObjects = 0;     ///< centres in the bulk region
+    double bulkMeanContacts = 0.0;
+
+    /// g(r) of the centres, references in the bulk region, out to the margin (so every shell lies
+    /// inside the container); r is the bin centre in mean diameters.
+    std::vector<double> rdfR, rdfG;
+
+    std::vector<TypeOrder> order;  ///< types whose box extents differ, with objects placed
+
+    double worstPenetration = 0.0;          ///< deepest exact penetration, world units
+    double worstPenetrationRelative = 0.0;  ///< of the thinner object's thickness
+    double worstProtrusionRelative = 0.0;   ///< beyond the container wall, of the object's thickness
+};
+
+/// All figures of the packing. The Monte Carlo part is seeded by `options.seed` and repeats
+/// exactly. An empty packing gives zeros; a container too small for the margin gives a zero bulk.
+StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<PlacedObject>& objects,
+                                 const StructureOptions& options);
+
+/// The figures as one JSON object (no trailing newline); numbers in shortest round-trip form,
+/// values that are not finite as null. `typeNames` label the order entries.
+std::string StructureJson(const StructureReport& report, const std::vector<std::string>& typeNames);
+
+/// Largest eigenvalue of the symmetric 3x3 matrix (row major), by Jacobi rotations.
+double LargestEigenvalue(const double m[9]);
+
+}  // namespace check

@@ -1,0 +1,136 @@
+#!/usr/bin/python3
+"""The sweep and plot tools end to end on tiny configurations (a few objects, well under a second
+per case): grid expansion, the case configuration, failures in the CSV, the analysis columns,
+the figures; with SLURM_CONF set (tools/slurm-local.sh start) also the Slurm back end, which must
+give the same CSV as the local one.
+
+    tests/tools/test_sweep.py [BIN_DIR]      (default build/release/bin)
+"""
+
+import csv
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BIN = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release", "bin")
+# Columns that depend on the machine's speed.
+TIMED = {"times.constructionMinutes", "times.improvementMinutes", "peerWallSeconds"}
+
+
+def tiny_config(path, model="sphere", construction="PlacementAlgorithm", improvement="CompactionAlgorithm"):
+    with open(path, "w") as f:
+        f.write(f"""# eight spheres in the 6 x 6 x 6 box
+[Construction Heuristic]
+{construction} ignored_construction.txt
+[Improvement Heuristic]
+{improvement} ignored_improvement.txt
+[Hopkins Statistic]
+0.1 2
+[Preprocessing]
+points.txt smallest 2.5 1
+[ModelPath]
+{ROOT}/models/
+[Container]
+box 0.8 0.8 0.8 0.2
+[Objects]
+{model} 100 0.9 0.3 0.2 1.0
+""")
+
+
+class Sweep(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="densepack-sweep-test-")
+        tiny_config(os.path.join(cls.tmp, "tiny.cfg"), construction="NoSuchConstruction")
+        tiny_config(os.path.join(cls.tmp, "broken.cfg"), model="nosuchmodel")
+        with open(os.path.join(cls.tmp, "grid.sweep"), "w") as f:
+            f.write("""# a failing model, a pair without improvement phase, the peer
+configs = tiny.cfg broken.cfg
+pairs = PlacementAlgorithm:CompactionAlgorithm PlacementAlgorithm:None
+seeds = 3-4
+analyze = --samples 4000
+peer = sphere:1
+peer-options = --count 40 --samples 4000
+""")
+        cls.local = cls.sweep("local")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    @classmethod
+    def sweep(cls, backend):
+        out = os.path.join(cls.tmp, "out-" + backend)
+        run = subprocess.run([os.path.join(ROOT, "tools", "densepack-sweep"), "grid.sweep", "--out", out,
+                              "--backend", backend, "--jobs", "2", "--bin", BIN],
+                             cwd=cls.tmp, capture_output=True, text=True, timeout=900)
+        assert run.returncode == 0, run.stderr
+        with open(os.path.join(out, "results.csv"), newline="") as f:
+            return {r["case"]: r for r in csv.DictReader(f)}
+
+    def test_grid_and_case_configuration(self):
+        rows = self.local
+        # 2 configs x (2 pairs + 1 peer) x 2 seeds, none missing.
+        self.assertEqual(len(rows), 12)
+        good = rows["tiny__PlacementAlgorithm__CompactionAlgorithm__s3"]
+        with open(os.path.join(self.tmp, "out-local", "cases", good["case"], "case.cfg")) as f:
+            cfg = f.read()
+        case_dir = os.path.join(self.tmp, "out-local", "cases", good["case"])
+        self.assertIn(f"PlacementAlgorithm {case_dir}/construction.txt", cfg)
+        self.assertIn(f"CompactionAlgorithm {case_dir}/improvement.txt", cfg)
+        self.assertNotIn("NoSuchConstruction", cfg)
+        self.assertEqual((good["exit"], good["error"], good["analyzeExit"], good["seed"]), ("0", "", "0", "3"))
+        self.assertEqual(good["numObjects"], "8")
+        self.assertAlmostEqual(float(good["globalFraction"]), float(good["packingDensityPercent"]) / 100, places=3)
+        self.assertGreater(float(good["bulkFractionError"]), 0)
+        self.assertTrue(good["rdfG"].split())
+
+    def test_failures_have_their_rows(self):
+        rows = self.local
+        for seed in (3, 4):
+            broken = rows[f"broken__PlacementAlgorithm__CompactionAlgorithm__s{seed}"]
+            self.assertEqual(broken["exit"], "1")
+            self.assertEqual(broken["error"], "Object model could not be loaded. Model: nosuchmodel")
+            peer = rows[f"broken__peer_sphere_1__s{seed}"]
+            self.assertEqual(peer["exit"], "2")
+            self.assertIn("nosuchmodel.obj", peer["error"])
+            # No improvement phase: the run succeeds, but there is nothing to analyse.
+            none = rows[f"tiny__PlacementAlgorithm__None__s{seed}"]
+            self.assertEqual((none["exit"], none["analyzeExit"]), ("0", "-1"))
+            self.assertEqual(none["error"], "the run wrote no placement file to analyse")
+
+    def test_peer_rows(self):
+        peer = self.local["tiny__peer_sphere_1__s3"]
+        self.assertEqual((peer["kind"], peer["shape"], peer["shakes"], peer["exit"]), ("peer", "sphere", "1", "0"))
+        self.assertEqual(peer["peerEscaped"], "0")
+        # 40 exact spheres against their mesh: the analysis reads the mesh's smaller volume.
+        self.assertAlmostEqual(float(peer["peerGlobalFraction"]), 40 * 0.5235988 / 216, places=5)
+        self.assertLess(float(peer["globalFraction"]), float(peer["peerGlobalFraction"]))
+        self.assertGreater(float(peer["globalFraction"]), 0.9 * float(peer["peerGlobalFraction"]))
+
+    def test_plot(self):
+        out = os.path.join(self.tmp, "plots")
+        run = subprocess.run([os.path.join(ROOT, "tools", "densepack-plot"),
+                              os.path.join(self.tmp, "out-local", "results.csv"), "--out", out],
+                             capture_output=True, text=True, timeout=300)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        for name in ("density.png", "rdf.png"):
+            with open(os.path.join(out, name), "rb") as f:
+                self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n", name)
+
+    @unittest.skipUnless(os.environ.get("SLURM_CONF"), "no local Slurm cluster (tools/slurm-local.sh start)")
+    def test_slurm_gives_the_same_csv(self):
+        slurm = self.sweep("slurm")
+        self.assertEqual(set(slurm), set(self.local))
+        for case, row in self.local.items():
+            for key, value in row.items():
+                if key not in TIMED:
+                    self.assertEqual(slurm[case][key], value, f"{case} {key}")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
