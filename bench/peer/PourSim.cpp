@@ -377,4 +377,32 @@ float SlidingDistance(float friction, float v0) {
     return b->getWorldTransform().getOrigin().x() - x0;
 }
 
+float RestingHeight(const PourSettings& s, float angle) {
+    World w;
+    auto* floor = new btBoxShape(btVector3(10, 10, 1));
+    w.shapes.emplace_back(floor);
+    btTransform pose;
+    pose.setIdentity();
+    pose.setOrigin(btVector3(0, 0, -1));
+    w.Add(floor, 0, pose, 1);
+    btCollisionShape* shape = MakeShape(s);
+    w.shapes.emplace_back(shape);
+    const btQuaternion turn(btVector3(1, 0, 0), angle);
+    btRigidBody* b = w.Add(shape, 1, btTransform(turn, btVector3(0, 0, LargestExtent(s))), 1);
+    b->setAngularFactor(0);  // it would roll onto its flat side
+    for (int i = 0; i < 480; ++i) w.Step();
+    return b->getWorldTransform().getOrigin().z();
+}
+
+float ExactRestingHeight(const PourSettings& s, float angle) {
+    // The floor normal in the object's frame, turned back by the angle about x.
+    const float n[3] = {0, std::sin(angle), std::cos(angle)};
+    float h = 0;
+    for (int k = 0; k < 3; ++k) {
+        const float a = s.size[k] / 2;
+        h += s.shape == Shape::Cube ? a * std::fabs(n[k]) : a * a * n[k] * n[k];
+    }
+    return s.shape == Shape::Cube ? h : std::sqrt(h);
+}
+
 }  // namespace peer

@@ -70,4 +70,10 @@ Fractions Measure(const PourSettings& s, const std::vector<RestingObject>& kept,
 /// it, as the engine gives it (steps of 1/240 s).
 float SlidingDistance(float friction, float v0);
 
+/// Height of the centre of one object of `s` resting on the floor, turned by `angle` about the
+/// x axis and kept from turning further, as the engine gives it.
+float RestingHeight(const PourSettings& s, float angle);
+/// The same from the shape's geometry: its extent along the floor normal.
+float ExactRestingHeight(const PourSettings& s, float angle);
+
 }  // namespace peer

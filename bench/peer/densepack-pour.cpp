@@ -82,6 +82,19 @@ int SelfTest() {
         check(std::fabs(d - expected) < 0.03f * expected,
               "sliding distance at mu " + Json(mu) + ": " + Json(d) + " (expected " + Json(expected) + ")");
     }
+    // Exact shapes: a turned ellipsoid or cube rests at its true extent along the floor normal
+    // (a scaled multi-sphere ellipsoid would rest up to 6 % low).
+    for (const char* shape : {"mm", "cube"})
+        for (const float degrees : {0.0f, 30.0f, 55.0f}) {
+            peer::PourSettings s;
+            peer::ParseShape(shape, s.shape);
+            if (s.shape == peer::Shape::Ellipsoid) s.size[2] = 0.5f;
+            const float angle = degrees * 3.14159265f / 180;
+            const float h = peer::RestingHeight(s, angle), expected = peer::ExactRestingHeight(s, angle);
+            check(std::fabs(h - expected) < 0.005f * expected, std::string(shape) + " turned by " + Json(degrees) +
+                                                                   " degrees rests at " + Json(h) + " (expected " +
+                                                                   Json(expected) + ")");
+        }
     for (const char* shape : {"sphere", "mm", "cube"}) {
         peer::PourSettings s;
         peer::ParseShape(shape, s.shape);
