@@ -1,6 +1,7 @@
 #include "collision/CollisionPipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +10,15 @@ namespace col {
 
 int CollisionPipeline::M_PipelineAlgorithm = 0;
 
-CollisionPipeline::CollisionPipeline(const char* name, unsigned n) : m_name(name ? name : "") {
+namespace {
+std::atomic<bool> g_incrementalDefault{true};
+}
+
+void CollisionPipeline::setIncrementalDefault(bool on) { g_incrementalDefault = on; }
+bool CollisionPipeline::incrementalDefault() { return g_incrementalDefault; }
+
+CollisionPipeline::CollisionPipeline(const char* name, unsigned n)
+    : m_name(name ? name : ""), m_incremental(g_incrementalDefault) {
     m_callbacks.reserve(n);
 }
 

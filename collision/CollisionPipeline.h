@@ -63,6 +63,10 @@ class CollisionPipeline {
     /// overlapped are remembered. Off: every candidate pair is queried at every check.
     void setIncremental(bool on);
     bool incremental() const { return m_incremental; }
+    /// What pipelines constructed from now on start with (on unless changed): lets tests and
+    /// benchmarks run whole heuristics with full checks.
+    static void setIncrementalDefault(bool on);
+    static bool incrementalDefault();
 
     int objectCount() const { return static_cast<int>(m_records.size()); }
     const ColGeometry* geometry(int id) const { return &m_records[static_cast<size_t>(id)].geom; }

@@ -246,4 +246,77 @@ void CullTree::build(const std::vector<SphereNode>& file) {
     }
 }
 
+float CullTree::Clearance::at(float x, float y, float z) const {
+    const float fx = (x - lo[0]) * invCell, fy = (y - lo[1]) * invCell, fz = (z - lo[2]) * invCell;
+    // Written so that NaN lands outside too.
+    if (!(fx >= 0 && fy >= 0 && fz >= 0 && fx < float(n[0]) && fy < float(n[1]) && fz < float(n[2])))
+        return -std::numeric_limits<float>::infinity();
+    const size_t i = static_cast<size_t>(fx), j = static_cast<size_t>(fy), k = static_cast<size_t>(fz);
+    const float dx = fx - (float(i) + 0.5f), dy = fy - (float(j) + 0.5f), dz = fz - (float(k) + 0.5f);
+    const float off = std::sqrt(dx * dx + dy * dy + dz * dz) / invCell;
+    return gap[(k * static_cast<size_t>(n[1]) + j) * static_cast<size_t>(n[0]) + i] - off * (1.0f + 1e-5f);
+}
+
+void CullTree::buildClearance(int maxCells) {
+    clearance = Clearance{};
+    if (empty() || maxCells < 1) return;
+    double lo[3], hi[3];
+    for (int a = 0; a < 3; ++a) lo[a] = std::numeric_limits<double>::infinity(), hi[a] = -lo[a];
+    for (size_t i = 0; i < lr.size(); ++i) {
+        const double c[3] = {lx[i], ly[i], lz[i]};
+        for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], c[a] - lr[i]), hi[a] = std::max(hi[a], c[a] + lr[i]);
+    }
+    const double side = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+    if (!(side > 0) || !std::isfinite(side)) return;
+    const double cell = side / maxCells;
+    Clearance g;
+    for (int a = 0; a < 3; ++a) {
+        g.lo[a] = static_cast<float>(lo[a]);
+        g.n[a] = std::max(1, static_cast<int>(std::ceil((hi[a] - lo[a]) / cell)));
+    }
+    g.invCell = static_cast<float>(1.0 / cell);
+    const double slack = 1e-5 * (side + std::fabs(lo[0]) + std::fabs(lo[1]) + std::fabs(lo[2]));
+    g.gap.resize(static_cast<size_t>(g.n[0]) * static_cast<size_t>(g.n[1]) * static_cast<size_t>(g.n[2]));
+
+    // Gap from a point to the spheres below a reference: depth first, pruned by the best gap
+    // found (a lane's sphere and box bound the leaf spheres below it).
+    std::vector<int32_t> stack;
+    auto boxGap = [](const double b[6], double x, double y, double z) {
+        const double ex = std::max({b[0] - x, x - b[3], 0.0}), ey = std::max({b[1] - y, y - b[4], 0.0});
+        const double ez = std::max({b[2] - z, z - b[5], 0.0});
+        return std::sqrt(ex * ex + ey * ey + ez * ez);
+    };
+    for (int k = 0; k < g.n[2]; ++k)
+        for (int j = 0; j < g.n[1]; ++j)
+            for (int i = 0; i < g.n[0]; ++i) {
+                const double p[3] = {double(g.lo[0]) + (i + 0.5) / double(g.invCell),
+                                     double(g.lo[1]) + (j + 0.5) / double(g.invCell),
+                                     double(g.lo[2]) + (k + 0.5) / double(g.invCell)};
+                const double pb[6] = {p[0], p[1], p[2], p[0], p[1], p[2]};
+                double best = std::numeric_limits<double>::infinity();
+                stack.assign(1, root);
+                while (!stack.empty()) {
+                    const int32_t ref = stack.back();
+                    stack.pop_back();
+                    if (ref < 0) {
+                        const size_t l = static_cast<size_t>(~ref);
+                        best = std::min(best, boxGap(pb, lx[l], ly[l], lz[l]) - lr[l]);
+                        continue;
+                    }
+                    const Node& nd = nodes[static_cast<size_t>(ref)];
+                    for (int lane = 0; lane < 4; ++lane) {
+                        if (std::isnan(nd.cx[lane])) continue;
+                        const double lb[6] = {nd.lo[0][lane], nd.lo[1][lane], nd.lo[2][lane],
+                                              nd.hi[0][lane], nd.hi[1][lane], nd.hi[2][lane]};
+                        const double bound = std::max(boxGap(pb, nd.cx[lane], nd.cy[lane], nd.cz[lane]) - nd.r[lane],
+                                                      boxGap(lb, p[0], p[1], p[2]));
+                        if (bound < best) stack.push_back(nd.child[lane]);
+                    }
+                }
+                g.gap[(static_cast<size_t>(k) * g.n[1] + j) * g.n[0] + i] =
+                    static_cast<float>(best - slack - 1e-6 * std::fabs(best));
+            }
+    clearance = std::move(g);
+}
+
 }  // namespace col

@@ -42,6 +42,25 @@ struct CullTree {
     bool empty() const { return leafNode.empty(); }
     /// Builds over the leaves of `file` (a valid node array, root at 0); empty input, empty tree.
     void build(const std::vector<SphereNode>& file);
+
+    /// Clearance grid of a container: per cell of a regular grid over the leaves' box, the gap
+    /// between the cell's centre and the nearest leaf sphere (model frame, rounded down). Most
+    /// objects of a packing sit away from the walls; one look-up proves that their bounding
+    /// sphere meets no wall leaf, where the traversal opened about a hundred node pairs to find
+    /// nothing.
+    struct Clearance {
+        float lo[3] = {0, 0, 0};
+        float invCell = 0;  ///< cells per model unit; 0 when there is no grid
+        int n[3] = {0, 0, 0};
+        std::vector<float> gap;  ///< x fastest
+
+        /// Lower bound on the gap at p (the centre's gap less the distance to it; the gap changes
+        /// no faster than the point moves), or -infinity outside the grid.
+        float at(float x, float y, float z) const;
+    };
+    Clearance clearance;
+    /// Builds `clearance` with at most `maxCells` cells along the longest side.
+    void buildClearance(int maxCells = 64);
 };
 
 }  // namespace col

@@ -56,12 +56,15 @@ void PosedTree::worldSphere(float outCentre[3], float& outRadius) const {
         outRadius = -1;
         return;
     }
-    const auto& s = tree->soa();
-    const float x = s.cx[0], y = s.cy[0], z = s.cz[0];
+    // The cull tree's root is fitted to the leaves; a file's root sphere may be far looser
+    // (0.83 around the leaves of a unit-diameter sphere), and every pair it lets through costs
+    // a query.
+    const CullTree& t = tree->cull();
+    const float x = t.rootX, y = t.rootY, z = t.rootZ;
     for (int r = 0; r < 3; ++r)
         outCentre[r] = toWorld[r * 4] * x + toWorld[r * 4 + 1] * y + toWorld[r * 4 + 2] * z + toWorld[r * 4 + 3];
     // Centres scale with the matrix, radii with the geometry value: the larger bounds both.
-    outRadius = std::max(modelScale, geomScale) * tree->enclosingRadius() * (1.0f + 1e-6f);
+    outRadius = std::max(modelScale, geomScale) * t.rootR * (1.0f + 1e-5f);
 }
 
 namespace {
@@ -370,8 +373,42 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
 
 }  // namespace
 
+namespace {
+
+// True when the container's clearance grid proves that no leaf of the object comes near a wall
+// leaf: the object's bounding sphere, taken into the container's frame, fits into the gap of the
+// cell its centre lies in. Only for containers posed by a similarity whose radii do not grow
+// faster than their centres; the margin dwarfs the float rounding of the exact leaf test.
+bool clearOfWalls(const PosedTree& container, const PosedTree& object) {
+    const CullTree::Clearance& g = container.tree->cull().clearance;
+    if (g.invCell == 0 || !object.tree || object.tree->empty()) return false;
+    const float* w = container.toWorld;
+    const float k = container.modelScale;
+    if (!(k > 0) || container.geomScale > k) return false;
+    for (int c = 1; c < 3; ++c) {
+        const float len = std::sqrt(w[c] * w[c] + w[4 + c] * w[4 + c] + w[8 + c] * w[8 + c]);
+        if (std::fabs(len - k) > 1e-5f * k) return false;
+    }
+    float c[3], r;
+    object.worldSphere(c, r);
+    const float* f = container.fromWorld;
+    const float x = f[0] * c[0] + f[1] * c[1] + f[2] * c[2] + f[3];
+    const float y = f[4] * c[0] + f[5] * c[1] + f[6] * c[2] + f[7];
+    const float z = f[8] * c[0] + f[9] * c[1] + f[10] * c[2] + f[11];
+    const float rr = r / k;
+    const float margin = 1e-4f * (1.0f + std::fabs(x) + std::fabs(y) + std::fabs(z) + rr);
+    return rr + margin < g.at(x, y, z);
+}
+
+}  // namespace
+
 void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out) {
     out.clear();
+    if (t1.tree && t2.tree) {
+        const bool c1 = t1.tree->kind() == SphereTreeKind::Container;
+        const bool c2 = t2.tree->kind() == SphereTreeKind::Container;
+        if (c1 != c2 && clearOfWalls(c1 ? t1 : t2, c1 ? t2 : t1)) return;
+    }
     queryPairs(t1, t2, scratch, out);
     if (out.intersections.empty()) return;  // also covers missing trees
     const bool c1 = t1.tree->kind() == SphereTreeKind::Container, c2 = t2.tree->kind() == SphereTreeKind::Container;

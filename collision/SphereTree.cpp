@@ -68,6 +68,7 @@ void SphereTree::buildSoa() {
     }
     m_stackBound = pathSum[0] + 1;
     m_cull.build(m_nodes);
+    if (m_kind == SphereTreeKind::Container) m_cull.buildClearance();
 }
 
 namespace {

@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <list>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "algorithms/improvement/CompactionAlgorithm.h"
+#include "collision/CollisionPipeline.h"
 #include "geometry/MovingObject.h"
 #include "geometry/Random.h"
 #include "support/TestScene.h"
@@ -145,6 +149,57 @@ TEST_F(CompactionTest, InsertionTypeFallsBackToTheSmallestWhenSharesLeaveNone) {
     algo->MakeObjectCollidable(placement, &container);
     EXPECT_EQ(algo->CreateObject(algo->collisionPipeline(), placement)->m_typeIndex, 1);
     EXPECT_EQ(algo->isecMatrix()->size(), 2u);
+}
+
+// The incremental check must not change a run: the same settled packing, bit for bit, and the
+// same console output, whether every pair is queried at every check or only the changed ones.
+// Overlapping start, insertions at random points, some of them timing out, under step limits.
+TEST(CompactionIncremental, SameRunWithFullChecks) {
+    const testscene::StepLimits limits(2);
+    auto run = [](bool incremental, std::string& out) {
+        col::CollisionPipeline::setIncrementalDefault(incremental);
+        seedGlobalRandom(5);
+        CompactionAlgorithm::PointIndex() = 0;
+        std::vector<PackingObjectInfo> types{MakeType("ball", 100, 0.5f, 0.5f)};
+        MovingObject::AllocateTypeTables(types.size());
+        std::mt19937 rng(9);
+        std::uniform_real_distribution<float> u(-1.4f, 1.4f);
+        std::vector<Vector3> points;
+        for (int i = 0; i < 150; ++i) points.emplace_back(u(rng), u(rng), u(rng));
+        auto* container = new MovingObject;
+        container->m_geometry = testscene::MakeBoxContainer(2.0f);
+        std::list<MovingObject*> placed;
+        auto* algo = new CompactionAlgorithm(types, container, points, &placed, Vector3(1.0f));
+        for (int i = 0; i < 27; ++i) {
+            MovingObject* o = algo->GenerateObject(0);
+            const Vector3 p(0.9f * float(i % 3 - 1) + 0.1f * u(rng), 0.9f * float(i / 3 % 3 - 1) + 0.1f * u(rng),
+                            0.9f * float(i / 9 - 1) + 0.1f * u(rng));
+            o->m_position = p;
+            o->m_translationMatrix = o->m_modelMatrix = Matrix4::translation(p);
+            placed.push_back(o);
+        }
+        testing::internal::CaptureStdout();
+        algo->Init();
+        algo->Main();
+        // The console without its timings.
+        std::istringstream all(testing::internal::GetCapturedStdout());
+        out.clear();
+        for (std::string line; std::getline(all, line) && line.rfind("Time Sec.: ", 0) != 0;)
+            if (line.find(" Avg: ") == std::string::npos) out += line + "\n";
+        std::vector<float> poses;
+        for (const MovingObject* o : placed)
+            for (int c = 0; c < 4; ++c)
+                for (int r = 0; r < 4; ++r) poses.push_back(o->m_modelMatrix[c][r]);
+        return poses;
+    };
+    std::string outOn, outOff;
+    const std::vector<float> on = run(true, outOn), off = run(false, outOff);
+    col::CollisionPipeline::setIncrementalDefault(true);
+    ASSERT_EQ(on.size(), off.size());
+    EXPECT_GT(on.size(), 27u * 16u);  // some insertions settled
+    EXPECT_EQ(std::memcmp(on.data(), off.data(), on.size() * sizeof(float)), 0);
+    EXPECT_EQ(outOn, outOff);
+    EXPECT_NE(outOn.find("Counter : 2\n"), std::string::npos);
 }
 
 TEST(CompCallbackTest, RecordsOnlyPairsWhoseIdsStillMatch) {

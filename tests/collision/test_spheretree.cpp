@@ -69,6 +69,37 @@ TEST(SphereTreeQuery, MatchesAllLeafPairsOnRandomTreesAndPoses) {
     EXPECT_LT(overlapping, cases * 4 / 5);
 }
 
+// The container's clearance grid answers most interior poses without a traversal; it must never
+// drop a pair. Objects anywhere from the centre to across the walls, the container scaled too.
+TEST(SphereTreeQuery, ContainerClearanceKeepsEveryPair) {
+    std::mt19937 rng(77);
+    const col::SphereTree box = buildTree(boxShell(4.0f, 0.5f), 4, col::SphereTreeKind::Container);
+    ASSERT_GT(box.cull().clearance.invCell, 0.0f);
+    const col::SphereTree ball = buildTree(randomLeaves(rng, 60, 0.6f, 0.05f, 0.3f), 4);
+    int hits = 0, skipped = 0;
+    for (int p = 0; p < 400; ++p) {
+        const float k = p % 4 == 3 ? 1.25f : 1.0f;
+        const Matrix4 Mc = Matrix4::scale(Vector3(k)), Mo = randomPose(rng, 5.0f * k);
+        OverlapResult r;
+        col::queryOverlap(&box, Mc, k, &ball, Mo, 1.0f, r);
+        const BruteResult ref = bruteForce(box, Mc, k, ball, Mo, 1.0f);
+        const auto got = pairsOf(box, ball, r);
+        for (const auto& pr : ref.overlapping) ASSERT_TRUE(got.count(pr)) << "missed pair, pose " << p;
+        ASSERT_EQ(
+            got.size(), ref.overlapping.size() +
+                            [&] {
+                                size_t extra = 0;
+                                for (const auto& pr : ref.ambiguous) extra += got.count(pr);
+                                return extra;
+                            }())
+            << "pose " << p;
+        hits += !got.empty();
+        skipped += r.visited == 0 && got.empty();
+    }
+    EXPECT_GT(hits, 40);
+    EXPECT_GT(skipped, 40);  // the grid did answer
+}
+
 TEST(SphereTreeQuery, TouchingIsNotOverlapAndEmptyTreesOverlapNothing) {
     col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b(Point3(0, 0, 0), 0.5f);
     ASSERT_EQ(a.tree()->nodes().size(), 1u);
