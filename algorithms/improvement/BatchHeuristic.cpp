@@ -17,7 +17,6 @@ using Vectormath::Aos::Vector3;
 
 namespace {
 
-constexpr float kMaxOverlapRatio = 0.5f;
 constexpr float kInsertLimitSeconds = 5.0f;
 constexpr float kShakeSpeed = 2.0f;
 constexpr float kCentreTolerance = 1e-3f;  // of the container box diagonal
@@ -55,7 +54,7 @@ void BatchHeuristic::ImprovementHeuristic() { ForceApproach(); }
 bool BatchHeuristic::Compact() {
     RelaxRule rule;
     rule.limitSeconds = m_timeLimit;
-    rule.maxOverlapRatio = kMaxOverlapRatio;
+    rule.maxOverlapRatio = m_overlapExit;
     return Relax(rule);
 }
 

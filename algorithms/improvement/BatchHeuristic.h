@@ -21,7 +21,7 @@ class BatchHeuristic : public ImpulseImprovement {
     virtual void ForceApproach() = 0;
 
     /// Relaxes the placed objects within m_timeLimit; false early when the newest placed
-    /// object's overlap exceeds half its scaled volume.
+    /// object's overlap exceeds m_overlapExit of its scaled volume (no such exit when 0).
     bool Compact();
 
     std::list<MovingObject*> m_addedObjects;  ///< the current batch
@@ -77,6 +77,7 @@ class BatchHeuristic : public ImpulseImprovement {
     bool ContainerCentred() const;
 
     col::CollisionPipeline* m_placement = nullptr;
+    float m_overlapExit = 0.5f;
 };
 
 namespace Packing {

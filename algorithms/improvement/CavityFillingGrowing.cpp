@@ -36,6 +36,7 @@ Matrix4 Orthonormal(const Matrix3& m) {
 
 void CavityFillingGrowing::Init() {
     m_pairs = m_growIsecMatrix;
+    m_newBoxInertia = false;  // candidates keep the inertia they were made with
     m_candidateScale = m_startScale;
     RegisterPlaced(true);
 }
@@ -80,7 +81,10 @@ void CavityFillingGrowing::RotateObject(col::CollisionPipeline* pipeline, Moving
 }
 
 float CavityFillingGrowing::Grow(MovingObject* c) {
-    for (float s = m_startScale; s < m_targetScale; s += m_growRate * Packing::kImpulseTimeStep) {
+    // A growth rate that is not positive would never reach the target: one step to it instead.
+    const float rate = m_growRate * Packing::kImpulseTimeStep;
+    const float step = rate > 0.0f ? rate : m_targetScale - m_startScale;
+    for (float s = m_startScale; s < m_targetScale; s += step) {
         if (m_targetScale - s < kSnap) s = 1.0f;
         {
             std::lock_guard<std::mutex> lock(g_packingMutex);

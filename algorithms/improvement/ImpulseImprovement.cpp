@@ -113,7 +113,7 @@ MovingObject* ImpulseImprovement::AddParked(MovingObject* obj, col::CollisionPip
         Packing::RebuildModel(*obj);
     }
     obj->m_geometry->updateBBox();
-    Packing::SetBoxInertia(*obj);
+    if (m_newBoxInertia) Packing::SetBoxInertia(*obj);
     m_objects.push_back(obj);
     return obj;
 }

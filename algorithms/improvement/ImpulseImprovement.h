@@ -59,7 +59,7 @@ class ImpulseImprovement : public IImprovementHeuristic {
     col::CollisionPipeline* CreatePlacement();
     /// Registers `obj` in the main pipeline (and in `placement` if given) with callbacks against
     /// every known object and the container, grows the matrix, parks it with a random
-    /// orientation, gives it the box inertia and appends it to m_objects.
+    /// orientation, gives it the box inertia (if m_newBoxInertia) and appends it to m_objects.
     MovingObject* AddParked(MovingObject* obj, col::CollisionPipeline* placement);
     /// A new object of a type drawn by share; the smallest type when the shares leave the draw
     /// without one.
@@ -88,6 +88,8 @@ class ImpulseImprovement : public IImprovementHeuristic {
 
     IsecMatrix* m_pairs;  ///< the matrix the callbacks record into (m_isecMatrix unless a class has its own)
     bool m_settled = true;
+    /// Whether new objects get the box inertia and impulse scale 5, or keep what they were made with.
+    bool m_newBoxInertia = true;
 
  private:
     template <class Objects>

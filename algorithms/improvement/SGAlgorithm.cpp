@@ -23,7 +23,13 @@ constexpr int kGrowthFailures = 3;
 
 }  // namespace
 
-void SGAlgorithm::Init() { RegisterPlaced(false); }
+void SGAlgorithm::Init() {
+    // The objects keep the inertia they were made with, and a relaxation ends only on
+    // convergence or its limit.
+    m_newBoxInertia = false;
+    m_overlapExit = 0.0f;
+    RegisterPlaced(false);
+}
 
 bool SGAlgorithm::ReportNaN(const char* what) const {
     bool found = false;
@@ -47,12 +53,15 @@ void SGAlgorithm::ForceApproach() {
         // A pose that is not a number ends the run like a batch without a place: the undo below
         // brings back the poses saved before it.
         if (!InsertObjects() || ReportNaN("NAN AFTER INSERT")) break;
+        bool inserted = true;
         while (true) {
             std::cout << "Smallest volume: " << smallest << std::endl;
             std::cout << "Current volume: " << current << std::endl;
             std::cout << "Placed Objects: " << m_placedObjects->size() << std::endl;
             std::cout << "Objects added: " << m_addedObjects.size() << std::endl;
-            const bool grown = Optimize(Packing::kImpulseTimeStep);
+            // A reduced batch that found no place is not grown with objects still parked
+            // outside the container; it is reduced again.
+            const bool grown = inserted && Optimize(Packing::kImpulseTimeStep);
             if (!ReportNaN("NAN AFTER OPTIMIZE") && grown) break;
             current = 0.5f * current;
             if (current <= smallest) {
@@ -62,7 +71,7 @@ void SGAlgorithm::ForceApproach() {
             HalveBatch();
             RestoreFullSize(true);
             ReportNaN("NAN AFTER REMOVE");
-            InsertObjects();
+            inserted = InsertObjects();
         }
     }
     for (MovingObject* a : m_addedObjects) RemovePlaced(a, m_placement);
@@ -98,6 +107,7 @@ void SGAlgorithm::AddObjects(float volume, col::CollisionPipeline* placement) {
             Packing::RebuildModel(*obj);
         }
         m_addedObjects.push_back(obj);
+        if (!(obj->m_volume > 0.0f)) break;  // an object without volume would never fill the batch
         added += obj->m_volume;
     }
 }

@@ -63,6 +63,7 @@ void ShuffleAlgorithm::AddObjects(float fraction, col::CollisionPipeline* placem
         }
         m_addedObjects.push_back(obj);
         AppendPlaced(obj);
+        if (!(obj->m_volume > 0.0f)) break;  // an object without volume would never fill the batch
         added += obj->m_volume;
     }
 }
