@@ -150,7 +150,7 @@ TEST(CrashSafety, KilledRunLeavesEachOutputWholeOrAsItWas) {
                   "/models/\n[Container]\nbox 0.1 0.1 0.9 0.3\n[Objects]\ncube 50 0.9 0.1 0.1 1.0\n"
                   "tetrahedron 50 0.1 0.8 0.1 1.0\n");
     auto run = [&](int seed) {
-        return std::string(DENSEPACK_BIN) + " --headless --seed " + std::to_string(seed) +
+        return std::string(DENSEPACK_BIN) + " --headless --limits steps --seed " + std::to_string(seed) +
                " -c run.cfg --report r.json";
     };
     // The report holds wall-clock times; everything else in it is fixed by the seed.
