@@ -94,12 +94,14 @@ class IPackingAlgorithm {
 
     /// One line per object: type index, then translation, rotation and scale matrices, every
     /// number followed by a space. An empty list prints "Placed objects array is empty!" and
-    /// leaves the file alone. Written through a temporary file in the same folder and renamed,
-    /// so a failed write never replaces a good file; a failure is reported in one line.
+    /// leaves the file alone. The file is replaced atomically, keeping its permissions
+    /// (geometry/AtomicReplace.h): a crash or a failed write leaves the previous file whole; a
+    /// failure is reported in one line.
     void WritePlacedObjects(std::string file, std::list<MovingObject*>& objects);
     /// All or nothing: every line must be a configured type index and 48 numbers; otherwise one
     /// line names the file and line number, nothing is appended and the result is false.
     /// Loaded objects are appended; the result is true when the list is non-empty afterwards.
+    /// A file without object lines says so in one line on standard error.
     bool LoadPlacedObjects(std::string file, std::list<MovingObject*>& objects);
     /// The 16 elements column by column, each in "%g" form followed by a space.
     void WriteMatrix(std::ofstream& out, Vectormath::Aos::Matrix4 matrix);
@@ -107,7 +109,7 @@ class IPackingAlgorithm {
     /// missing numbers leave zeros.
     void LoadMatrix(std::istringstream& in, Vectormath::Aos::Matrix4& matrix);
     /// The container and every listed object as one OBJ file with global face indices;
-    /// written through a temporary file and renamed like the placement files.
+    /// replaced atomically like the placement files.
     void ExportObj(std::string file, std::list<MovingObject*>& objects, MovingObject* container);
 
     // The packing report, computed by the statistics from StatisticsView(). Statistic() prints

@@ -1,11 +1,7 @@
 // Placement files (one line per object: type index and three matrices) and the OBJ export of a
-// whole packing. Both are written next to their final name and renamed into place, so a crash or a
+// whole packing. Both replace their file atomically (geometry/AtomicReplace.h), so a crash or a
 // full disk leaves the previous file intact.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +12,7 @@
 #include <mutex>
 
 #include "algorithms/PackingAlgorithm.h"
+#include "geometry/AtomicReplace.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
@@ -27,51 +24,6 @@ using Vectormath::Aos::Vector4;
 namespace {
 
 constexpr int kNumbersPerLine = 48;
-
-// Where the bytes go: a symbolic link is followed, so the rename replaces the file it names and
-// not the link; anything that exists and is not a regular file (a device, a pipe) is written in
-// place, since renaming over it would replace the node itself.
-struct WriteTarget {
-    std::string path;     ///< the file to replace
-    std::string writeTo;  ///< the temporary next to it, or `path` itself when written in place
-    bool inPlace = false;
-};
-
-WriteTarget TargetFor(const std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    WriteTarget t;
-    t.path = path;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            t.path = real;
-            std::free(real);
-        }
-    }
-    if (stat(t.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        t.inPlace = true;
-        t.writeTo = t.path;
-        return t;
-    }
-    // Unique per process and call, in the target's folder so the rename stays on one file system.
-    t.writeTo = t.path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
-    return t;
-}
-
-// Moves a finished temporary file into place; on failure removes it and returns the reason.
-bool Commit(const WriteTarget& t, std::string& reason) {
-    if (t.inPlace) return true;
-    if (std::rename(t.writeTo.c_str(), t.path.c_str()) != 0) {
-        reason = std::strerror(errno);
-        std::remove(t.writeTo.c_str());
-        return false;
-    }
-    return true;
-}
-
-void Discard(const WriteTarget& t) {
-    if (!t.inPlace) std::remove(t.writeTo.c_str());
-}
 
 struct ParsedLine {
     int typeIndex = -1;
@@ -165,7 +117,7 @@ void IPackingAlgorithm::WritePlacedObjects(std::string file, std::list<MovingObj
         std::cout << "Placed objects array is empty!" << std::endl;
         return;
     }
-    const WriteTarget target = TargetFor(file);
+    const ReplaceTarget target = BeginReplace(file);
     std::string reason;
     {
         std::ofstream out(target.writeTo, std::ios::trunc);
@@ -184,12 +136,13 @@ void IPackingAlgorithm::WritePlacedObjects(std::string file, std::list<MovingObj
         const bool good = out.good();
         out.close();
         if (!good || out.fail()) {
-            Discard(target);
+            AbandonReplace(target);
             std::cerr << "Cannot write placement file " << file << ": write failed (disk full?)" << std::endl;
             return;
         }
     }
-    if (!Commit(target, reason)) std::cerr << "Cannot write placement file " << file << ": " << reason << std::endl;
+    if (!FinishReplace(target, reason))
+        std::cerr << "Cannot write placement file " << file << ": " << reason << std::endl;
 }
 
 bool IPackingAlgorithm::LoadPlacedObjects(std::string file, std::list<MovingObject*>& objects) {
@@ -215,6 +168,8 @@ bool IPackingAlgorithm::LoadPlacedObjects(std::string file, std::list<MovingObje
         std::cerr << "Cannot load placement file " << file << ": read error; nothing was loaded" << std::endl;
         return false;
     }
+    // Said here because every caller goes on differently: view mode stops, the construction runs.
+    if (parsed.empty()) std::cerr << "Placement file " << file << " holds no objects." << std::endl;
     std::list<MovingObject*> made;
     for (const ParsedLine& entry : parsed) {
         MovingObject* o = GenerateObject(entry.typeIndex);
@@ -232,7 +187,7 @@ bool IPackingAlgorithm::LoadPlacedObjects(std::string file, std::list<MovingObje
 }
 
 void IPackingAlgorithm::ExportObj(std::string file, std::list<MovingObject*>& objects, MovingObject* container) {
-    const WriteTarget target = TargetFor(file);
+    const ReplaceTarget target = BeginReplace(file);
     FILE* out = std::fopen(target.writeTo.c_str(), "w");
     if (out == nullptr) {
         std::cout << "Error. Can't open file to export/write." << std::endl;
@@ -255,10 +210,10 @@ void IPackingAlgorithm::ExportObj(std::string file, std::list<MovingObject*>& ob
     const bool good = std::fflush(out) == 0 && !std::ferror(out);
     const int savedErrno = errno;
     if (std::fclose(out) != 0 || !good) {
-        Discard(target);
+        AbandonReplace(target);
         std::cerr << "Cannot write OBJ file " << file << ": " << std::strerror(good ? errno : savedErrno) << std::endl;
         return;
     }
     std::string reason;
-    if (!Commit(target, reason)) std::cerr << "Cannot write OBJ file " << file << ": " << reason << std::endl;
+    if (!FinishReplace(target, reason)) std::cerr << "Cannot write OBJ file " << file << ": " << reason << std::endl;
 }

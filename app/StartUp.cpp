@@ -1,6 +1,7 @@
 #include "app/StartUp.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -56,17 +57,53 @@ int ViewMode(const CommandLine& cl) {
     ShowWindow();
 }
 
-// Interior points for the run: the point file, or sampling when it cannot be loaded.
+// The grid the sampling would scan for this reference volume, checked before anything is
+// allocated for it: a probe of no size or a step so fine that the scan would not end in any
+// reasonable time is refused with one line.
+bool CheckSamplingGrid(float volume) {
+    const float stepFactor = g_configData.stepSize;
+    const float radius = SamplingProbeRadius(volume);
+    if (!std::isfinite(radius) || !(radius > 0.0f)) {
+        std::cerr << "densepack: [Preprocessing] sampling volume " << volume
+                  << " gives no probe sphere; it must be a number above 0." << std::endl;
+        return false;
+    }
+    const float step = stepFactor * 2.0f * radius;
+    float min[3] = {-1, -1, -1}, max[3] = {1, 1, 1};
+    g_container.m_geometry->updateBBox();
+    g_container.m_geometry->getBBox(min, max);
+    const double points = SamplingGridPoints(min, max, step);
+    if (points <= kMaxSamplingGridPoints) return true;
+    // The count grows with the cube of 1 / step.
+    const double smallestFactor = stepFactor * std::cbrt(points / kMaxSamplingGridPoints) * 1.01;
+    std::cerr << "densepack: [Preprocessing] step factor " << stepFactor << " gives a sampling step of " << step
+              << " and about " << points << " candidate points, more than the limit of " << kMaxSamplingGridPoints
+              << "; use a larger step factor (at least " << smallestFactor << ")." << std::endl;
+    return false;
+}
+
+// Interior points for the run: the point file, or sampling when it cannot be loaded. No point at
+// all is no error, but nothing can then be placed, and the run would end with a density of 0.
 bool PrepareInteriorPoints() {
-    if (LoadPointFile(g_configData.pointFile, pointsInside) >= 0) return true;
+    if (LoadPointFile(g_configData.pointFile, pointsInside) >= 0) {
+        if (pointsInside.empty())
+            std::cerr << "densepack: point file " << g_configData.pointFile
+                      << " holds no points; nothing can be placed." << std::endl;
+        return true;
+    }
     if (!CheckSamplingSettings()) return false;
     float volume = 0.0f;
     if (!SamplingReferenceVolume(g_configData.samplingVolume, g_configData.objects, g_configData.stepSize, volume))
         return false;
+    if (!CheckSamplingGrid(volume)) return false;
     // The probe rides on a copy of the smallest type's mesh; sampling replaces the copy's tree.
     auto* probe = new PackingGeometry(*g_configData.objects.back().geometry);
     Sampling(g_configData.samplingThreads, g_container.m_geometry, probe, volume, g_configData.stepSize, pointsInside);
     std::cout << "Sampling Points: " << pointsInside.size() << std::endl;
+    if (pointsInside.empty())
+        std::cerr << "densepack: sampling found no point inside the container where the probe sphere fits; "
+                     "nothing can be placed."
+                  << std::endl;
     delete probe->m_extraData;
     delete probe;
     return true;
@@ -132,6 +169,13 @@ bool CheckSamplingSettings() {
     if (volume != "smallest" && volume != "average" && !SamplingVolumeIsNumber(volume)) {
         std::cerr << "densepack: [Preprocessing] sampling volume '" << volume
                   << "' is neither \"smallest\", \"average\" nor a number." << std::endl;
+        return false;
+    }
+    const float stepFactor = g_configData.stepSize;
+    if (!std::isfinite(stepFactor) || !(stepFactor > 0.0f)) {
+        std::cerr << "densepack: [Preprocessing] step factor " << stepFactor
+                  << " is not a number above 0; the sampling step is this factor times the probe diameter."
+                  << std::endl;
         return false;
     }
     if (g_configData.samplingThreads < 1) {

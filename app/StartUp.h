@@ -6,6 +6,7 @@
 int RunDensepack(int argc, char** argv);
 
 /// Checks what sampling needs before any worker starts: a reference volume that is
-/// "smallest", "average" or a number, and at least one thread. Prints one line and
+/// "smallest", "average" or a number, a step factor that is a finite number above 0, and at
+/// least one thread. Prints one line and
 /// returns false when the configuration cannot be sampled.
 bool CheckSamplingSettings();

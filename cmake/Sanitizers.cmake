@@ -4,3 +4,7 @@ if(DENSEPACK_SANITIZE)
   add_compile_options(-fsanitize=${DENSEPACK_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=${DENSEPACK_SANITIZE})
 endif()
+# Fuzzing instruments every library for coverage; only the fuzz executables link the fuzzer's main.
+if(DENSEPACK_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

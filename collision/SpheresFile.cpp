@@ -164,9 +164,14 @@ class Parser {
         const long self = static_cast<long>(m_nodes.size());
         if (count < 0) return fail(l.number, "negative child count");
         if (count == 0 && first != -1) return fail(l.number, "a leaf (count 0) must have first -1");
-        if (count > 0 && (first <= self || first + count > m_n))
-            return fail(l.number, "child range [" + std::to_string(first) + ", " + std::to_string(first + count) +
+        // Neither the check nor the message may form first + count in a long: it can pass LONG_MAX.
+        if (count > 0 && (first <= self || first > m_n || count > m_n - first)) {
+            const std::string end =
+                first >= 0 ? std::to_string(static_cast<unsigned long>(first) + static_cast<unsigned long>(count))
+                           : std::to_string(first + count);
+            return fail(l.number, "child range [" + std::to_string(first) + ", " + end +
                                       ") must lie after the node and within the " + std::to_string(m_n) + " nodes");
+        }
         SphereNode nd;
         nd.center = Point3(v[0], v[1], v[2]);
         nd.radius = v[3];

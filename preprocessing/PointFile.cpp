@@ -1,11 +1,12 @@
 #include "preprocessing/PointFile.h"
 
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+
+#include "geometry/AtomicReplace.h"
 
 using Vectormath::Aos::Vector3;
 
@@ -59,24 +60,23 @@ void WritePointFile(std::string path, std::vector<Vector3>& points) {
         std::cout << "Point array is empty!" << std::endl;
         return;
     }
-    const std::string tmp = path + ".tmp." + std::to_string(getpid());
+    const ReplaceTarget target = BeginReplace(path);
     {
-        std::ofstream out(tmp, std::ios::trunc);
+        std::ofstream out(target.writeTo, std::ios::trunc);
         if (!out.is_open()) {
             std::cerr << "Cannot write point file " << path << ": " << std::strerror(errno) << std::endl;
             return;
         }
         for (const Vector3& p : points) out << p.getX() << " " << p.getY() << " " << p.getZ() << "\n";
         out.flush();
-        if (!out.good()) {
-            out.close();
-            std::remove(tmp.c_str());
-            std::cerr << "Cannot write point file " << path << ": write failed" << std::endl;
+        const bool good = out.good();
+        out.close();
+        if (!good || out.fail()) {
+            AbandonReplace(target);
+            std::cerr << "Cannot write point file " << path << ": write failed (disk full?)" << std::endl;
             return;
         }
     }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::cerr << "Cannot write point file " << path << ": " << std::strerror(errno) << std::endl;
-        std::remove(tmp.c_str());
-    }
+    std::string reason;
+    if (!FinishReplace(target, reason)) std::cerr << "Cannot write point file " << path << ": " << reason << std::endl;
 }

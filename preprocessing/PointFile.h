@@ -13,6 +13,6 @@
 int LoadPointFile(std::string& path, std::vector<Vectormath::Aos::Vector3>& points);
 
 /// Writes the points, one per line with default float formatting. An empty list prints
-/// "Point array is empty!" and leaves the file alone. Writes through a temporary file
-/// in the same folder, so a failed write never replaces a good file.
+/// "Point array is empty!" and leaves the file alone. Replaces the file atomically
+/// (geometry/AtomicReplace.h): a crash or a failed write never leaves a torn file.
 void WritePointFile(std::string path, std::vector<Vectormath::Aos::Vector3>& points);

@@ -58,7 +58,7 @@ void Sampling(int threadCount, PackingGeometry* container, PackingGeometry* samp
     initTimer.Start();
     col::CollisionPipeline::M_PipelineAlgorithm = 3;
 
-    const float r = std::cbrt(3.0f * volume / 12.566371f);
+    const float r = SamplingProbeRadius(volume);
     sampleGeometry->m_extraData = new col::ExtraData_SphereTree(Point3(0.0f, 0.0f, 0.0f), r);
     const float step = stepFactor * 2.0f * r;
     std::cout << "Volume for preprocessing: " << volume << std::endl;
@@ -123,6 +123,19 @@ void Sampling(int threadCount, PackingGeometry* container, PackingGeometry* samp
     }
     for (CPCallback* callback : callbacks) delete callback;
     std::cout << "Time check: " << checkTimer.Elapsed() << std::endl;
+}
+
+float SamplingProbeRadius(float volume) { return std::cbrt(3.0f * volume / 12.566371f); }
+
+double SamplingGridPoints(const float min[3], const float max[3], float step) {
+    if (!(step > 0.0f)) return HUGE_VAL;
+    double points = 1.0;
+    for (int a = 0; a < 3; ++a) {
+        const double extent = static_cast<double>(max[a]) - static_cast<double>(min[a]);
+        if (!(extent > 0.0)) return 0.0;
+        points *= std::max(1.0, std::ceil(extent / static_cast<double>(step)));
+    }
+    return points;
 }
 
 bool SamplingReferenceVolume(const std::string& mode, std::vector<PackingObjectInfo>& types, float stepSize,

@@ -49,6 +49,20 @@ class CPCallback : public col::Callback {
 void Sampling(int threadCount, PackingGeometry* container, PackingGeometry* sampleGeometry, float volume,
               float stepFactor, std::vector<Vectormath::Aos::Vector3>& points);
 
+/// Radius of the probe sphere of volume `volume`: cbrt(3 V / 4 pi); not above 0 when V is not.
+float SamplingProbeRadius(float volume);
+
+/// Number of grid points Sampling tests in the box [min, max] with spacing `step`: per axis
+/// ceil(extent / step), at least 1, and 0 for a flat axis. A double, since a tiny step asks for
+/// more points than any integer holds; infinite when `step` is not above 0.
+double SamplingGridPoints(const float min[3], const float max[3], float step);
+
+/// Start-up refuses to sample a grid of more points than this. At a few microseconds per test
+/// on two cores, 10^7 points take up to a minute and hold at most 160 MB of accepted points;
+/// a finer grid than that is almost always a step factor typed wrong. A point file of any size
+/// is still loaded.
+inline constexpr double kMaxSamplingGridPoints = 1e7;
+
 /// Scans the slice at data.x: one row per y, one probe test per z.
 void SubSampling(SubSamplingData& data);
 

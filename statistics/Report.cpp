@@ -1,7 +1,5 @@
 #include "statistics/Report.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -9,6 +7,8 @@
 #include <cstring>
 #include <iostream>
 #include <type_traits>
+
+#include "geometry/AtomicReplace.h"
 
 namespace {
 
@@ -135,20 +135,20 @@ std::string ReportJson(const PackingReport& r) {
 
 bool WriteReportJson(const PackingReport& report, const std::string& path) {
     const std::string text = ReportJson(report);
-    // Same directory as the target, so the rename cannot cross file systems.
-    const std::string tmp = path + ".tmp." + std::to_string(static_cast<long>(getpid()));
-    std::FILE* f = std::fopen(tmp.c_str(), "wb");
+    // Replaced like the placement files: synced, renamed into place, keeping the old file's mode.
+    const ReplaceTarget target = BeginReplace(path);
+    std::FILE* f = std::fopen(target.writeTo.c_str(), "wb");
     if (f == nullptr) {
         std::cerr << "Cannot write report " << path << ": " << std::strerror(errno) << std::endl;
         return false;
     }
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = std::fflush(f) == 0 && ok;
-    ok = fsync(fileno(f)) == 0 && ok;
     const int savedErrno = errno;
     ok = std::fclose(f) == 0 && ok;
-    if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
-    std::cerr << "Cannot write report " << path << ": " << std::strerror(ok ? errno : savedErrno) << std::endl;
-    std::remove(tmp.c_str());
+    std::string reason = std::strerror(savedErrno);
+    if (!ok) AbandonReplace(target);
+    if (ok && FinishReplace(target, reason)) return true;
+    std::cerr << "Cannot write report " << path << ": " << reason << std::endl;
     return false;
 }

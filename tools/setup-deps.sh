@@ -10,7 +10,7 @@ PACKAGES=(
   libgl1-mesa-dri mesa-utils
   xvfb xauth x11-utils xdotool imagemagick
   libfcl-dev libbullet-dev
-  clang-format-14
+  clang-format-14 clang-14 libclang-rt-14-dev
   slurm-wlm munge parallel python3 python3-matplotlib python3-numpy
 )
 
