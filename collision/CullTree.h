@@ -60,7 +60,8 @@ struct CullTree {
     };
     Clearance clearance;
     /// Builds `clearance` with at most `maxCells` cells along the longest side.
-    void buildClearance(int maxCells = 64);
+    /// Coarse on purpose: each cell is a tree search, and 64 cells a side cost a second at load.
+    void buildClearance(int maxCells = 16);
 };
 
 }  // namespace col
