@@ -7,16 +7,12 @@
 #include <fstream>
 #include <random>
 
+#include "peer.h"
 #include "scenes.h"
 
 using namespace colscene;
 
 namespace colbench {
-void compare(const std::string& ours, const std::string& peer);
-std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> fclMesh(const std::vector<Point3>& pts,
-                                                     const std::vector<std::vector<unsigned>>& tris);
-fcl::Transform3d fclPose(const Matrix4& m);
-
 namespace {
 
 constexpr int kPoses = 256;

@@ -9,12 +9,12 @@
 #include <random>
 #include <vector>
 
+#include "peer.h"
 #include "scenes.h"
 
 using namespace colscene;
 
 namespace colbench {
-void compare(const std::string& ours, const std::string& peer);
 
 std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> fclMesh(const std::vector<Point3>& pts,
                                                      const std::vector<std::vector<unsigned>>& tris) {

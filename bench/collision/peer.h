@@ -1,0 +1,18 @@
+// What the collision benchmarks share: FCL versions of our meshes and poses, and the
+// ours/peer pairs whose ratios main() prints (defined in bench_overlap.cpp).
+#pragma once
+
+#include <fcl/fcl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scenes.h"
+
+namespace colbench {
+void compare(const std::string& ours, const std::string& peer);
+std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> fclMesh(const std::vector<Vectormath::Aos::Point3>& pts,
+                                                     const std::vector<std::vector<unsigned>>& tris);
+fcl::Transform3d fclPose(const Vectormath::Aos::Matrix4& m);
+}  // namespace colbench
