@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,34 +25,13 @@ using Vectormath::Aos::Vector3;
 
 namespace {
 
-int Lines(const std::string& text) {
-    int n = 0;
-    for (char c : text) n += c == '\n';
-    return n;
-}
-
 class ConstructionEndToEnd : public ::testing::TestWithParam<const char*> {};
 
 // 3 x 3 x 3 box, 125 points 0.5 apart, spheres and M&Ms: the run ends, what it placed is inside
 // and apart by the exact meshes, loads back in view mode and repeats byte for byte.
 TEST_P(ConstructionEndToEnd, EndsPassesTheCheckLoadsAndRepeats) {
     const std::string dir = MakeTempDir("construct");
-    const std::string models = std::string(DENSEPACK_SOURCE_DIR) + "/models/";
-    WriteFile(dir + "/tray.obj", testscene::BoxObj(1.5f));
-    std::string spheres = "densepack-spheres 1\nkind container\nnodes 7 leaves 6\n0 0 0 2003 0 0 0 3.14159265 1 6\n";
-    for (int i = 0; i < 6; ++i) {
-        std::string c[3] = {"0", "0", "0"};
-        c[i / 2] = i % 2 ? "-1001.5" : "1001.5";
-        spheres += c[0] + " " + c[1] + " " + c[2] + " 1000 0 0 0 0 -1 0\n";
-    }
-    WriteFile(dir + "/tray.spheres", spheres + "end\n");
-    for (const char* model : {"sphere.obj", "sphere_l.obj", "sphere.spheres", "mm.obj", "mm_l.obj", "mm.spheres"})
-        WriteFile(dir + "/" + model, ReadFile(models + model));
-    std::string points;
-    for (int i = 0; i < 125; ++i)
-        points += std::to_string(-1.0 + 0.5 * (i % 5)) + " " + std::to_string(-1.0 + 0.5 * (i / 5 % 5)) + " " +
-                  std::to_string(-1.0 + 0.5 * (i / 25)) + "\n";
-    WriteFile(dir + "/points.txt", points);
+    testscene::WriteTinyRun(dir, std::string(DENSEPACK_SOURCE_DIR) + "/models");
     WriteFile(dir + "/run.cfg", std::string("[Construction Heuristic]\n") + GetParam() +
                                     " construction.txt\n[Grid]\n1 1 1\n[Preprocessing]\npoints.txt smallest 0.5 1\n" +
                                     "[ModelPath]\n./\n[Container]\ntray 0.8 0.8 0.8 0.2\n[Objects]\n" +
@@ -64,7 +42,7 @@ TEST_P(ConstructionEndToEnd, EndsPassesTheCheckLoadsAndRepeats) {
     const ProcessResult first = RunCommand(run, dir);
     ASSERT_EQ(first.status, 0) << first.err;
     const std::string placed = ReadFile(dir + "/construction.txt");
-    ASSERT_GT(Lines(placed), 1);
+    ASSERT_GT(testscene::CountLines(placed), 1);
 
     // Default tolerance; objects outside the container beyond it fail the check too.
     const ProcessResult check = RunCommand(std::string(DENSEPACK_CHECK_EXE) + " -c run.cfg construction.txt", dir);
@@ -73,7 +51,9 @@ TEST_P(ConstructionEndToEnd, EndsPassesTheCheckLoadsAndRepeats) {
 
     const ProcessResult view = RunCommand(bin + " -c run.cfg -v construction.txt --headless", dir);
     ASSERT_EQ(view.status, 0) << view.err;
-    EXPECT_NE(view.out.find("Placed objects: " + std::to_string(Lines(placed)) + "\n"), std::string::npos) << view.out;
+    EXPECT_NE(view.out.find("Placed objects: " + std::to_string(testscene::CountLines(placed)) + "\n"),
+              std::string::npos)
+        << view.out;
 
     std::remove((dir + "/construction.txt").c_str());
     const ProcessResult again = RunCommand(run, dir);

@@ -19,6 +19,7 @@
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingObjectInfo.h"
+#include "support/Subprocess.h"
 
 namespace testscene {
 
@@ -59,6 +60,41 @@ inline std::string BoxObj(float h, bool inward = false) {
     for (const auto& t : kBoxTriangles)
         s << "f " << t[0] + 1 << " " << t[inward ? 2 : 1] + 1 << " " << t[inward ? 1 : 2] + 1 << "\n";
     return s.str();
+}
+
+/// Tree file of the box [-h, h]^3 as a container: six spheres of radius 1000 just outside its faces.
+inline std::string ContainerSpheres(float h) {
+    constexpr float R = 1000.0f;
+    std::ostringstream s;
+    s << "densepack-spheres 1\nkind container\nnodes 7 leaves 6\n0 0 0 " << 2 * R + 2 * h << " 0 0 0 3.14159265 1 6\n";
+    for (int i = 0; i < 6; ++i) {
+        float c[3] = {0, 0, 0};
+        c[i / 2] = (i % 2 ? -1 : 1) * (R + h);
+        s << c[0] << " " << c[1] << " " << c[2] << " " << R << " 0 0 0 0 -1 0\n";
+    }
+    s << "end\n";
+    return s.str();
+}
+
+/// The tiny run folder of the end-to-end tests: the container "tray" (a 3 x 3 x 3 box with its
+/// tree), the bundled sphere and mm models from `modelsDir`, and points.txt, 5 x 5 x 5 points
+/// 0.5 apart around the centre.
+inline void WriteTinyRun(const std::string& dir, const std::string& modelsDir) {
+    WriteFile(dir + "/tray.obj", BoxObj(1.5f));
+    WriteFile(dir + "/tray.spheres", ContainerSpheres(1.5f));
+    for (const char* model : {"sphere.obj", "sphere_l.obj", "sphere.spheres", "mm.obj", "mm_l.obj", "mm.spheres"})
+        WriteFile(dir + "/" + model, ReadFile(modelsDir + "/" + model));
+    std::ostringstream points;
+    for (int i = 0; i < 125; ++i)
+        points << -1.0 + 0.5 * (i % 5) << " " << -1.0 + 0.5 * (i / 5 % 5) << " " << -1.0 + 0.5 * (i / 25) << "\n";
+    WriteFile(dir + "/points.txt", points.str());
+}
+
+/// Lines of a text file's content (objects of a placement file).
+inline int CountLines(const std::string& text) {
+    int n = 0;
+    for (const char c : text) n += c == '\n';
+    return n;
 }
 
 /// One placement-file line: type, then translation, rotation about z by `angleZ` and uniform
