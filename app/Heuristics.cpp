@@ -38,12 +38,6 @@ bool IsConstructionHeuristicName(const std::string& name) {
            name == "GrowingSeedAlgorithm";
 }
 
-bool IsImprovementHeuristicName(const std::string& name) {
-    return name == "CompactionAlgorithm" || name == "CavityFillingAlgorithm" ||
-           name == "CavityFillingGrowingAlgorithm" || name == "ShuffleAlgorithm" || name == "SGAlgorithm" ||
-           name == "TestAlgorithm";
-}
-
 IConstructionHeuristic* CreateConstructionHeuristic(const std::string& name, std::vector<PackingObjectInfo>& types,
                                                     MovingObject* container,
                                                     std::vector<Vectormath::Aos::Vector3>& pointsInside,
@@ -63,8 +57,6 @@ IImprovementHeuristic* CreateImprovementHeuristic(const std::string& name, std::
                                                   std::list<MovingObject*>* placedObjects,
                                                   Vectormath::Aos::Vector3 gridCells) {
     const Args args{types, container, pointsInside, placedObjects, gridCells};
-    (void)args;
-    // One line per configured name: `if (name == "X") return Make<Class>(args);` once the class exists.
     if (name == "CompactionAlgorithm") return Make<CompactionAlgorithm>(args);
     if (name == "CavityFillingAlgorithm") return Make<CavityFilling>(args);
     if (name == "CavityFillingGrowingAlgorithm") return Make<CavityFillingGrowing>(args);

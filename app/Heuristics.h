@@ -17,11 +17,8 @@ extern std::thread* g_algorithmThread;                   ///< runs both phases; 
 /// True for the four construction names a configuration may give (exact, case-sensitive).
 bool IsConstructionHeuristicName(const std::string& name);
 
-/// True for the improvement heuristic names a configuration may give, built or not.
-bool IsImprovementHeuristicName(const std::string& name);
-
 /// A new construction heuristic of the named class with the five standard arguments; null when
-/// the name is unknown or its class is not part of this build.
+/// the name is unknown.
 IConstructionHeuristic* CreateConstructionHeuristic(const std::string& name, std::vector<PackingObjectInfo>& types,
                                                     MovingObject* container,
                                                     std::vector<Vectormath::Aos::Vector3>& pointsInside,

@@ -119,17 +119,10 @@ int RunMode(const CommandLine& cl) {
     }
     g_constructionHeuristic = CreateConstructionHeuristic(name, g_configData.objects, &g_container, pointsInside,
                                                           g_placedObjects, g_configData.gridCells);
-    if (g_constructionHeuristic == nullptr) {
-        std::cerr << "densepack: " << name << " is not part of this build yet; start-up ends here." << std::endl;
-        if (cl.headless) return 0;
-        ShowWindow();
-    }
+    // Unknown improvement names (e.g. "none") give no improvement phase.
     g_improvementHeuristic =
         CreateImprovementHeuristic(g_configData.improvementHeuristic, g_configData.objects, &g_container, pointsInside,
                                    g_placedObjects, g_configData.gridCells);
-    if (g_improvementHeuristic == nullptr && IsImprovementHeuristicName(g_configData.improvementHeuristic))
-        std::cerr << "densepack: " << g_configData.improvementHeuristic
-                  << " is not part of this build yet; the run has no improvement phase." << std::endl;
     g_constructionHeuristic->SetImprovementHeuristic(g_improvementHeuristic, g_configData.constructionFile,
                                                      g_configData.improvementFile);
     IPackingAlgorithm* phases[2] = {g_constructionHeuristic, g_improvementHeuristic};
