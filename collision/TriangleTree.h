@@ -34,6 +34,13 @@ class TriangleTree {
     size_t triangleCount() const { return m_tris.size() / 3; }
     /// Longest root-to-leaf path (1 for a single triangle, 0 when empty).
     int depth() const { return m_depth; }
+    /// Sphere that encloses every triangle (the root's), model frame; false when empty.
+    bool boundingSphere(Point3& centre, float& radius) const {
+        if (m_nodes.empty()) return false;
+        centre = Point3(m_nodes[0].c[0], m_nodes[0].c[1], m_nodes[0].c[2]);
+        radius = m_nodes[0].r;
+        return true;
+    }
 
  private:
     friend MeshDistanceResult meshDistance(const TriangleTree&, const TriangleTree&, const Matrix4&);

@@ -2,13 +2,16 @@
 // against those of probe objects dropped at random interior points (U). U / (U + W) is near 0.5
 // for a random layout, larger for a clustered one and smaller for a regular one.
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <iostream>
 #include <vector>
 
 #include "collision/CollisionPipeline.h"
+#include "collision/ExtraData.h"
 #include "collision/FibRand.h"
+#include "collision/TriangleTree.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/Random.h"
@@ -129,11 +132,41 @@ void HopkinsCallback::operator()(const col::Data* data) {
 
 namespace Packing {
 
+namespace {
+
+/// A lower bound of view.distance(a, b) from the meshes' bounding spheres, in the same frame
+/// (b's model frame); -infinity when either object has no mesh, so nothing is skipped.
+float DistanceLowerBound(MovingObject* a, MovingObject* b) {
+    auto* extraA = dynamic_cast<col::ExtraData_SphereTree*>(a->m_geometry->m_extraData);
+    auto* extraB = dynamic_cast<col::ExtraData_SphereTree*>(b->m_geometry->m_extraData);
+    const col::TriangleTree* meshA = extraA != nullptr ? extraA->tree()->mesh() : nullptr;
+    const col::TriangleTree* meshB = extraB != nullptr ? extraB->tree()->mesh() : nullptr;
+    Point3 ca, cb;
+    float ra = 0.0f, rb = 0.0f;
+    if (meshA == nullptr || meshB == nullptr || !meshA->boundingSphere(ca, ra) || !meshB->boundingSphere(cb, rb))
+        return -INFINITY;
+    const Matrix4 m12 = Vectormath::Aos::inverse(b->m_modelMatrix) * a->m_modelMatrix;
+    const float scale = Vectormath::Aos::length(m12.getCol0().getXYZ());
+    const float reach = ra * scale + rb;
+    const float gap = Vectormath::Aos::length(Transform(m12, ca) - Vector3(cb)) - reach;
+    // Rounding of either side must never skip a nearer object.
+    return gap - 1e-4f * reach;
+}
+
+}  // namespace
+
 float NearestNeighborDist(const PackingView& view, MovingObject* object, const std::vector<MovingObject*>& candidates) {
     if (candidates.size() < 2) return 0.0f;
+    // The exact distance is the cost: try the candidates nearest first and stop at the first one
+    // whose bounding spheres are already farther apart than the best distance found.
+    std::vector<std::pair<float, MovingObject*>> order;
+    order.reserve(candidates.size());
+    for (MovingObject* c : candidates)
+        if (c != object) order.emplace_back(DistanceLowerBound(object, c), c);
+    std::sort(order.begin(), order.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     float best = FLT_MAX;
-    for (MovingObject* c : candidates) {
-        if (c == object) continue;
+    for (const auto& [bound, c] : order) {
+        if (bound >= best) break;
         const float d = view.distance(object, c);
         if (d < best) best = d;
         if (d == 0.0f) break;  // nothing is nearer than touching
