@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "collision/CallbackMap.h"
 
@@ -46,6 +47,7 @@ void sortByCell(std::vector<uint64_t>& v, std::vector<uint64_t>& tmp, uint64_t c
 
 void BroadPhase::useGrid(const unsigned cells[3], const float min[3], const float max[3]) {
     m_grid = true;
+    m_gridValid = false;
     for (int k = 0; k < 3; ++k) {
         m_cells[k] = std::max(1u, cells[k]);
         m_min[k] = std::min(min[k], max[k]);
@@ -63,9 +65,11 @@ void BroadPhase::findPairs(const std::vector<BroadObject>& objs, std::vector<uin
             for (size_t j = i + 1; j < objs.size(); ++j) out.push_back(CallbackMap::key(objs[i].id, objs[j].id));
         return;
     }
-    if (m_grid)
-        grid(objs, out);
-    else
+    if (m_grid) {
+        if (!gridUpdate(objs, out)) grid(objs, out);
+        m_prev = objs;
+        m_prevPairs = out;
+    } else
         sweep(objs, out);
 }
 
@@ -84,6 +88,9 @@ void BroadPhase::grid(const std::vector<BroadObject>& objs, std::vector<uint64_t
     // (clamping into the border cells keeps that true for objects outside the box). Inserting
     // each object into every cell its box covered made crowded cells and a pair test per cell
     // they shared, which cost more than the narrow phase of an incremental check.
+    if (m_table)
+        for (const Run& run : m_runs) m_runOfCell[run.cell] = -1;
+    m_gridValid = false;
     splitHuge(objs);
     float rmax = 0;
     for (size_t i = 0; i < objs.size(); ++i)
@@ -97,17 +104,11 @@ void BroadPhase::grid(const std::vector<BroadObject>& objs, std::vector<uint64_t
         cells[k] = cell > 0 ? std::clamp(static_cast<long>(ext / cell), 1L, static_cast<long>(m_cells[k])) : 1L;
         inv[k] = ext > 0 ? static_cast<float>(cells[k]) / ext : 0.0f;
     }
-    auto cellOf = [&](int k, float x) {
-        // Clamp in float first: far-away objects must not overflow the integer conversion.
-        const float f = std::clamp(std::floor((x - m_min[k]) * inv[k]), 0.0f, static_cast<float>(cells[k] - 1));
-        return static_cast<long>(f);
-    };
+    for (int k = 0; k < 3; ++k) m_gridCells[k] = cells[k], m_inv[k] = inv[k];
     m_entries.clear();
     for (size_t i = 0; i < objs.size(); ++i) {
         if (m_isOverflow[i]) continue;
-        const long x = cellOf(0, objs[i].c[0]), y = cellOf(1, objs[i].c[1]), z = cellOf(2, objs[i].c[2]);
-        const uint64_t cell = static_cast<uint64_t>((z * cells[1] + y) * cells[0] + x);
-        m_entries.push_back((cell << 32) | i);
+        m_entries.push_back((static_cast<uint64_t>(cellIndex(objs[i])) << 32) | i);
     }
     sortByCell(m_entries, m_sortScratch, static_cast<uint64_t>(cells[0] * cells[1] * cells[2]));
     m_runs.clear();
@@ -118,6 +119,23 @@ void BroadPhase::grid(const std::vector<BroadObject>& objs, std::vector<uint64_t
             {static_cast<uint32_t>(m_entries[s] >> 32), static_cast<uint32_t>(s), static_cast<uint32_t>(e)});
         s = e;
     }
+    // A table from cell to run replaces 13 binary searches per occupied cell when it stays small.
+    const uint64_t cellCount = static_cast<uint64_t>(cells[0] * cells[1] * cells[2]);
+    const bool table = cellCount <= 16 * objs.size() + 4096;
+    m_table = table;
+    if (table) {
+        if (m_runOfCell.size() < cellCount) m_runOfCell.assign(cellCount, -1);
+        for (size_t r = 0; r < m_runs.size(); ++r) m_runOfCell[m_runs[r].cell] = static_cast<int32_t>(r);
+    }
+    auto runOf = [&](uint32_t cell) -> const Run* {
+        if (table) {
+            const int32_t r = m_runOfCell[cell];
+            return r < 0 ? nullptr : &m_runs[static_cast<size_t>(r)];
+        }
+        const auto it = std::lower_bound(m_runs.begin(), m_runs.end(), cell,
+                                         [](const Run& run, uint32_t c) { return run.cell < c; });
+        return it == m_runs.end() || it->cell != cell ? nullptr : &*it;
+    };
     auto object = [&](size_t entry) -> const BroadObject& { return objs[m_entries[entry] & 0xffffffffu]; };
     // Half of the 26 neighbours, so each pair of cells is visited once.
     static constexpr int kForward[13][3] = {{1, 0, 0},  {-1, 1, 0}, {0, 1, 0},  {1, 1, 0}, {-1, -1, 1},
@@ -132,15 +150,82 @@ void BroadPhase::grid(const std::vector<BroadObject>& objs, std::vector<uint64_t
             const long nx = x + d[0], ny = y + d[1], nz = z + d[2];
             if (nx < 0 || ny < 0 || nz < 0 || nx >= cells[0] || ny >= cells[1] || nz >= cells[2]) continue;
             const uint32_t cell = static_cast<uint32_t>((nz * cells[1] + ny) * cells[0] + nx);
-            const auto it = std::lower_bound(m_runs.begin(), m_runs.end(), cell,
-                                             [](const Run& r, uint32_t c) { return r.cell < c; });
-            if (it == m_runs.end() || it->cell != cell) continue;
+            const Run* it = runOf(cell);
+            if (it == nullptr) continue;
             for (uint32_t p = run.begin; p < run.end; ++p)
                 for (uint32_t q = it->begin; q < it->end; ++q)
                     if (spheresTouch(object(p), object(q))) out.push_back(CallbackMap::key(object(p).id, object(q).id));
         }
     }
     overflowPairs(objs, out);
+    m_gridValid = true;
+}
+
+long BroadPhase::cellIndex(const BroadObject& o) const {
+    long c[3];
+    for (int k = 0; k < 3; ++k) {
+        // Clamp in float first: far-away objects must not overflow the integer conversion.
+        const float f =
+            std::clamp(std::floor((o.c[k] - m_min[k]) * m_inv[k]), 0.0f, static_cast<float>(m_gridCells[k] - 1));
+        c[k] = static_cast<long>(f);
+    }
+    return (c[2] * m_gridCells[1] + c[1]) * m_gridCells[0] + c[0];
+}
+
+bool BroadPhase::gridUpdate(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out) {
+    if (!m_incremental || !m_gridValid || objs.size() != m_prev.size()) return false;
+    m_moved.clear();
+    for (size_t i = 0; i < objs.size(); ++i) {
+        const BroadObject &a = objs[i], &b = m_prev[i];
+        if (a.id != b.id || a.r != b.r) return false;  // other objects, or the cell size may change
+        if (std::memcmp(a.c, b.c, sizeof a.c) == 0) continue;
+        // An overflow object meets everyone; an object that left its cell would unsort the grid.
+        if (m_isOverflow[i] || cellIndex(a) != cellIndex(b)) return false;
+        m_moved.push_back(static_cast<uint32_t>(i));
+        if (m_moved.size() * 2 > objs.size()) return false;  // then a new grid costs less
+    }
+    m_isMoved.assign(objs.size(), 0);
+    int maxId = 0;
+    for (const BroadObject& o : objs) maxId = std::max(maxId, o.id);
+    m_movedId.assign(static_cast<size_t>(maxId) + 1, 0);
+    for (uint32_t i : m_moved) m_isMoved[i] = 1, m_movedId[static_cast<size_t>(objs[i].id)] = 1;
+    out.clear();
+    for (const uint64_t key : m_prevPairs)
+        if (!m_movedId[static_cast<size_t>(CallbackMap::keyLo(key))] &&
+            !m_movedId[static_cast<size_t>(CallbackMap::keyHi(key))])
+            out.push_back(key);
+    const long nx = m_gridCells[0], ny = m_gridCells[1], nz = m_gridCells[2];
+    for (const uint32_t i : m_moved) {
+        const long cell = cellIndex(objs[i]);
+        const long x = cell % nx, y = (cell / nx) % ny, z = cell / (nx * ny);
+        for (long dz = -1; dz <= 1; ++dz)
+            for (long dy = -1; dy <= 1; ++dy)
+                for (long dx = -1; dx <= 1; ++dx) {
+                    const long cx = x + dx, cy = y + dy, cz = z + dz;
+                    if (cx < 0 || cy < 0 || cz < 0 || cx >= nx || cy >= ny || cz >= nz) continue;
+                    const uint32_t c = static_cast<uint32_t>((cz * ny + cy) * nx + cx);
+                    const Run* run = nullptr;
+                    if (m_table) {
+                        const int32_t r = m_runOfCell[c];
+                        if (r >= 0) run = &m_runs[static_cast<size_t>(r)];
+                    } else {
+                        const auto it = std::lower_bound(m_runs.begin(), m_runs.end(), c,
+                                                         [](const Run& rn, uint32_t v) { return rn.cell < v; });
+                        if (it != m_runs.end() && it->cell == c) run = &*it;
+                    }
+                    if (run == nullptr) continue;
+                    for (uint32_t q = run->begin; q < run->end; ++q) {
+                        const uint32_t j = static_cast<uint32_t>(m_entries[q] & 0xffffffffu);
+                        // A pair of two moved objects is tested once, from the lower index.
+                        if (j == i || (m_isMoved[j] && j < i)) continue;
+                        if (spheresTouch(objs[i], objs[j])) out.push_back(CallbackMap::key(objs[i].id, objs[j].id));
+                    }
+                }
+        for (const int o : m_overflow)
+            if (spheresTouch(objs[static_cast<size_t>(o)], objs[i]))
+                out.push_back(CallbackMap::key(objs[static_cast<size_t>(o)].id, objs[i].id));
+    }
+    return true;
 }
 
 void BroadPhase::splitHuge(const std::vector<BroadObject>& objs) {

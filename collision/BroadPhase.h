@@ -29,6 +29,11 @@ class BroadPhase {
 
     void useGrid(const unsigned cells[3], const float min[3], const float max[3]);
     void setBruteForce(bool on) { m_brute = on; }
+    /// Off: every grid check starts from scratch (the reference for the incremental check).
+    void setIncremental(bool on) {
+        m_incremental = on;
+        m_gridValid = false;
+    }
     Mode mode() const { return m_brute ? Mode::BruteForce : (m_grid ? Mode::Grid : Mode::Sweep); }
 
     /// Appends candidate pair keys to `out` (cleared first), unordered.
@@ -36,6 +41,10 @@ class BroadPhase {
 
  private:
     void grid(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+    /// When the same objects come back with only a few centres moved inside their cells, the
+    /// pairs of the last grid check are kept and only the moved objects are tested again.
+    bool gridUpdate(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
+    long cellIndex(const BroadObject& o) const;
     void sweep(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
     void overflowPairs(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
     /// Sets aside the objects far larger than the median (the container) into the overflow list.
@@ -58,6 +67,16 @@ class BroadPhase {
         uint32_t cell, begin, end;  ///< occupied grid cell and its range in m_entries
     };
     std::vector<Run> m_runs;
+    std::vector<int32_t> m_runOfCell;  ///< run index per cell (-1: empty) when the grid is small enough
+    bool m_table = false, m_incremental = true;
+    // What the last grid check saw, for gridUpdate.
+    bool m_gridValid = false;
+    long m_gridCells[3] = {1, 1, 1};
+    float m_inv[3] = {0, 0, 0};
+    std::vector<BroadObject> m_prev;
+    std::vector<uint64_t> m_prevPairs;
+    std::vector<uint32_t> m_moved;
+    std::vector<char> m_isMoved, m_movedId;
 };
 
 }  // namespace col

@@ -20,6 +20,7 @@ bool CollisionPipeline::incrementalDefault() { return g_incrementalDefault; }
 CollisionPipeline::CollisionPipeline(const char* name, unsigned n)
     : m_name(name ? name : ""), m_incremental(g_incrementalDefault) {
     m_callbacks.reserve(n);
+    m_broad.setIncremental(m_incremental);
 }
 
 CollisionPipeline::~CollisionPipeline() = default;
@@ -77,6 +78,7 @@ void CollisionPipeline::deactivate(int id) {
 
 void CollisionPipeline::setIncremental(bool on) {
     m_incremental = on;
+    m_broad.setIncremental(on);
     m_memoValid = false;
     for (Memo& m : m_memo) m_spare.push_back(std::move(m.result));
     m_memo.clear();
