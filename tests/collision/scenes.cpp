@@ -123,7 +123,6 @@ std::vector<Sphere> ellipsoidFill(float a, float b, float c, int cellsAcross) {
 }
 
 std::vector<Sphere> boxShell(float h, float cell) {
-    // A band of spheres whose inner side is flush with the walls of [-h, h]^3.
     std::vector<Sphere> out;
     const float r = cell * 0.5f * std::sqrt(3.0f);
     const int n = static_cast<int>(std::ceil((h + r + cell) / cell));

@@ -1,6 +1,6 @@
 // CollisionPipeline: grid, default and brute-force broad phases give the same callbacks with the
-// same lists; activation, moves, both registration orders, incremental against full checks, and
-// one pipeline per thread.
+// same lists; activation, moves, one pipeline per thread, incremental against full checks, both
+// registration orders and the contact-level subset.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -92,10 +92,8 @@ struct PipeRun {
         for (int i = 0; i < n; ++i)
             for (int j = i + 1; j < n; ++j) {
                 const int tag = static_cast<int>(cbs.size());
-                if ((i + j) % 3 == 0)
-                    cbs.push_back(std::make_unique<Recorder>(j, i, tag, &log));  // reversed order
-                else
-                    cbs.push_back(std::make_unique<Recorder>(i, j, tag, &log));
+                const bool reversed = (i + j) % 3 == 0;
+                cbs.push_back(std::make_unique<Recorder>(reversed ? j : i, reversed ? i : j, tag, &log));
                 if ((i * j) % 11 == 5) cbs.push_back(std::make_unique<Recorder>(j, i, tag + 1, &log));  // a second one
             }
         for (auto& c : cbs) pipe.addCallback(c.get());
@@ -112,10 +110,20 @@ struct PipeRun {
 
 }  // namespace
 
-TEST(CollisionPipeline, BroadPhasesAgreeThroughMovesAndActivation) {
+TEST(CollisionPipeline, BroadPhasesAgreeThroughMovesActivationAndThreads) {
     std::mt19937 rng(99);
     World w(rng, 240);
     PipeRun brute(w, 0), sweep(w, 1), grid(w, 2);
+    // One pipeline per thread over the same objects, built and checked concurrently.
+    std::vector<std::vector<Call>> threaded(4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            PipeRun r(w, 1 + t % 2);
+            for (int k = 0; k < 3; ++k) threaded[size_t(t)] = r.check();
+        });
+    for (auto& th : threads) th.join();
+    for (const auto& r : threaded) EXPECT_EQ(r, brute.check());
     for (int round = 0; round < 4; ++round) {
         const auto ref = brute.check();
         ASSERT_GT(ref.size(), 30u);
@@ -235,33 +243,50 @@ TEST(CollisionPipeline, IncrementalChecksHandOutWhatFullChecksDo) {
     EXPECT_EQ(full.pipe.lastReusedCount(), 0u);
 }
 
-TEST(CollisionPipeline, OrderingAndSwappedLists) {
-    col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b(Point3(0.5f, 0, 0), 0.5f);
+// Objects 0 and 2 are one sphere; object 1 has three spheres, one deep in object 0, one grazing,
+// one apart. Callbacks of both orders and levels; contact level hands out the deepest pair only.
+TEST(CollisionPipeline, OrderingSwappedListsAndContactSubset) {
+    std::vector<col::SphereNode> n(4);
+    n[0].radius = 3, n[0].firstChild = 1, n[0].childCount = 3;
+    n[1].center = Point3(0.2f, 0, 0), n[1].radius = 0.5f;
+    n[2].center = Point3(1.45f, 0, 0), n[2].radius = 0.5f;
+    n[3].center = Point3(0, 2.5f, 0), n[3].radius = 0.5f;
+    col::ExtraData_SphereTree a(Point3(0, 0, 0), 1.0f), b{col::SphereTree(n)};
     col::ColGeometry ga, gb;
     ga.m_extraData = &a;
     gb.m_extraData = &b;
     col::CollisionPipeline p("order", 1);
     std::vector<Call> log;
     for (int i = 0; i < 3; ++i) p.makeCollidable(i == 1 ? &gb : &ga, nullptr);
-    Recorder r21(2, 1, 0, &log), r01(0, 1, 1, &log), r10(1, 0, 2, &log), r12(1, 2, 3, &log), r02(0, 2, 4, &log);
-    for (Recorder* r : {&r21, &r01, &r10, &r12, &r02}) p.addCallback(r);
+    Recorder r21(2, 1, 0, &log), r01(0, 1, 1, &log), r10(1, 0, 2, &log), r12(1, 2, 3, &log), r02(0, 2, 4, &log),
+        c01(0, 1, 5, &log, col::LEVEL_CONTACT), c10(1, 0, 6, &log, col::LEVEL_CONTACT);
+    for (Recorder* r : {&r21, &r01, &r10, &r12, &r02, &c01, &c10}) p.addCallback(r);
     const Matrix4 far = Matrix4::translation(Vector3(0, 10, 0));
     p.moveObject(2, &far);
     p.check();
-    ASSERT_EQ(log.size(), 2u);  // pair (0,2) is apart, pair (1,2) apart
-    EXPECT_EQ(log[0].cb, 1);
-    EXPECT_EQ(log[1].cb, 2);
-    EXPECT_EQ(log[0].spheres[3], 1.0f);  // r01: object 0 first
-    EXPECT_EQ(log[1].spheres[3], 0.5f);  // r10: object 1 first
-    EXPECT_EQ(log[1].nodes[0], &b.tree()->node(0));
+    ASSERT_EQ(log.size(), 4u);              // pairs (0,2) and (1,2) are apart: r01, r10, c01, c10
+    ASSERT_EQ(log[0].spheres.size(), 16u);  // the grazing pair counts at full level
+    EXPECT_EQ(log[0].spheres[3], 1.0f);     // r01: object 0 first
+    EXPECT_EQ(log[1].spheres[3], 0.5f);     // r10: object 1 first
+    EXPECT_EQ(log[1].nodes[1], &a.tree()->node(0));
+    EXPECT_TRUE(log[1].nodes[0] == &b.tree()->node(1) || log[1].nodes[0] == &b.tree()->node(2));
+    EXPECT_GT(log[0].overlap, col::lensVolume(0.2f, 1.0f, 0.5f));
+    for (const Call& c : {log[2], log[3]}) {
+        ASSERT_EQ(c.spheres.size(), 8u);
+        EXPECT_EQ(c.nodes.size(), 2u);
+        EXPECT_FLOAT_EQ(c.overlap, log[0].overlap);  // the contact subset keeps the full overlap
+    }
+    EXPECT_FLOAT_EQ(log[2].spheres[4], 0.2f);  // c01: the deep sphere second
+    EXPECT_FLOAT_EQ(log[3].spheres[0], 0.2f);  // c10: the deep sphere first, object 0's radius last
+    EXPECT_FLOAT_EQ(log[3].spheres[7], 1.0f);
     const Matrix4 near = Matrix4::translation(Vector3(1.2f, 0, 0));
     p.moveObject(2, &near);
     log.clear();
-    unsigned n = 0;
-    p.check(&n);
-    ASSERT_EQ(n, 5u);
-    const int order[] = {1, 2, 4, 0, 3};  // by (min id, max id), then registration
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(log[size_t(k)].cb, order[k]);
+    unsigned calls = 0;
+    p.check(&calls);
+    ASSERT_EQ(calls, 7u);
+    const int order[] = {1, 2, 5, 6, 4, 0, 3};  // by (min id, max id), then registration
+    for (int k = 0; k < 7; ++k) EXPECT_EQ(log[size_t(k)].cb, order[k]);
     // Scale read live through a shared record.
     col::CollisionPipeline q("share", 1);
     auto share = [](col::ColGeometry* t, const void* s) {
@@ -274,25 +299,9 @@ TEST(CollisionPipeline, OrderingAndSwappedLists) {
     q.moveObject(1, &gap);
     Recorder rq(0, 1, 0, &log);
     q.addCallback(&rq);
-    q.check(&n);
-    EXPECT_EQ(n, 0u);
-    gb.setScale(5.0f);  // radius 2.5 around x = 3 reaches into sphere 0
-    q.check(&n);
-    EXPECT_EQ(n, 1u);
-}
-
-TEST(CollisionPipeline, OnePipelinePerThreadMatchesSequential) {
-    std::mt19937 rng(5);
-    World w(rng, 120);
-    std::vector<Call> sequential = PipeRun(w, 2).check();
-    ASSERT_FALSE(sequential.empty());
-    std::vector<std::vector<Call>> results(4);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            PipeRun r(w, 1 + t % 2);
-            for (int k = 0; k < 3; ++k) results[size_t(t)] = r.check();
-        });
-    for (auto& th : threads) th.join();
-    for (const auto& r : results) EXPECT_EQ(r, sequential);
+    q.check(&calls);
+    EXPECT_EQ(calls, 0u);
+    gb.setScale(5.0f);  // the deep sphere, radius 2.5 around x = 2.7, reaches into object 0
+    q.check(&calls);
+    EXPECT_EQ(calls, 1u);
 }

@@ -101,7 +101,6 @@ TEST(Vectormath, MatrixProductsTransposesInversesAndLayoutMatchGlm) {
         EXPECT_LT(Diff(a * Point3(v3), ga * glm::vec4(g3, 1.0f)), kTol) << i;
         EXPECT_LT(Diff(transpose(a), glm::transpose(ga)), kTol) << i;
         EXPECT_LT(Diff(inverse(M4(gi)), glm::inverse(gi)), kInvTol) << i;
-        EXPECT_LT(Diff(M4(gi) * inverse(M4(gi)), glm::mat4(1.0f)), kInvTol) << i;
 
         const glm::mat3 ga3(ga), gb3(gb), gi3(gi);
         const Matrix3 a3 = M3(ga3);
@@ -130,14 +129,11 @@ TEST(Vectormath, RotationsAndTheWorldTransformTranslateRotateScaleMatchGlm) {
         const Matrix4 r = Matrix4::rotation(angle, axis);
         EXPECT_LT(Diff(r, gR), kTol) << i;
         EXPECT_LT(Diff(Matrix3::rotation(angle, axis), glm::mat3(gR)), kTol) << i;
-        EXPECT_LT(Diff(transpose(r) * r, I), kTol) << i;  // orthonormal: its transpose undoes it
 
         const Matrix4 world = Matrix4::translation(t) * r * Matrix4::scale(s);
-        EXPECT_LT(Diff(world, glm::scale(glm::translate(I, G(t)) * gR, G(s))), kInvTol) << i;
-        EXPECT_LT(Diff(inverse(world), glm::inverse(glm::scale(glm::translate(I, G(t)) * gR, G(s)))), kInvTol) << i;
+        const glm::mat4 gWorld = glm::scale(glm::translate(I, G(t)) * gR, G(s));
+        EXPECT_LT(Diff(world, gWorld), kInvTol) << i;
+        EXPECT_LT(Diff(inverse(world), glm::inverse(gWorld)), kInvTol) << i;
         EXPECT_EQ(Diff(world.getTranslation(), G(t)), 0.0f);
-        const Point3 p(rnd.vec3());
-        const Vector3 expect = t + (r * mulPerElem(s, Vector3(p))).getXYZ();
-        EXPECT_LT(Diff((world * p).getXYZ(), G(expect)), kInvTol) << i;
     }
 }
