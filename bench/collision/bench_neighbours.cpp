@@ -8,7 +8,7 @@
 #include <random>
 
 #include "peer.h"
-#include "scenes.h"
+#include "benchscenes.h"
 
 using namespace colscene;
 

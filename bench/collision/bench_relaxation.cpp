@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "peer.h"
-#include "scenes.h"
+#include "benchscenes.h"
 
 using namespace colscene;
 

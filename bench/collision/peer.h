@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "scenes.h"
+#include "benchscenes.h"
 
 namespace colbench {
 void compare(const std::string& ours, const std::string& peer);

@@ -26,8 +26,6 @@ col::SphereTree buildTree(const std::vector<Sphere>& leaves, int branching = 4,
 
 /// A blob of `count` random leaf spheres within radius `extent` of the origin.
 std::vector<Sphere> randomLeaves(std::mt19937& rng, int count, float extent, float rmin, float rmax);
-/// Spheres on a cubic grid filling the ellipsoid with semi-axes a, b, c, staying inside it.
-std::vector<Sphere> ellipsoidFill(float a, float b, float c, int cellsAcross);
 /// Band of spheres just outside the axis-aligned box [-h, h]^3: what a container's tree covers.
 std::vector<Sphere> boxShell(float h, float cell);
 
@@ -53,24 +51,5 @@ BruteResult bruteForce(const col::SphereTree& t1, const Matrix4& M1, float s1, c
 /// Icosphere triangle mesh (unit sphere subdivided `level` times) scaled to semi-axes a, b, c.
 void ellipsoidMesh(float a, float b, float c, int level, std::vector<Point3>& pts,
                    std::vector<std::vector<unsigned>>& tris);
-
-/// Objects on a jittered cubic lattice inside a box container: about 55% volume fraction with
-/// small overlaps between neighbours. Index 0 is the container.
-struct PackedScene {
-    std::vector<std::unique_ptr<col::ExtraData_SphereTree>> trees;  // [0] container, then shapes
-    std::vector<col::ColGeometry> geoms;                            // per object
-    std::vector<Matrix4> poses;
-    float halfBox = 0;
-};
-PackedScene packedScene(std::mt19937& rng, int objects, int leavesAcross = 8);
-
-/// Poses of two copies of one tree as neighbours in a packing: random orientations, the second
-/// object moved along a random direction to where the leaf spheres just touch, then pushed in by
-/// a share of `diameter` drawn from [minShare, maxShare] (negative values leave a gap).
-struct NeighbourPose {
-    Matrix4 pose1, pose2;
-};
-std::vector<NeighbourPose> neighbourPoses(const col::SphereTree& tree, float diameter, int count, std::mt19937& rng,
-                                          float minShare = -0.005f, float maxShare = 0.02f);
 
 }  // namespace colscene
