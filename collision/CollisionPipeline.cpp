@@ -151,13 +151,18 @@ void CollisionPipeline::narrowPhase() {
     m_narrowCount = m_reusedCount = 0;
     m_nextMemo.clear();
     const bool reuse = m_incremental && m_memoValid;
+    // With no callback added since the last check, a pair of two unchanged objects was a candidate
+    // then too, so it has no unseen callback: the memory alone answers it, without a table lookup.
+    const bool noneAdded = m_callbacks.callbackCount() == m_callbacksSeen;
+    m_callbacksSeen = m_callbacks.callbackCount();
     uint32_t used = 0;
     for (const uint64_t key : m_candidates) {
-        bool fresh = false;
-        if (m_callbacks.takeFresh(key, fresh).empty()) continue;
         const Record& a = m_records[static_cast<size_t>(CallbackMap::keyLo(key))];
         const Record& b = m_records[static_cast<size_t>(CallbackMap::keyHi(key))];
-        if (reuse && !fresh && !a.changed && !b.changed) {
+        bool fresh = false;
+        const bool still = reuse && !a.changed && !b.changed;
+        if (!(still && noneAdded) && m_callbacks.takeFresh(key, fresh).empty()) continue;
+        if (still && !fresh) {
             const auto it = std::lower_bound(m_memo.begin(), m_memo.end(), key,
                                              [](const Memo& m, uint64_t k) { return m.key < k; });
             if (it == m_memo.end() || it->key != key) continue;

@@ -128,6 +128,7 @@ class CollisionPipeline {
     std::vector<Memo> m_memo, m_nextMemo;                 // overlapping pairs by key, sorted
     std::vector<std::unique_ptr<OverlapResult>> m_spare;  // memo buffers to reuse
     bool m_incremental = true, m_memoValid = false;
+    size_t m_callbacksSeen = 0;  ///< callbacks registered at the last narrow phase
     size_t m_narrowCount = 0, m_reusedCount = 0;
 };
 
