@@ -230,6 +230,35 @@ inline Point3 toPoint(Float3 p) { return Point3(p.x, p.y, p.z); }
 
 /// Gap between three points and a plane when all lie strictly on one side, else 0: a lower
 /// bound on the distance of their triangle to any triangle in that plane.
+// How far a sphere of radius r cut by a slab reaches from the sphere's centre along a unit
+// direction that makes cosine s with the slab's normal; the slab spans [lo, hi] of the offset
+// along the normal. The reach s t + sqrt(1 - s^2) sqrt(r^2 - t^2) is concave in the offset t, so
+// its maximum is at t = r s clamped into the slab. A little is added against rounding.
+inline float capReach(float s, float r, float lo, float hi) {
+    const float a = std::max(lo, -r), b = std::min(hi, r);
+    if (!(a <= b)) return r;  // degenerate slab: the sphere alone
+    const float t = std::clamp(r * s, a, b);
+    const float reach = s * t + std::sqrt(std::max(0.f, 1.f - s * s)) * std::sqrt(std::max(0.f, r * r - t * t));
+    return std::min(r, reach) * (1.f + 1e-5f) + 1e-6f * r;
+}
+
+// Lower bound of the distance of two triangles: how far apart their projections onto the line
+// through the two centroids are (0 or less when they overlap there).
+inline float axisGap(const Float3* a, const Float3* b) {
+    const float dx = (b[0].x + b[1].x + b[2].x) - (a[0].x + a[1].x + a[2].x);
+    const float dy = (b[0].y + b[1].y + b[2].y) - (a[0].y + a[1].y + a[2].y);
+    const float dz = (b[0].z + b[1].z + b[2].z) - (a[0].z + a[1].z + a[2].z);
+    const float len = std::sqrt(dx * dx + dy * dy + dz * dz);
+    if (!(len > 0.f)) return 0.f;
+    float maxA = -INFINITY, minB = INFINITY;
+    for (int k = 0; k < 3; ++k) {
+        maxA = std::max(maxA, a[k].x * dx + a[k].y * dy + a[k].z * dz);
+        minB = std::min(minB, b[k].x * dx + b[k].y * dy + b[k].z * dz);
+    }
+    // Scaled back to a length, with a little taken off against rounding.
+    return (minB - maxA) / len * (1.f - 1e-5f) - 1e-6f * len;
+}
+
 inline float planeGap(const float pl[4], const Float3* v) {
     const float d0 = pl[0] * v[0].x + pl[1] * v[0].y + pl[2] * v[0].z - pl[3];
     const float d1 = pl[0] * v[1].x + pl[1] * v[1].y + pl[2] * v[1].z - pl[3];
@@ -260,21 +289,49 @@ MeshDistanceResult meshDistance(const TriangleTree& mesh1, const TriangleTree& m
     // Best of three lower bounds: the two spheres, a's sphere against b's slab, b's sphere
     // against a's slab (mapped into mesh 2's frame).
     const float invScale = 1.f / m.scale;
-    auto bound = [&](int32_t a, int32_t b) {
+    // Node a of mesh 1 mapped into mesh 2's frame once, for the bounds against several b.
+    struct PosedA {
+        Float3 c, n;
+        float r, lo, hi, xc;  // slab offsets and the centre's offset along n
+    };
+    auto pose = [&](int32_t a) {
         const TriangleTree::Node& na = n1[a];
+        PosedA p;
+        p.c = m.apply(na.c);
+        p.r = m.scale * na.r;
+        p.n = {invScale * (m.r[0][0] * na.n[0] + m.r[0][1] * na.n[1] + m.r[0][2] * na.n[2]),
+               invScale * (m.r[1][0] * na.n[0] + m.r[1][1] * na.n[1] + m.r[1][2] * na.n[2]),
+               invScale * (m.r[2][0] * na.n[0] + m.r[2][1] * na.n[1] + m.r[2][2] * na.n[2])};
+        const float shift = p.n.x * m.t[0] + p.n.y * m.t[1] + p.n.z * m.t[2];
+        p.lo = m.scale * na.lo + shift;
+        p.hi = m.scale * na.hi + shift;
+        p.xc = p.c.x * p.n.x + p.c.y * p.n.y + p.c.z * p.n.z;
+        return p;
+    };
+    auto bound = [&](const PosedA& pa, int32_t b) {
         const TriangleTree::Node& nb = n2[b];
-        const Float3 c = m.apply(na.c);
-        const float ra = m.scale * na.r;
+        const Float3& c = pa.c;
+        const float ra = pa.r;
         const float dx = c.x - nb.c[0], dy = c.y - nb.c[1], dz = c.z - nb.c[2];
-        float lb = std::sqrt(dx * dx + dy * dy + dz * dz) - ra - nb.r;
+        const float dist = std::sqrt(dx * dx + dy * dy + dz * dz);
+        float lb = dist - ra - nb.r;
         const float xb = c.x * nb.n[0] + c.y * nb.n[1] + c.z * nb.n[2];
         lb = std::max(lb, std::max(xb - ra - nb.hi, nb.lo - xb - ra));
-        const Float3 an{invScale * (m.r[0][0] * na.n[0] + m.r[0][1] * na.n[1] + m.r[0][2] * na.n[2]),
-                        invScale * (m.r[1][0] * na.n[0] + m.r[1][1] * na.n[1] + m.r[1][2] * na.n[2]),
-                        invScale * (m.r[2][0] * na.n[0] + m.r[2][1] * na.n[1] + m.r[2][2] * na.n[2])};
-        const float shift = an.x * m.t[0] + an.y * m.t[1] + an.z * m.t[2];
-        const float xa = an.x * nb.c[0] + an.y * nb.c[1] + an.z * nb.c[2];
-        lb = std::max(lb, std::max(xa - nb.r - (m.scale * na.hi + shift), (m.scale * na.lo + shift) - xa - nb.r));
+        const float xa = pa.n.x * nb.c[0] + pa.n.y * nb.c[1] + pa.n.z * nb.c[2];
+        lb = std::max(lb, std::max(xa - nb.r - pa.hi, pa.lo - xa - nb.r));
+        // Along the line of the centres, each node reaches only as far as its sphere cut by its
+        // slab allows: far apart, the patches facing each other give a much tighter bound.
+        if (dist > ra + nb.r) {
+            const float inv = 1.f / dist;
+            const float ux = -dx * inv, uy = -dy * inv, uz = -dz * inv;  // from a towards b
+            const float reachA = capReach(ux * pa.n.x + uy * pa.n.y + uz * pa.n.z, ra, pa.lo - pa.xc, pa.hi - pa.xc);
+            const float xcB = nb.c[0] * nb.n[0] + nb.c[1] * nb.n[1] + nb.c[2] * nb.n[2];
+            const float reachB =
+                capReach(-(ux * nb.n[0] + uy * nb.n[1] + uz * nb.n[2]), nb.r, nb.lo - xcB, nb.hi - xcB);
+            // The slab offsets are differences of transformed coordinates: allow for their rounding.
+            const float slack = 2e-6f * (dist + std::abs(pa.lo) + std::abs(pa.xc) + std::abs(nb.lo) + std::abs(xcB));
+            lb = std::max(lb, dist - reachA - reachB - slack);
+        }
         return lb;
     };
 
@@ -284,7 +341,7 @@ MeshDistanceResult meshDistance(const TriangleTree& mesh1, const TriangleTree& m
     assert(mesh1.depth() + mesh2.depth() + 1 < kStack);
     PairEntry stack[kStack];
     int top = 0;
-    stack[top++] = {0, 0, bound(0, 0)};
+    stack[top++] = {0, 0, bound(pose(0), 0)};
 
     float best = INFINITY;
     int32_t bestB = -1;
@@ -298,7 +355,10 @@ MeshDistanceResult meshDistance(const TriangleTree& mesh1, const TriangleTree& m
             const Float3* ta = &mesh1.m_tris[3 * size_t(~na.child)];
             const Float3 t1[3] = {m.apply(ta[0]), m.apply(ta[1]), m.apply(ta[2])};
             const Float3* t2 = &mesh2.m_tris[3 * size_t(~nb.child)];
-            // Cheap rejection by the two face planes before the exact test.
+            // Cheap rejections before the exact test: the gap of the two triangles' projections
+            // onto the line through their centroids (tight when they are far apart), then the
+            // two face planes.
+            if (axisGap(t1, t2) >= best) continue;
             if (planeGap(&mesh2.m_planes[4 * size_t(~nb.child)], t1) >= best) continue;
             const float* pa = &mesh1.m_planes[4 * size_t(~na.child)];
             const float inv = 1.f / m.scale;
@@ -321,11 +381,12 @@ MeshDistanceResult meshDistance(const TriangleTree& mesh1, const TriangleTree& m
         const bool splitA = nb.child < 0 || (na.child >= 0 && m.scale * na.r >= nb.r);
         PairEntry c0, c1;
         if (splitA) {
-            c0 = {na.child, e.b, bound(na.child, e.b)};
-            c1 = {na.child + 1, e.b, bound(na.child + 1, e.b)};
+            c0 = {na.child, e.b, bound(pose(na.child), e.b)};
+            c1 = {na.child + 1, e.b, bound(pose(na.child + 1), e.b)};
         } else {
-            c0 = {e.a, nb.child, bound(e.a, nb.child)};
-            c1 = {e.a, nb.child + 1, bound(e.a, nb.child + 1)};
+            const PosedA pa = pose(e.a);
+            c0 = {e.a, nb.child, bound(pa, nb.child)};
+            c1 = {e.a, nb.child + 1, bound(pa, nb.child + 1)};
         }
         if (c0.bound < c1.bound) std::swap(c0, c1);  // c1 is the nearer one, popped first
         if (c0.bound < best) stack[top++] = c0;
