@@ -1,9 +1,13 @@
 // The packing report, the surface density, the Hopkins statistic and the viewer's key reports on
-// small in-memory scenes.
+// small in-memory scenes; the JSON report of the same figures, written atomically, read back by a
+// JSON parser.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <limits>
 #include <numeric>
 #include <sstream>
 #include <string>
@@ -19,25 +23,15 @@ using Vectormath::Aos::Vector3;
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
-
-/// The values after "NAME | Hopkins Value:" in a report.
+/// The values after "NAME | Hopkins Value:" on a line of a report.
 std::vector<float> HopkinsValues(const std::string& report, const std::string& name) {
-    const std::string head = name + " | Hopkins Value:";
-    for (const std::string& l : Lines(report)) {
-        if (l.rfind(head, 0) != 0) continue;
-        std::istringstream in(l.substr(head.size()));
-        std::vector<float> v;
-        for (float x; in >> x;) v.push_back(x);
-        return v;
-    }
-    ADD_FAILURE() << "no Hopkins line for " << name << " in\n" << report;
-    return {};
+    const std::string head = "\n" + name + " | Hopkins Value:";
+    const size_t at = report.find(head), end = report.find('\n', at + 1);
+    if (at == std::string::npos) ADD_FAILURE() << "no Hopkins line for " << name << " in\n" << report;
+    std::istringstream in(at == std::string::npos ? "" : report.substr(at + head.size(), end - at - head.size()));
+    std::vector<float> v;
+    for (float x; in >> x;) v.push_back(x);
+    return v;
 }
 
 std::string RunReport(Scene& s) {
@@ -50,51 +44,106 @@ std::vector<PackingObjectInfo> TwoTypes() {
     return {testscene::MakeType("unit", 50.0f, 0.5f, 0.1f), testscene::MakeType("small", 50.0f, 0.25f, 0.1f)};
 }
 
+/// Parses the JSON file with Python's own parser and evaluates each expression over the
+/// document `d`, one output line per expression (one interpreter start for all of them).
+std::vector<std::string> Query(const std::string& file, const std::vector<std::string>& exprs) {
+    std::string script = "import json,struct,sys\nd=json.load(open(sys.argv[1]))\n";
+    for (const std::string& e : exprs) script += "print(" + e + ")\n";
+    const ProcessResult r = RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(file));
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines;
+    std::istringstream in(r.out);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    lines.resize(exprs.size());
+    return lines;
+}
+
+int Entries(const std::string& dir) {
+    const std::filesystem::directory_iterator all(dir);
+    return static_cast<int>(std::distance(begin(all), end(all)));
+}
+
 }  // namespace
 
-TEST(PackingReport, TwoUnitObjectsInVolumeEightPrintTheWholeReport) {
-    Scene s(1.0f, TwoTypes());
+TEST(PackingReport, WholeReportAndItsJsonFormThatParsesAndSurvivesFailedWrites) {
+    Scene s(1.0f, {testscene::MakeType("unit", 50.0f, 0.5f, 0.1f),
+                   testscene::MakeType("odd \"name\"\\", 50.0f, 0.25f, 0.1f)});
     s.GridPoints(0.6f, 0.3f);
+    s.algorithm->SetHopkinsRepeat(2);
     s.Place(0, Vector3(-0.5f, 0.0f, 0.0f));
     s.Place(0, Vector3(0.5f, 0.0f, 0.0f));
-    const std::vector<std::string> lines = Lines(RunReport(s));
-    const std::vector<std::string> expected = {
-        "EPSILON: 0.1",
-        "### Auto packing info ###",
-        "Packing density/fraction: 25 %",
-        "Surface density/fraction: 0 %",
-        "Container Vol: 8",
-        "Objects Vol: 2",
-        "Volume per object type",
-        "unit Vol: 1",
-        "small Vol: 0.125",
-        "Num. placed objects: 2",
-        "unit | Num.: 2 | Distribution : 100 %",
-        "small | Num.: 0 | Distribution : 0 %",
-    };
-    ASSERT_EQ(lines.size(), expected.size() + 2);
-    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << "line " << i;
-    // The value itself depends on where the probes land; its bounds are tested below.
-    EXPECT_EQ(lines[12].rfind("unit | Hopkins Value: ", 0), 0u) << lines[12];
-    EXPECT_EQ(lines[13], "small | Hopkins Value: -1");
+    s.Place(1, Vector3(0.0f, 0.5f, 0.0f));
+    const std::string console = RunReport(s);
+    const std::string head =
+        "EPSILON: 0.1\n### Auto packing info ###\nPacking density/fraction: 26.5625 %\nSurface density/fraction: 0 %\n"
+        "Container Vol: 8\nObjects Vol: 2.125\nVolume per object type\nunit Vol: 1\nodd \"name\"\\ Vol: 0.125\n"
+        "Num. placed objects: 3\nunit | Num.: 2 | Distribution : 66.6667 %\nodd \"name\"\\ | Num.: 1 | Distribution : "
+        "33.3333 %\nunit | Hopkins Value: ";  // the values depend on where the probes land
+    EXPECT_EQ(console.substr(0, head.size()), head);
+    EXPECT_EQ(std::count(console.begin(), console.end(), '\n'), 14) << console;
+    EXPECT_NE(console.find("\nodd \"name\"\\ | Hopkins Value: -1 -1\n"), std::string::npos) << console;
+
+    PackingReport report = s.algorithm->report();
+    report.configPath = "runs/a b.cfg";
+    report.seed = 42u;
+    report.improvementMinutes = 1.5;
+    const std::string dir = MakeTempDir("report"), file = dir + "/report.json";
+    ASSERT_TRUE(WriteReportJson(report, file));
+    const std::vector<std::string> got =
+        Query(file, {"d['configuration'], d['seed']", "d['times']",
+                     "d['statisticsComputed'], d['numObjects'], d['containerVolume'], d['objectsVolume']",
+                     "round(d['packingDensityPercent'], 4), d['surfaceDensityPercent']", "d['parameters']",
+                     "[(t['name'], t['volume'], t['count'], round(t['sharePercent'], 3)) for t in d['types']]",
+                     "d['types'][1]['hopkins']",
+                     "' '.join('%g' % struct.unpack('f', struct.pack('f', v))[0] for v in d['types'][0]['hopkins'])"});
+    EXPECT_EQ(got[0], "runs/a b.cfg 42");
+    EXPECT_EQ(got[1], "{'constructionMinutes': None, 'improvementMinutes': 1.5, 'statisticMinutes': None}");
+    EXPECT_EQ(got[2], "True 3 8 2.125");
+    EXPECT_EQ(got[3], "26.5625 0");
+    EXPECT_EQ(got[4], "{'epsilon': 0.1, 'hopkinsSubSet': 1, 'hopkinsRepeat': 2}");
+    EXPECT_EQ(got[5], "[('unit', 1, 2, 66.667), ('odd \"name\"\\\\', 0.125, 1, 33.333)]");
+    EXPECT_EQ(got[6], "[-1, -1]");
+    // The per-repetition values are the printed floats (the file holds their shortest form).
+    EXPECT_NE(console.find("unit | Hopkins Value: " + got[7] + "\n"), std::string::npos) << console << got[7];
+
+    // Nothing but the report is left in the folder.
+    EXPECT_EQ(Entries(dir), 1);
+
+    // Numbers JSON cannot hold become null; failed writes keep the old file.
+    PackingReport r;
+    r.statistics.emplace();
+    r.statistics->packingDensityPercent = std::nan("");
+    r.statistics->types.push_back({"t", 1.0f, 0, std::numeric_limits<float>::infinity(), {0.5f}});
+    ASSERT_TRUE(WriteReportJson(r, file));
+    EXPECT_EQ(Query(file, {"d['packingDensityPercent'], d['types'][0]['sharePercent'], d['seed']"})[0],
+              "None None None");
+
+    const std::string err = StderrOf([&] { EXPECT_FALSE(WriteReportJson(r, dir + "/missing/r.json")); });
+    EXPECT_NE(err.find("Cannot write report " + dir + "/missing/r.json"), std::string::npos) << err;
+
+    // A target that cannot be replaced (a folder) fails and leaves no temporary file behind.
+    std::filesystem::create_directory(dir + "/taken");
+    StderrOf([&] { EXPECT_FALSE(WriteReportJson(r, dir + "/taken")); });
+    EXPECT_EQ(Entries(dir), 2);
+    EXPECT_EQ(Query(file, {"d['seed']"})[0], "None") << "the last good report is kept";
 }
 
 TEST(PackingReport, EmptyPackingIsZeroEverywhereAndObjectsCountWithTheirTypeVolume) {
     Scene empty(1.0f, TwoTypes());
-    const std::string out = RunReport(empty);
+    const std::string none = RunReport(empty);
     for (const char* line : {"Packing density/fraction: 0 %\n", "Objects Vol: 0\n", "Num. placed objects: 0\n",
                              "unit | Num.: 0 | Distribution : 0 %\n", "small | Num.: 0 | Distribution : 0 %\n"})
-        EXPECT_NE(out.find(line), std::string::npos) << line << out;
-    EXPECT_EQ(out.find("nan"), std::string::npos) << out;
-    EXPECT_EQ(HopkinsValues(out, "unit"), std::vector<float>{-1.0f});
+        EXPECT_NE(none.find(line), std::string::npos) << line << none;
+    EXPECT_EQ(none.find("nan"), std::string::npos) << none;
+    EXPECT_EQ(HopkinsValues(none, "unit"), std::vector<float>{-1.0f});
 
-    Scene s(1.0f, TwoTypes());
-    MovingObject* o = s.Place(1, Vector3(0.0f, 0.0f, 0.0f));
+    MovingObject* o = empty.Place(1, Vector3(0.0f, 0.0f, 0.0f));
     o->m_scaleMatrix = Vectormath::Aos::Matrix4::scale(Vector3(2.0f));
     o->m_volume = 99.0f;  // the type record's volume counts, not the object's copy or its scale
-    const std::string one = RunReport(s);
-    EXPECT_NE(one.find("Objects Vol: 0.125\n"), std::string::npos) << one;
-    EXPECT_NE(one.find("small | Num.: 1 | Distribution : 100 %\n"), std::string::npos) << one;
+    const std::string one = RunReport(empty);
+    for (const char* line :
+         {"Objects Vol: 0.125\n", "unit | Num.: 0 | Distribution : 0 %\n", "small | Num.: 1 | Distribution : 100 %\n"})
+        EXPECT_NE(one.find(line), std::string::npos) << line << one;
 }
 
 TEST(Hopkins, RepetitionsSubsetsAndTypesWithTooFewObjects) {
@@ -118,10 +167,8 @@ TEST(Hopkins, RepetitionsSubsetsAndTypesWithTooFewObjects) {
 }
 
 TEST(Hopkins, ClusteredLayoutScoresAboveRegularOne) {
-    // Regular: a 3x3x3 grid of spacing 1 in a container of half size 2. Clustered: the same 27
-    // objects in three tight clumps. Clumped objects have near neighbours (small W) while random
-    // probes are far from them (large U), so U / (U + W) rises towards 1; on the grid W is large
-    // and every probe is close to some object, so it falls below one half.
+    // A 3x3x3 grid of spacing 1, then the same 27 objects in three tight clumps: clumps have near
+    // neighbours (small W) and lie far from random probes (large U), so U / (U + W) rises to 1.
     float mean[2] = {0.0f, 0.0f};
     for (int layout = 0; layout < 2; ++layout) {
         Scene s(2.0f, TwoTypes());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "statistics/Structure.h"
+#include "support/TestScene.h"
 
 namespace {
 
@@ -19,24 +20,15 @@ using Vectormath::Aos::Vector3;
 
 constexpr double kPi = 3.14159265358979323846;
 
-check::CheckMesh BoxMesh(float half) {
-    std::vector<Point3> pts;
-    for (int i = 0; i < 8; ++i)
-        pts.emplace_back((i & 1) ? half : -half, (i & 2) ? half : -half, (i & 4) ? half : -half);
-    const std::vector<std::vector<unsigned>> faces = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
-                                                      {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
-    check::CheckMesh m;
-    std::string err;
-    EXPECT_TRUE(m.Build(pts, faces, err)) << err;
-    return m;
-}
-
-check::CheckScene Scene(float boxHalf, const char* model) {
+// The box [-h, h]^3 as container and one bundled model as the only type.
+check::CheckScene Scene(float h, const char* model) {
     check::CheckScene s;
-    s.container = BoxMesh(boxHalf);
+    std::vector<Point3> corners;
+    for (int i = 0; i < 8; ++i) corners.push_back(testscene::BoxCorner(i, h, h, h));
+    std::string err;
+    EXPECT_TRUE(s.container.Build(corners, testscene::kBoxTriangles, err)) << err;
     s.types.emplace_back();
     s.typeNames.push_back(model);
-    std::string err;
     EXPECT_TRUE(s.types[0].Load(std::string(DENSEPACK_MODELS_DIR) + "/" + model + ".obj", err)) << err;
     return s;
 }
@@ -134,7 +126,7 @@ TEST(Structure, DiluteGasHasFlatRdf) {
     EXPECT_LT(r.meanContacts, 0.1);
 }
 
-TEST(Structure, NematicOrderOfTheShortAxis) {
+TEST(Structure, NematicOrderOfTheShortAxisAndTheLargestEigenvalue) {
     // Oblate ellipsoids (short axis z in the model): all flat, turned at random about z, give
     // order 1; turned at random in space they give nearly 0.
     const check::CheckScene scene = Scene(6.0f, "mm");
@@ -163,9 +155,8 @@ TEST(Structure, NematicOrderOfTheShortAxis) {
     EXPECT_LT(r.order[0].order, 0.12);
     // One ellipsoid per 1 x 1 x 2 cell of the stack.
     EXPECT_NEAR(f.bulkFraction, scene.types[0].Volume() / 2.0, 5 * f.bulkFractionError);
-}
 
-TEST(Structure, LargestEigenvalue) {
+    // The order is the largest eigenvalue of Q.
     const double diag[9] = {0.2, 0, 0, 0, -0.7, 0, 0, 0, 0.5};
     EXPECT_NEAR(check::LargestEigenvalue(diag), 0.5, 1e-12);
     // Q = 3/2 u u^T - 1/2 I for u = (1, 1, 0) / sqrt 2: eigenvalues 1, -1/2, -1/2.

@@ -2,35 +2,79 @@
 // oracle that shares no code with the builder's distance and inside tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <random>
 
-#include "TreeFile.h"
-
-using namespace toolstest;
+#include "collision/ExtraData.h"
+#include "tools/spheres/TriMesh.h"
 
 namespace {
 
+using namespace spheres;
 constexpr double kPi = 3.14159265358979323846;
 
+Vec3 SegmentClosest(const Vec3& p, const Vec3& a, const Vec3& b) {
+    const Vec3 ab = b - a;
+    return a + ab * std::fmax(0.0, std::fmin(1.0, dot(p - a, ab) / dot(ab, ab)));
+}
+
+// Distance to the nearest triangle, looping over all: inside the face region the plane
+// distance, else the nearest edge.
+double BruteDistance(const TriMesh& m, const Vec3& p, Vec3* outClosest = nullptr) {
+    double best = 1e300;
+    for (const auto& tri : m.triangles) {
+        const Vec3 &a = m.points[tri[0]], &b = m.points[tri[1]], &c = m.points[tri[2]];
+        const Vec3 n = normalized(cross(b - a, c - a));
+        const Vec3 q = p - n * dot(p - a, n);
+        const bool inside =
+            dot(cross(b - a, q - a), n) >= 0 && dot(cross(c - b, q - b), n) >= 0 && dot(cross(a - c, q - c), n) >= 0;
+        const Vec3 cand[3] = {inside ? q : SegmentClosest(p, c, a), SegmentClosest(p, a, b), SegmentClosest(p, b, c)};
+        for (const Vec3& k : cand) {
+            if (distance(p, k) >= best) continue;
+            best = distance(p, k);
+            if (outClosest) *outClosest = k;
+        }
+    }
+    return best;
+}
+
+// Generalised winding number (Van Oosterom-Strackee solid angles over 4 pi): ~1 inside, ~0 outside.
+double WindingNumber(const TriMesh& m, const Vec3& p) {
+    double total = 0.0;
+    for (const auto& tri : m.triangles) {
+        const Vec3 a = m.points[tri[0]] - p, b = m.points[tri[1]] - p, c = m.points[tri[2]] - p;
+        const double la = length(a), lb = length(b), lc = length(c);
+        total += 2.0 * std::atan2(dot(a, cross(b, c)), la * lb * lc + dot(a, b) * lc + dot(b, c) * la + dot(c, a) * lb);
+    }
+    return total / (4.0 * kPi);
+}
+
+template <class P>
+Vec3 V(const P& p) {
+    return {p[0], p[1], p[2]};
+}
+
 struct Loaded {
-    spheres::TriMesh mesh;
-    TreeFile tree;
-    std::vector<FileNode> leaves;
+    TriMesh mesh;
+    bool container = false;
+    std::vector<col::SphereNode> leaves;
 };
 
 // The tree of an object is built from the mesh the program loads: "_l.obj" when present.
 Loaded Load(const std::string& name, bool preferCoarse) {
+    const std::string base = std::string(DENSEPACK_MODELS_DIR) + "/" + name;
     Loaded l;
-    std::string obj = ModelsDir() + "/" + name + "_l.obj";
-    if (!preferCoarse || !std::ifstream(obj)) obj = ModelsDir() + "/" + name + ".obj";
-    EXPECT_TRUE(spheres::ReadObj(obj, l.mesh).ok) << obj;
+    const std::string obj = preferCoarse && std::ifstream(base + "_l.obj") ? base + "_l.obj" : base + ".obj";
+    EXPECT_TRUE(ReadObj(obj, l.mesh).ok) << obj;
     // Every committed tree loads in the collision library, which checks the format's rules.
-    EXPECT_EQ(ReadTree(ModelsDir() + "/" + name + ".spheres", l.tree), "");
-    for (const FileNode& n : l.tree.nodes)
-        if (n.count == 0) l.leaves.push_back(n);
+    const col::ExtraData_SphereTree tree((base + ".spheres").c_str());
+    EXPECT_TRUE(tree.isValid()) << tree.error();
+    l.container = tree.tree()->kind() == col::SphereTreeKind::Container;
+    std::copy_if(tree.tree()->nodes().begin(), tree.tree()->nodes().end(), std::back_inserter(l.leaves),
+                 [](const col::SphereNode& n) { return n.isLeaf(); });
     return l;
 }
 
@@ -38,48 +82,36 @@ class ObjectTree : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ObjectTree, LeavesInsideDisjointAndConesValid) {
     const Loaded l = Load(GetParam(), true);
-    ASSERT_EQ(l.tree.kind, "object");
+    ASSERT_FALSE(l.container);
     ASSERT_FALSE(l.leaves.empty());
     double vol = 0.0;
-    for (const FileNode& s : l.leaves) {
-        ASSERT_GT(WindingNumber(l.mesh, s.c), 0.5) << "leaf centre outside the mesh";
-        // Output is rounded to nine digits; allow a few units of that on top.
-        EXPECT_LE(s.r, BruteDistance(l.mesh, s.c) + 1e-6)
-            << "leaf pokes out at " << s.c.x << " " << s.c.y << " " << s.c.z;
-        vol += 4.0 / 3.0 * kPi * s.r * s.r * s.r;
-    }
-    for (size_t i = 0; i < l.leaves.size(); ++i)
-        for (size_t j = i + 1; j < l.leaves.size(); ++j)
-            ASSERT_GE(spheres::distance(l.leaves[i].c, l.leaves[j].c) + 1e-6, l.leaves[i].r + l.leaves[j].r)
-                << "leaves " << i << " and " << j << " overlap";
-    // A leaf clear of the wall has no direction; the cone of one touching it holds the
-    // outward direction to its nearest wall point (a leaf touching opposite walls gets the
-    // full cone).
     int touching = 0;
-    for (const FileNode& s : l.leaves) {
-        const bool zero = s.dir.x == 0 && s.dir.y == 0 && s.dir.z == 0;
+    for (size_t i = 0; i < l.leaves.size(); ++i) {
+        const Vec3 c = V(l.leaves[i].center), dir = V(l.leaves[i].direction);
+        const double r = l.leaves[i].radius, angle = l.leaves[i].angle;
+        ASSERT_GT(WindingNumber(l.mesh, c), 0.5) << "leaf centre outside the mesh";
         Vec3 q;
-        const double d = BruteDistance(l.mesh, s.c, &q);
-        if (d <= s.r * (1 + 1e-3)) {
+        const double d = BruteDistance(l.mesh, c, &q);
+        // Output is rounded to nine digits; allow a few units of that on top.
+        EXPECT_LE(r, d + 1e-6) << "leaf pokes out at " << c.x << " " << c.y << " " << c.z;
+        vol += 4.0 / 3.0 * kPi * r * r * r;
+        for (size_t j = i + 1; j < l.leaves.size(); ++j)
+            ASSERT_GE(distance(c, V(l.leaves[j].center)) + 1e-6, r + l.leaves[j].radius) << "leaves " << i << ", " << j;
+        // A leaf clear of the wall has no direction; the cone of one touching it holds the
+        // outward direction to its nearest wall point (one touching opposite walls: the full cone).
+        const bool zero = length(dir) == 0;
+        EXPECT_TRUE(!zero || std::fabs(angle - kPi) < 1e-6) << "no direction, yet a cone of " << angle;
+        if (d <= r * (1 + 1e-3)) {
             ++touching;
-            if (zero) {
-                EXPECT_NEAR(s.angle, kPi, 1e-6);
-                continue;
-            }
-            const double off =
-                std::acos(std::fmax(-1.0, std::fmin(1.0, spheres::dot(s.dir, spheres::normalized(q - s.c)))));
-            EXPECT_LE(off, s.angle + 0.05) << "nearest wall direction outside the cone";
-        } else if (d > s.r * 1.01) {
+            const double off = zero ? 0 : std::acos(std::fmax(-1.0, std::fmin(1.0, dot(dir, normalized(q - c)))));
+            EXPECT_LE(off, angle + 0.05) << "nearest wall direction outside the cone";
+        } else if (d > r * 1.01) {
             EXPECT_TRUE(zero);
-            EXPECT_NEAR(s.angle, kPi, 1e-6);
         }
     }
     EXPECT_GT(touching, 0);
-    const double share = vol / spheres::SignedVolume(l.mesh);
-    std::printf("[ model ] %-12s %zu leaves, covered %.1f%% of the mesh volume\n", GetParam(), l.leaves.size(),
-                100 * share);
-    EXPECT_GT(share, 0.7);
-    EXPECT_LE(share, 1.0);
+    const double share = vol / SignedVolume(l.mesh);
+    EXPECT_TRUE(share > 0.7 && share <= 1.0) << l.leaves.size() << " leaves cover " << share << " of the volume";
 }
 
 INSTANTIATE_TEST_SUITE_P(Bundled, ObjectTree,
@@ -89,16 +121,13 @@ class ContainerTree : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ContainerTree, BandCoveredInsideFree) {
     const Loaded l = Load(GetParam(), false);
-    ASSERT_EQ(l.tree.kind, "container");
+    ASSERT_TRUE(l.container);
     const double margin = 1.5, intrusion = 0.01;
     Vec3 lo = l.mesh.points[0], hi = lo;
-    for (const Vec3& p : l.mesh.points) {
-        lo = spheres::vmin(lo, p);
-        hi = spheres::vmax(hi, p);
-    }
+    for (const Vec3& p : l.mesh.points) lo = vmin(lo, p), hi = vmax(hi, p);
     auto coveredBy = [&](const Vec3& p) {
-        for (const FileNode& s : l.leaves)
-            if (spheres::distance(p, s.c) <= s.r) return true;
+        for (const col::SphereNode& s : l.leaves)
+            if (distance(p, V(s.center)) <= s.radius) return true;
         return false;
     };
     std::mt19937_64 rng(12345);
@@ -120,19 +149,14 @@ TEST_P(ContainerTree, BandCoveredInsideFree) {
     for (int i = 0; i < 1500; ++i) {
         const auto& tri = l.mesh.triangles[rng() % l.mesh.triangles.size()];
         double b0 = u(rng), b1 = u(rng);
-        if (b0 + b1 > 1) {
-            b0 = 1 - b0;
-            b1 = 1 - b1;
-        }
+        if (b0 + b1 > 1) b0 = 1 - b0, b1 = 1 - b1;
         const Vec3 &a = l.mesh.points[tri[0]], &b = l.mesh.points[tri[1]], &c = l.mesh.points[tri[2]];
-        const Vec3 n = spheres::normalized(spheres::cross(b - a, c - a));
-        const Vec3 q = a + (b - a) * b0 + (c - a) * b1 + n * (0.05 * u(rng));
+        const Vec3 q = a + (b - a) * b0 + (c - a) * b1 + normalized(cross(b - a, c - a)) * (0.05 * u(rng));
         ASSERT_TRUE(coveredBy(q)) << "point near the wall not covered: " << q.x << " " << q.y << " " << q.z;
     }
-    int directed = 0;
-    for (const FileNode& s : l.leaves) directed += (s.dir.x != 0 || s.dir.y != 0 || s.dir.z != 0) ? 1 : 0;
-    EXPECT_EQ(directed, static_cast<int>(l.leaves.size())) << "every container leaf carries the wall normal";
-    std::printf("[ model ] %-18s %zu leaves\n", GetParam(), l.leaves.size());
+    EXPECT_TRUE(std::all_of(l.leaves.begin(), l.leaves.end(), [](const col::SphereNode& s) {
+        return length(s.direction) > 0;
+    })) << "every container leaf carries the wall normal";
 }
 
 INSTANTIATE_TEST_SUITE_P(Bundled, ContainerTree, ::testing::Values("box", "cylinder_container", "sphere_container"));

@@ -1,28 +1,126 @@
-// The viewer as a user meets it: densepack under a virtual X server showing a stored placement,
-// driven with the keys and the mouse; run mode; and start-up when the shaders are missing.
+// The orbit camera as the mouse drives it: clamped turns, zoom from right-drags, wheel events
+// that only touch the pending eye translation, and the free camera's eye. Then the viewer as a
+// user meets it: densepack under a virtual X server showing a stored placement, driven with the
+// keys and the mouse; run mode; and start-up when the shaders are missing.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <glm/glm.hpp>
+#include <glm/gtc/matrix_transform.hpp>
 #include <sstream>
 #include <string>
 
 #include "geometry/PackingGeometry.h"
 #include "support/Subprocess.h"
 #include "support/TestScene.h"
+#include "viewer/Camera.h"
 
 namespace {
+
+// The start-up set-up, with the 500 x 500 viewport of the first reshape.
+Camera StartUpCamera() {
+    Camera c;
+    c.SetMode(Orbit);
+    c.SetPosition(glm::vec3(0.0f, 0.0f, 30.0f));
+    c.SetLookAt(glm::vec3(0.0f));
+    c.SetClipping(0.1, 1000.0);
+    c.SetFOV(20.0);
+    c.SetViewport(0, 0, 500, 500);
+    return c;
+}
+
+TEST(Camera, LeftDragTurnsAtMostOneClampedStepRightDragZoomsTheWheelOnlyTranslates) {
+    Camera c = StartUpCamera();
+    c.SetPos(0, 0, 1100, 300);
+    c.Move2D(100, 300);  // 1000 px to the left in one event
+    EXPECT_FLOAT_EQ(c.heading(), 5.0f);
+    EXPECT_FLOAT_EQ(c.pitch(), 0.0f);
+    c.Move2D(1100, 1300);  // back right and down
+    EXPECT_FLOAT_EQ(c.heading(), 0.0f);
+    EXPECT_FLOAT_EQ(c.pitch(), -5.0f);
+    // A small drag is not clamped, and after the button is released motion does nothing.
+    c.Move2D(1090, 1300);
+    EXPECT_NEAR(c.heading(), 0.05f, 1e-6f);
+    c.SetPos(0, 1, 1090, 1300);
+    c.Move2D(0, 0);
+    EXPECT_NEAR(c.heading(), 0.05f, 1e-6f);
+    EXPECT_FLOAT_EQ(c.zoom(), 1.0f);
+
+    // Right drags zoom the view only: 200 px to the left is +1, the eye twice as far away.
+    Camera z = StartUpCamera();
+    z.SetPos(2, 0, 300, 250);
+    z.Move2D(100, 250);
+    EXPECT_FLOAT_EQ(z.zoom(), 2.0f);
+    EXPECT_FLOAT_EQ(z.heading(), 0.0f);
+    z.Update(false);
+    glm::mat4 projection, view, model;
+    z.GetMatricies(projection, view, model);
+    EXPECT_NEAR(glm::length(glm::vec3(glm::inverse(view)[3])), 60.0f, 1e-3f);
+    EXPECT_FLOAT_EQ(z.eye().z, 30.0f);
+    z.Move2D(300, 250);  // and back to the right
+    EXPECT_FLOAT_EQ(z.zoom(), 1.0f);
+
+    Camera w = StartUpCamera();
+    for (int button : {3, 3, 4, 3}) w.SetPos(button, 0, 10, 10);
+    EXPECT_NEAR(w.eyeDelta().y, 0.01f, 1e-7f);
+    EXPECT_FLOAT_EQ(w.eyeDelta().x, 0.0f);
+    w.Move2D(500, 500);  // no button held
+    EXPECT_FLOAT_EQ(w.heading(), 0.0f);
+    EXPECT_FLOAT_EQ(w.zoom(), 1.0f);
+    w.Update(false);
+    EXPECT_LT(glm::distance(w.eye(), glm::vec3(0, 0, 30)), 1e-5f);
+    w.Move(Up);  // only the free mode moves
+    EXPECT_NEAR(w.eyeDelta().y, 0.01f * 0.008f, 1e-9f);
+    w.ChangeHeading(100.0f);
+    EXPECT_FLOAT_EQ(w.heading(), 5.0f);
+}
+
+TEST(Camera, OrbitLooksAtTheOriginAndATurnRotatesTheEyeAboutItAndFadesOutFreeModeTranslates) {
+    Camera c = StartUpCamera();
+    c.Update(false);
+    EXPECT_LT(glm::distance(c.eye(), glm::vec3(0, 0, 30)), 1e-5f);
+    glm::mat4 projection, view, model;
+    c.GetMatricies(projection, view, model);
+    const glm::mat4 expected = glm::lookAtRH(glm::vec3(0, 0, 30), glm::vec3(0), glm::vec3(0, 1, 0));
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(view[i / 4][i % 4], expected[i / 4][i % 4], 1e-6f);
+    EXPECT_EQ(model, glm::mat4(1.0f));
+    // The origin lands in the centre of the screen.
+    const glm::vec4 clip = c.GetMVP() * glm::vec4(0, 0, 0, 1);
+    EXPECT_NEAR(glm::length(glm::vec2(clip) / clip.w), 0.0f, 1e-6f);
+
+    c.SetPos(0, 0, 200, 200);
+    c.Move2D(100, 200);  // heading 0.5 rad about +y
+    c.Update(false);
+    EXPECT_NEAR(glm::length(c.eye()), 30.0f, 1e-4f);
+    EXPECT_NEAR(c.eye().x, 30.0f * std::sin(0.5f), 1e-4f);
+    EXPECT_NEAR(c.eye().z, 30.0f * std::cos(0.5f), 1e-4f);
+    EXPECT_NEAR(c.heading(), 0.5f * 0.005f, 1e-7f);
+    const glm::vec3 before = c.eye();
+    c.Update(false);
+    EXPECT_NEAR(glm::distance(before, c.eye()), 30.0f * 0.0025f, 1e-4f);
+
+    Camera f = StartUpCamera();
+    f.SetMode(Free);
+    f.SetPosition(glm::vec3(0, 0, 10));
+    f.Update(false);
+    f.Move(Forward);
+    f.Move(Up);
+    f.Update(false);
+    EXPECT_NEAR(f.eye().z, 10.0f - 0.005f, 1e-6f);
+    EXPECT_NEAR(f.eye().y, 0.005f, 1e-6f);
+    EXPECT_NEAR(f.lookAt().z, 10.0f - 0.005f - 1.0f, 1e-5f);
+}
 
 const std::string kSource = DENSEPACK_SOURCE_DIR;
 
 // Types are sorted by volume, largest first: cube (0.512) is index 0, tetrahedron index 1.
 // Explicit, far-apart colours; the container is a see-through blue.
 const std::string kConfig =
-    "[Construction Heuristic]\nPlacementAlgorithm\n[Preprocessing]\npoints.txt smallest 0.5 1\n"
-    "[ModelPath]\n" +
+    "[Construction Heuristic]\nPlacementAlgorithm\n[Improvement Heuristic]\nnone\n[Preprocessing]\n"
+    "points.txt smallest 0.5 1\n[ModelPath]\n" +
     kSource +
-    "/models/\n[Container]\nbox 0.1 0.1 0.9 0.5\n"
-    "[Objects]\ncube 50 0.9 0.1 0.1 1.0\ntetrahedron 50 0.1 0.8 0.1 1.0\n";
+    "/models/\n[Container]\nbox 0.1 0.1 0.9 0.5\n[Objects]\ncube 50 0.9 0.1 0.1 1.0\ntetrahedron 50 0.1 0.8 0.1 1.0\n";
 
 // Two cubes left and two tetrahedra right of the container, none overlapping it.
 using testscene::PlacementLine;
@@ -143,12 +241,6 @@ TEST_F(ViewWindow, DrawsEveryTypeInItsColourAndFollowsTheKeysAndTheMouse) {
 // Run mode on a small grid of interior points: the objects appear while the placement runs.
 TEST_F(ViewWindow, RunModeShowsTheObjectsBeingPlaced) {
     const std::string dir = ViewerDir("run-window");
-    WriteFile(dir + "/run.cfg",
-              "[Construction Heuristic]\nPlacementAlgorithm\n[Improvement Heuristic]\nnone\n"
-              "[Preprocessing]\npoints.txt smallest 1.0 1\n[ModelPath]\n" +
-                  kSource +
-                  "/models/\n[Container]\nbox 0.1 0.1 0.9 0.3\n[Objects]\ncube 50 0.9 0.1 0.1 1.0\n"
-                  "tetrahedron 50 0.1 0.8 0.1 1.0\n");
     std::string points;
     for (int i = 0; i < 125; ++i)
         points +=
