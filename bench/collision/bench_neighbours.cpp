@@ -7,8 +7,8 @@
 #include <fstream>
 #include <random>
 
-#include "peer.h"
 #include "benchscenes.h"
+#include "peer.h"
 
 using namespace colscene;
 

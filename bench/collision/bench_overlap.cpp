@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "peer.h"
 #include "benchscenes.h"
+#include "peer.h"
 
 using namespace colscene;
 

@@ -9,8 +9,8 @@
 #include <map>
 #include <random>
 
-#include "peer.h"
 #include "benchscenes.h"
+#include "peer.h"
 
 using namespace colscene;
 

@@ -159,7 +159,8 @@ TEST(Hopkins, RepetitionsSubsetsAndTypesWithTooFewObjects) {
         const std::string out = RunReport(s);
         const std::vector<float> unit = HopkinsValues(out, "unit");
         ASSERT_EQ(unit.size(), 3u) << subset;
-        for (float v : unit) EXPECT_TRUE(v > 0.0f && v < 1.0f) << v << " subset " << subset;
+        // A probe that lands touching an object has distance 0, so 0 is a possible value.
+        for (float v : unit) EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << v << " subset " << subset;
         EXPECT_EQ(HopkinsValues(out, "small"), std::vector<float>(3, -1.0f));
         s.algorithm->SetHopkinsRepeat(0);
         EXPECT_NE(RunReport(s).find("unit | Hopkins Value:\n"), std::string::npos);
