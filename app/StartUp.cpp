@@ -12,6 +12,7 @@
 #include "app/Config.h"
 #include "app/Globals.h"
 #include "app/Heuristics.h"
+#include "app/RunStructure.h"
 #include "app/Scene.h"
 #include "collision/DopTree.h"
 #include "geometry/PackingGeometry.h"
@@ -146,6 +147,7 @@ int RunMode(const CommandLine& cl) {
         PackingReport report = g_constructionHeuristic->report();
         report.configPath = cl.configPath;
         if (cl.hasSeed) report.seed = cl.seed;
+        if (report.statistics) report.structureJson = RunStructureJson();
         reportWritten = WriteReportJson(report, cl.reportPath);
     });
     if (cl.headless) {

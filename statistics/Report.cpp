@@ -129,7 +129,9 @@ std::string ReportJson(const PackingReport& r) {
         }
         o += "]}";
     }
-    o += f.types.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    o += f.types.empty() ? "]" : "\n  ]";
+    if (r.structureJson) o += ",\n  \"structure\": " + *r.structureJson;
+    o += "\n}\n";
     return o;
 }
 

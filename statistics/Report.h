@@ -41,6 +41,9 @@ struct PackingReport {
     std::optional<double> improvementMinutes;   ///< empty without an improvement phase
     std::optional<double> statisticMinutes;
     std::optional<PackingFigures> statistics;  ///< empty when the run ended before the report
+    /// Exact-mesh density and structure of the final packing, one JSON object (as
+    /// densepack-analyze --json writes it); empty when not computed.
+    std::optional<std::string> structureJson;
 };
 
 /// The report as one JSON document (UTF-8, ends with a newline). Numbers are written in their
