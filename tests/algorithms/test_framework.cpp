@@ -1,62 +1,25 @@
-// Object generation, saved states, grid counts and the base overlap resolution.
+// The framework under the heuristics: object generation, saved states, the base overlap
+// resolution, and the relaxation engine with its iteration budgets, hook order and endings.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <list>
+#include <string>
+#include <utility>
 
 #include "Stubs.h"
+#include "algorithms/Limits.h"
+#include "algorithms/Relaxation.h"
 #include "collision/CollisionPipeline.h"
 #include "collision/FibRand.h"
+#include "collision/col.h"
+#include "geometry/MovingObject.h"
 #include "geometry/Random.h"
 
-using Vectormath::Aos::Matrix4;
-using Vectormath::Aos::Vector3;
+using Vectormath::Aos::lengthSqr;
 
-TEST(GenerateObject, ShareDrawsPickTheFirstTypeWhoseRunningSumIsGreater) {
-    StubScene s;
-    StubConstruction a = s.Make<StubConstruction>();
-    EXPECT_EQ(a.TypeForShareDraw(0.0f), 0);
-    EXPECT_EQ(a.TypeForShareDraw(59.9f), 0);
-    EXPECT_EQ(a.TypeForShareDraw(60.0f), 1);
-    EXPECT_EQ(a.TypeForShareDraw(99.99f), 1);
-
-    s.types[0].percentage = 30.0f;
-    s.types[1].percentage = 30.0f;
-    EXPECT_EQ(a.TypeForShareDraw(59.99f), 1);
-    EXPECT_EQ(a.TypeForShareDraw(60.0f), -1);
-    EXPECT_EQ(a.TypeForShareDraw(99.0f), -1);
-
-    s.types.clear();
-    EXPECT_EQ(a.TypeForShareDraw(0.0f), -1);
-    EXPECT_EQ(a.GenerateRandomObject(), nullptr);
-}
-
-TEST(GenerateObject, RandomObjectFollowsTheGlobalGenerator) {
-    StubScene s;
-    s.types[0].percentage = 30.0f;
-    s.types[1].percentage = 30.0f;
-    StubConstruction a = s.Make<StubConstruction>();
-    seedGlobalRandom(12345);
-    col::FibRand twin(12345);
-    int nulls = 0, objects = 0;
-    for (int i = 0; i < 200; ++i) {
-        const float draw = 0.0f + static_cast<float>(twin.rand()) / (1073741824.0f / 100.0f);
-        const int expected = draw < 30.0f ? 0 : draw < 60.0f ? 1 : -1;
-        MovingObject* o = a.GenerateRandomObject();
-        if (expected < 0) {
-            EXPECT_EQ(o, nullptr) << "draw " << draw;
-            ++nulls;
-        } else {
-            ASSERT_NE(o, nullptr) << "draw " << draw;
-            EXPECT_EQ(o->m_typeIndex, expected);
-            ++objects;
-        }
-    }
-    EXPECT_GT(nulls, 0);
-    EXPECT_GT(objects, 0);
-}
-
-TEST(GenerateObject, SharesTreePointsBuffersAndColourOfItsType) {
+TEST(GenerateObject, SharesItsTypesTreeAndBuffersFollowsTheShareDrawsAndRestoresSavedPoses) {
     StubScene s;
     StubConstruction a = s.Make<StubConstruction>();
     MovingObject* o = a.GenerateObject(1);
@@ -67,8 +30,7 @@ TEST(GenerateObject, SharesTreePointsBuffersAndColourOfItsType) {
     EXPECT_EQ(o->m_geometry->m_primitivesPtr, type->editPrimitivesPtr());
     float lo[3], hi[3];
     o->m_geometry->getBBox(lo, hi);
-    EXPECT_FLOAT_EQ(lo[0], -0.25f);
-    EXPECT_FLOAT_EQ(hi[2], 0.25f);
+    EXPECT_EQ(std::pair(lo[0], hi[2]), std::pair(-0.25f, 0.25f));
     EXPECT_EQ(o->m_typeIndex, 1);
     EXPECT_EQ(o->m_name, "small");
     EXPECT_EQ(o->m_vertexBuffer, 7u);
@@ -78,30 +40,36 @@ TEST(GenerateObject, SharesTreePointsBuffersAndColourOfItsType) {
     EXPECT_FLOAT_EQ(o->m_inverseInertia.getElem(0, 0), 24.0f);
     EXPECT_FLOAT_EQ(o->m_inverseInertia.getElem(2, 2), 24.0f);
     EXPECT_FLOAT_EQ(o->m_inverseInertia.getElem(1, 0), 0.0f);
-    // Recolouring the type recolours its objects.
-    s.types[1].color[1] = 0.75f;
+    s.types[1].color[1] = 0.75f;  // recolouring the type recolours its objects
     EXPECT_FLOAT_EQ(o->m_colorPtr[1], 0.75f);
     EXPECT_FALSE(o->m_id >= 0);
-}
 
-TEST(ObjectStates, LoadRestoresTheSavedPoseButNotTheScale) {
-    StubScene s;
-    StubConstruction a = s.Make<StubConstruction>();
-    std::list<MovingObject*> objects{a.GenerateObject(0), a.GenerateObject(1)};
-    MovingObject* o = objects.front();
-    o->m_position = Vector3(1, 2, 3);
-    o->m_translationMatrix = Matrix4::translation(o->m_position);
-    o->m_rotationMatrix = Matrix4::rotationZ(0.5f);
-    o->m_modelMatrix = o->m_translationMatrix * o->m_rotationMatrix;
+    // A draw picks the first type whose running sum of shares is greater; 60/40, then 30/30.
+    const std::pair<float, int> draws[] = {{0.0f, 0}, {59.9f, 0}, {60.0f, 1}, {99.99f, 1}};
+    for (const auto& [draw, k] : draws) EXPECT_EQ(a.TypeForShareDraw(draw), k) << draw;
+    s.types[0].percentage = s.types[1].percentage = 30.0f;
+    const std::pair<float, int> partial[] = {{59.99f, 1}, {60.0f, -1}, {99.0f, -1}};
+    for (const auto& [draw, k] : partial) EXPECT_EQ(a.TypeForShareDraw(draw), k) << draw;
+
+    // Random objects draw from the global generator; a draw past the shares gives none.
+    seedGlobalRandom(12345);
+    col::FibRand twin(12345);
+    int nulls = 0;
+    for (int i = 0; i < 200; ++i) {
+        const float draw = static_cast<float>(twin.rand()) / (1073741824.0f / 100.0f);
+        const MovingObject* r = a.GenerateRandomObject();
+        nulls += r == nullptr;
+        ASSERT_EQ(r ? r->m_typeIndex : -1, draw < 30.0f ? 0 : draw < 60.0f ? 1 : -1) << "draw " << draw;
+    }
+    EXPECT_TRUE(nulls > 0 && nulls < 200) << nulls;
+
+    // Loading the saved states restores the pose but not the scale.
+    std::list<MovingObject*> objects{a.GenerateObject(0), o};
+    o = objects.front();
+    Pose(o, Vector3(1, 2, 3), 0.5f, Vector3(0, 0, 1), 1.0f);
     a.SaveObjectStates(&objects);
-
-    o->m_position = Vector3(-1, 0, 0);
-    o->m_translationMatrix = Matrix4::translation(o->m_position);
-    o->m_rotationMatrix = Matrix4::rotationX(1.0f);
-    o->m_scaleMatrix = Matrix4::scale(Vector3(2.0f));
-    o->m_modelMatrix = o->m_translationMatrix * o->m_rotationMatrix * o->m_scaleMatrix;
-    o->m_velocity = Vector3(1, 1, 1);
-    o->m_angularVelocity = Vector3(0, 1, 0);
+    Pose(o, Vector3(-1, 0, 0), 1.0f, Vector3(1, 0, 0), 2.0f);
+    o->m_velocity = Vector3(1, 1, 1), o->m_angularVelocity = Vector3(0, 1, 0);
     a.LoadObjectStates(&objects);
 
     EXPECT_FLOAT_EQ(o->m_position.getZ(), 3.0f);
@@ -109,75 +77,42 @@ TEST(ObjectStates, LoadRestoresTheSavedPoseButNotTheScale) {
     EXPECT_FLOAT_EQ(o->m_rotationMatrix.getElem(0, 1), std::sin(0.5f));
     EXPECT_FLOAT_EQ(o->m_modelMatrix.getElem(3, 0), 1.0f);
     EXPECT_FLOAT_EQ(o->m_modelMatrix.getElem(0, 1), std::sin(0.5f));
-    EXPECT_FLOAT_EQ(Vectormath::Aos::lengthSqr(o->m_velocity), 0.0f);
-    EXPECT_FLOAT_EQ(Vectormath::Aos::lengthSqr(o->m_angularVelocity), 0.0f);
+    EXPECT_FLOAT_EQ(lengthSqr(o->m_velocity) + lengthSqr(o->m_angularVelocity), 0.0f);
     EXPECT_FLOAT_EQ(o->m_scaleMatrix.getElem(1, 1), 2.0f);
+
+    s.types.clear();
+    EXPECT_EQ(a.TypeForShareDraw(0.0f), -1);
+    EXPECT_EQ(a.GenerateRandomObject(), nullptr);
 }
 
 namespace {
 
 // Pushes the object toward the container's centre while it touches a wall, as the Hopkins
 // callback does.
-class PushInward : public col::Callback {
- public:
-    PushInward(MovingObject* container, MovingObject* object, bool& flag)
-        : col::Callback(container->m_id, object->m_id, false, true, col::LEVEL_CONTACT),
-          m_object(object),
-          m_flag(&flag) {}
+struct PushInward : col::Callback {
+    PushInward(MovingObject& container, MovingObject& object, bool& flag)
+        : col::Callback(container.m_id, object.m_id, false, true, col::LEVEL_CONTACT), object(object), flag(flag) {}
     void operator()(const col::Data*) override {
-        *m_flag = true;
+        flag = true;
         ++calls;
-        m_object->m_velocity = m_object->m_velocity - 3.0f * m_object->m_position;
-        m_object->m_angularVelocity = m_object->m_angularVelocity + Vector3(0.3f, 0.2f, 0.1f);
+        object.m_velocity -= 3.0f * object.m_position;
+        object.m_angularVelocity += Vector3(0.3f, 0.2f, 0.1f);
     }
+    MovingObject& object;
+    bool& flag;
     int calls = 0;
-
- private:
-    MovingObject* m_object;
-    bool* m_flag;
 };
 
 bool IsOrthonormal(const Matrix4& m) {
-    const Vectormath::Aos::Matrix3 r = m.getUpper3x3();
-    const Vectormath::Aos::Matrix3 p = Vectormath::Aos::transpose(r) * r;
-    for (int c = 0; c < 3; ++c)
-        for (int k = 0; k < 3; ++k)
-            if (std::fabs(p.getElem(c, k) - (c == k ? 1.0f : 0.0f)) > 1e-5f) return false;
+    const Vectormath::Aos::Matrix3 r = m.getUpper3x3(), p = Vectormath::Aos::transpose(r) * r;
+    for (int k = 0; k < 9; ++k)
+        if (std::fabs(p.getElem(k / 3, k % 3) - (k % 4 == 0 ? 1.0f : 0.0f)) > 1e-5f) return false;
     return true;
 }
 
 }  // namespace
 
-TEST(ResolveOverlap, FreeObjectNeedsOneStepAndKeepsAnOrthonormalRotation) {
-    StubScene s;
-    StubConstruction a = s.Make<StubConstruction>();
-    col::CollisionPipeline* pipeline = a.CreatePipeline("ResolveTest", 0);
-    a.MakeObjectCollidable(pipeline, &s.container);
-    MovingObject* o = a.GenerateObject(1);
-    a.MakeObjectCollidable(pipeline, o);
-    bool flag = false;
-    PushInward callback(&s.container, o, flag);
-    pipeline->addCallback(&callback);
-
-    o->m_velocity = Vector3(3.0f, 0.0f, 0.0f);
-    o->m_angularVelocity = Vector3(2.0f, -1.0f, 0.5f);
-    EXPECT_TRUE(a.ResolveOverlap(pipeline, o, flag));
-    EXPECT_FALSE(flag);
-    EXPECT_EQ(callback.calls, 0);
-    // Exactly one step of the entry velocity.
-    EXPECT_NEAR(o->m_position.getX(), 3.0f * 0.03333333f, 1e-6f);
-    EXPECT_FLOAT_EQ(o->m_translationMatrix.getElem(3, 0), o->m_position.getX());
-    EXPECT_TRUE(IsOrthonormal(o->m_rotationMatrix));
-    EXPECT_GT(std::fabs(o->m_rotationMatrix.getElem(0, 1)), 1e-3f);  // it did turn
-    EXPECT_FLOAT_EQ(Vectormath::Aos::lengthSqr(o->m_velocity), 0.0f);
-    EXPECT_FLOAT_EQ(Vectormath::Aos::lengthSqr(o->m_angularVelocity), 0.0f);
-    EXPECT_FLOAT_EQ(s.container.m_inverseMass, 0.0f);
-    const Matrix4 expectedModel = o->m_translationMatrix * o->m_rotationMatrix * o->m_scaleMatrix;
-    EXPECT_FLOAT_EQ(o->m_modelMatrix.getElem(3, 0), expectedModel.getElem(3, 0));
-    EXPECT_FLOAT_EQ(o->m_modelMatrix.getElem(1, 2), expectedModel.getElem(1, 2));
-}
-
-TEST(ResolveOverlap, ObjectInTheWallIsPushedFreeAndStaysOrthonormal) {
+TEST(ResolveOverlap, FreeObjectTakesOneStepAndOneInTheWallIsPushedFreeBothStayingOrthonormal) {
     StubScene s;
     StubConstruction a = s.Make<StubConstruction>();
     col::CollisionPipeline* pipeline = a.CreatePipeline("ResolveTest", 0);
@@ -185,8 +120,21 @@ TEST(ResolveOverlap, ObjectInTheWallIsPushedFreeAndStaysOrthonormal) {
     MovingObject* o = a.GenerateObject(1);  // sphere radius 0.25 in a container of half size 2
     a.MakeObjectCollidable(pipeline, o);
     bool flag = false;
-    PushInward callback(&s.container, o, flag);
+    PushInward callback(s.container, *o, flag);
     pipeline->addCallback(&callback);
+
+    o->m_velocity = Vector3(3.0f, 0.0f, 0.0f), o->m_angularVelocity = Vector3(2.0f, -1.0f, 0.5f);
+    EXPECT_TRUE(a.ResolveOverlap(pipeline, o, flag));
+    EXPECT_EQ(std::pair(flag, callback.calls), std::pair(false, 0));
+    // Exactly one step of the entry velocity.
+    EXPECT_NEAR(o->m_position.getX(), 3.0f * 0.03333333f, 1e-6f);
+    EXPECT_FLOAT_EQ(o->m_translationMatrix.getElem(3, 0), o->m_position.getX());
+    EXPECT_TRUE(IsOrthonormal(o->m_rotationMatrix));
+    EXPECT_GT(std::fabs(o->m_rotationMatrix.getElem(0, 1)), 1e-3f);  // it did turn
+    EXPECT_FLOAT_EQ(lengthSqr(o->m_velocity) + lengthSqr(o->m_angularVelocity), 0.0f);
+    const Matrix4 model = o->m_translationMatrix * o->m_rotationMatrix * o->m_scaleMatrix;
+    EXPECT_FLOAT_EQ(o->m_modelMatrix.getElem(3, 0), model.getElem(3, 0));
+    EXPECT_FLOAT_EQ(o->m_modelMatrix.getElem(1, 2), model.getElem(1, 2));
 
     o->m_position = Vector3(1.9f, 1.0f, 0.0f);
     o->m_translationMatrix.setTranslation(o->m_position);
@@ -196,3 +144,84 @@ TEST(ResolveOverlap, ObjectInTheWallIsPushedFreeAndStaysOrthonormal) {
     EXPECT_TRUE(IsOrthonormal(o->m_rotationMatrix));
     EXPECT_FLOAT_EQ(s.container.m_inverseMass, 0.0f);
 }
+
+namespace {
+
+// Two unit balls; the callback pushes them apart by unit velocities, as the heuristics do.
+struct PushApart : col::Callback {
+    PushApart(MovingObject& a, MovingObject& b, bool& flag)
+        : col::Callback(a.m_id, b.m_id, false, true, col::LEVEL_CONTACT), a(a), b(b), flag(flag) {}
+    void operator()(const col::Data*) override {
+        flag = false;
+        const Vector3 d = normalize(a.m_position - b.m_position);
+        a.m_velocity += d;
+        b.m_velocity -= d;
+    }
+    MovingObject &a, &b;
+    bool& flag;
+};
+
+class RelaxationTest : public ::testing::Test {
+ protected:
+    void SetUp() override {
+        type = MakeType("ball", 100, 0.5f, 0.5f);
+        auto* pipeline = new col::CollisionPipeline("relax", 1);
+        for (float x : {-0.1f, 0.1f}) {
+            auto* o = new MovingObject();
+            o->m_geometry = type.geometry;
+            o->m_position = Vector3(x, 0, 0);
+            o->m_translationMatrix.setTranslation(o->m_position);
+            o->m_id = pipeline->makeCollidable(o->m_geometry, nullptr);
+            objects.push_back(o);
+        }
+        pipeline->addCallback(new PushApart(*objects.front(), *objects.back(), flag));
+        relax.pipeline = pipeline, relax.objects = &objects, relax.flag = &flag;
+        relax.step = Packing::SeparationSteps(), relax.limitSeconds = 1.0;
+    }
+    PackingObjectInfo type;
+    std::list<MovingObject*> objects;
+    bool flag = false;
+    Packing::Relaxation relax;
+};
+
+TEST_F(RelaxationTest, PushedApartUntilFreeWithHooksInTheirOrder) {
+    const testscene::StepLimits limits(1000);
+    std::string order;
+    relax.beginIteration = [&] { order += 'b'; };
+    relax.beforeCheck = [&] { order += 'c'; };
+    relax.afterCheck = [&] {
+        order += flag ? 'f' : 'o';
+        return true;
+    };
+    EXPECT_EQ(relax.Run(), Packing::RelaxResult::Converged);
+    // 0.2 apart, 0.8 to go at 2/30 per iteration: the 13th step separates them.
+    EXPECT_EQ(relax.iterations, 14);
+    EXPECT_EQ(order.substr(0, 6), "bcobco");
+    EXPECT_EQ(order.substr(order.size() - 3), "bcf");
+    EXPECT_GE(objects.back()->m_position.getX() - objects.front()->m_position.getX(), 1.0f);
+}
+
+TEST_F(RelaxationTest, StepBudgetsRoundAndWinOverAConvergedLastIterationAndAHookStopsTheLoop) {
+    {
+        const testscene::StepLimits limits(7);
+        Packing::Limit half(0.5);  // 3.5 rounds to 4
+        EXPECT_EQ(half.budget(), 4);
+        for (int i = 1; i < 4; ++i) EXPECT_FALSE(half.Passed()) << i;
+        EXPECT_TRUE(half.Passed());
+        Packing::Limit tiny(0.01);  // never less than one iteration
+        EXPECT_EQ(tiny.budget(), 1);
+        EXPECT_TRUE(tiny.Passed());
+    }
+    {
+        const testscene::StepLimits limits(14);  // the iteration that frees them is the last allowed
+        EXPECT_EQ(relax.Run(), Packing::RelaxResult::Limit);
+    }
+    const testscene::StepLimits limits(1000);
+    relax.afterCheck = [&] { return relax.iterations < 2; };
+    relax.objects->front()->m_position = Vector3(0.3f, 0, 0);
+    relax.objects->front()->m_translationMatrix.setTranslation(Vector3(0.3f, 0, 0));
+    EXPECT_EQ(relax.Run(), Packing::RelaxResult::Stopped);
+    EXPECT_EQ(relax.iterations, 2);
+}
+
+}  // namespace

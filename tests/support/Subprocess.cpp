@@ -7,31 +7,23 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace fs = std::filesystem;
 
 std::string ShellQuote(const std::string& s) {
     std::string q = "'";
-    for (char c : s) {
-        if (c == '\'')
-            q += "'\\''";
-        else
-            q += c;
-    }
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 std::string MakeTempDir(const std::string& tag) {
@@ -44,16 +36,12 @@ std::string MakeTempDir(const std::string& tag) {
 }
 
 ProcessResult RunCommand(const std::string& command, const std::string& cwd) {
-    const std::string dir = MakeTempDir("proc");
-    const std::string outPath = dir + "/out", errPath = dir + "/err";
-    std::string full = "(";
-    if (!cwd.empty()) full += "cd " + ShellQuote(cwd) + " && ";
-    full += command + ") >" + ShellQuote(outPath) + " 2>" + ShellQuote(errPath) + " </dev/null";
+    const std::string dir = MakeTempDir("proc"), outPath = dir + "/out", errPath = dir + "/err";
+    const std::string cd = cwd.empty() ? "" : "cd " + ShellQuote(cwd) + " && ";
+    const std::string full =
+        "(" + cd + command + ") >" + ShellQuote(outPath) + " 2>" + ShellQuote(errPath) + " </dev/null";
     const int raw = std::system(full.c_str());
-    ProcessResult r;
-    r.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadFile(outPath);
-    r.err = ReadFile(errPath);
+    ProcessResult r{(raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1, ReadFile(outPath), ReadFile(errPath)};
     fs::remove_all(dir);
     return r;
 }

@@ -1,7 +1,6 @@
 #pragma once
-// Runs a command line through /bin/sh and captures its output, for tests that drive the
-// densepack executables as a user would; captures what code in the test process prints; and
-// makes temporary folders and files.
+// Runs command lines through /bin/sh as a user would and captures their output; captures what code
+// in the test process prints; makes temporary folders and files.
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #pragma once
-// Small in-memory scenes for the tests: box meshes whose sphere tree is one sphere, a box
-// container whose outside is covered by six huge spheres (a probe overlaps it exactly where it
-// crosses a wall plane, up to the spheres' curvature of about 1/2000), and a scene of types,
-// container, interior points and placed list around an algorithm that only reports.
+// Small in-memory scenes for the tests: box meshes whose tree is one sphere, a box container whose
+// outside six huge spheres cover (a probe overlaps it where it crosses a wall plane, up to their
+// curvature of about 1/2000), and scenes around an algorithm that only reports.
 
+#include <algorithm>
 #include <cmath>
 #include <list>
 #include <sstream>
@@ -31,46 +31,47 @@ inline const std::vector<std::vector<unsigned>> kBoxTriangles = {{0, 2, 3}, {0, 
                                                                  {0, 1, 5}, {0, 5, 4}, {2, 6, 7}, {2, 7, 3},
                                                                  {0, 4, 6}, {0, 6, 2}, {1, 3, 7}, {1, 7, 5}};
 
-inline Point3 BoxCorner(int i, float hx, float hy, float hz) {
-    return Point3((i & 1) ? hx : -hx, (i & 2) ? hy : -hy, (i & 4) ? hz : -hz);
-}
-
 /// Collision points and triangles, and the render mesh, of the box; no sphere tree.
 inline PackingGeometry* MakeBox(float hx, float hy, float hz) {
     std::vector<Point3> p;
-    for (int i = 0; i < 8; ++i) p.push_back(BoxCorner(i, hx, hy, hz));
+    for (int i = 0; i < 8; ++i) p.emplace_back((i & 1) ? hx : -hx, (i & 2) ? hy : -hy, (i & 4) ? hz : -hz);
     auto* g = new PackingGeometry(p, kBoxTriangles, col::PRIM_TRIANGLES);
     for (const auto& t : kBoxTriangles)
         for (unsigned k : t) g->m_vertices.push_back(Vector3(p[k]));
     g->m_normals.resize(g->m_vertices.size(), Vector3(0.0f));
     g->m_numVertices = g->m_vertices.size();
     g->updateBBox();
-    g->m_pointsPtr = g->editPointsPtr();
-    g->m_primitivesPtr = g->editPrimitivesPtr();
+    g->m_pointsPtr = g->editPointsPtr(), g->m_primitivesPtr = g->editPrimitivesPtr();
     return g;
 }
 
 /// OBJ text of the cube [-h, h]^3 with the same triangles, wound outward or inward.
 inline std::string BoxObj(float h, bool inward = false) {
     std::ostringstream s;
-    for (int i = 0; i < 8; ++i) {
-        const Point3 c = BoxCorner(i, h, h, h);
-        s << "v " << c[0] << " " << c[1] << " " << c[2] << "\n";
-    }
+    for (int i = 0; i < 8; ++i)
+        s << "v " << (i & 1 ? h : -h) << " " << (i & 2 ? h : -h) << " " << (i & 4 ? h : -h) << "\n";
     for (const auto& t : kBoxTriangles)
         s << "f " << t[0] + 1 << " " << t[inward ? 2 : 1] + 1 << " " << t[inward ? 1 : 2] + 1 << "\n";
     return s.str();
 }
 
-/// Tree file of the box [-h, h]^3 as a container: six spheres of radius 1000 just outside its faces.
+constexpr float kWallRadius = 1000.0f;  ///< the six spheres that cover a box container's outside
+
+/// Centre of wall sphere i (+x, -x, +y, -y, +z, -z) of the box container [-h, h]^3, just outside its face.
+inline Point3 WallCentre(int i, float h) {
+    Vector3 c(0.0f);
+    c[i / 2] = (i % 2 ? -1.0f : 1.0f) * (kWallRadius + h);
+    return Point3(c);
+}
+
+/// Tree file of the box [-h, h]^3 as a container.
 inline std::string ContainerSpheres(float h) {
-    constexpr float R = 1000.0f;
     std::ostringstream s;
-    s << "densepack-spheres 1\nkind container\nnodes 7 leaves 6\n0 0 0 " << 2 * R + 2 * h << " 0 0 0 3.14159265 1 6\n";
+    s << "densepack-spheres 1\nkind container\nnodes 7 leaves 6\n0 0 0 " << 2 * kWallRadius + 2 * h
+      << " 0 0 0 3.14159265 1 6\n";
     for (int i = 0; i < 6; ++i) {
-        float c[3] = {0, 0, 0};
-        c[i / 2] = (i % 2 ? -1 : 1) * (R + h);
-        s << c[0] << " " << c[1] << " " << c[2] << " " << R << " 0 0 0 0 -1 0\n";
+        const Point3 c = WallCentre(i, h);
+        s << c[0] << " " << c[1] << " " << c[2] << " " << kWallRadius << " 0 0 0 0 -1 0\n";
     }
     s << "end\n";
     return s.str();
@@ -91,24 +92,15 @@ inline void WriteTinyRun(const std::string& dir, const std::string& modelsDir) {
 }
 
 /// Lines of a text file's content (objects of a placement file).
-inline int CountLines(const std::string& text) {
-    int n = 0;
-    for (const char c : text) n += c == '\n';
-    return n;
-}
+inline int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 /// One placement-file line: type, then translation, rotation about z by `angleZ` and uniform
 /// scale, each column by column.
 inline std::string PlacementLine(int type, float x, float y, float z, float angleZ = 0.0f, float scale = 1.0f) {
-    const float c = std::cos(angleZ), s = std::sin(angleZ);
-    const float t[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
-    const float r[16] = {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    const float k[16] = {scale, 0, 0, 0, 0, scale, 0, 0, 0, 0, scale, 0, 0, 0, 0, 1};
+    const float c = std::cos(angleZ), s = std::sin(angleZ), k = scale;
     std::ostringstream o;
-    o << type << " ";
-    for (const float* m : {t, r, k})
-        for (int i = 0; i < 16; ++i) o << m[i] << " ";
-    o << "\n";
+    o << type << " 1 0 0 0 0 1 0 0 0 0 1 0 " << x << " " << y << " " << z << " 1 " << c << " " << s << " 0 0 " << -s
+      << " " << c << " 0 0 0 0 1 0 0 0 0 1 " << k << " 0 0 0 0 " << k << " 0 0 0 0 " << k << " 0 0 0 0 1 \n";
     return o.str();
 }
 
@@ -120,27 +112,16 @@ inline PackingObjectInfo MakeType(const char* name, float percentage, float half
     t.geometry = MakeBox(half, half, half);
     t.geometry->m_extraData = new col::ExtraData_SphereTree(Point3(0.0f, 0.0f, 0.0f), r);
     t.volume = 8 * half * half * half;
-    t.color[0] = 0.25f;
-    t.vertexBuffer = 7;
-    t.normalBuffer = 8;
-    t.mvpLocation = 3;
+    t.color[0] = 0.25f, t.vertexBuffer = 7, t.normalBuffer = 8, t.mvpLocation = 3;  // copied to its objects
     return t;
 }
 
 /// Container [-h, h]^3 whose tree covers the outside.
 inline PackingGeometry* MakeBoxContainer(float h) {
     PackingGeometry* g = MakeBox(h, h, h);
-    const float R = 1000.0f;
     std::vector<col::SphereNode> nodes(7);
-    nodes[0].radius = 2 * R + 2 * h;
-    nodes[0].firstChild = 1;
-    nodes[0].childCount = 6;
-    for (int i = 0; i < 6; ++i) {
-        Vector3 c(0.0f);
-        c[i / 2] = (i % 2 ? -1.0f : 1.0f) * (R + h);
-        nodes[1 + i].center = Point3(c);
-        nodes[1 + i].radius = R;
-    }
+    nodes[0].radius = 2 * kWallRadius + 2 * h, nodes[0].firstChild = 1, nodes[0].childCount = 6;
+    for (int i = 0; i < 6; ++i) nodes[1 + i].center = WallCentre(i, h), nodes[1 + i].radius = kWallRadius;
     g->m_extraData = new col::ExtraData_SphereTree(col::SphereTree(nodes, col::SphereTreeKind::Container));
     return g;
 }
@@ -164,12 +145,22 @@ struct Scene {
     MovingObject container;
     std::vector<Vector3> points;
     std::list<MovingObject*> placed;
+    Vector3 grid = Vector3(4.0f);  ///< cells per axis of the algorithms that Make builds
     ReportOnly* algorithm = nullptr;
 
     Scene(float h, std::vector<PackingObjectInfo> t) : types(std::move(t)) {
         container.m_geometry = MakeBoxContainer(h);
         container.m_volume = 8.0f * h * h * h;
         algorithm = Make<ReportOnly*>();
+    }
+    /// The same with the type tables, interior points `pts`, objects of type 0 at `at` and `cells` grid cells.
+    Scene(float h, std::vector<PackingObjectInfo> t, std::vector<Vector3> pts, const std::vector<Vector3>& at,
+          float cells)
+        : Scene(h, std::move(t)) {
+        MovingObject::AllocateTypeTables(types.size());
+        points = std::move(pts);
+        grid = Vector3(cells);
+        for (const Vector3& p : at) Place(0, p);
     }
     ~Scene() {
         for (MovingObject* o : placed) {
@@ -185,13 +176,13 @@ struct Scene {
     Scene(const Scene&) = delete;
     Scene& operator=(const Scene&) = delete;
 
-    /// An algorithm of class T (or a new one for T = X*) on this scene, with 4 grid cells per axis.
+    /// An algorithm of class T (or a new one for T = X*) on this scene.
     template <class T>
     T Make() {
         if constexpr (std::is_pointer_v<T>)
-            return new std::remove_pointer_t<T>(types, &container, points, &placed, Vector3(4.0f));
+            return new std::remove_pointer_t<T>(types, &container, points, &placed, grid);
         else
-            return T(types, &container, points, &placed, Vector3(4.0f));
+            return T(types, &container, points, &placed, grid);
     }
 
     /// Replaces type k (the old record's mesh and tree are freed).
