@@ -24,7 +24,7 @@ constexpr double kPi = 3.14159265358979323846;
 check::CheckScene Scene(float h, const char* model) {
     check::CheckScene s;
     std::vector<Point3> corners;
-    for (int i = 0; i < 8; ++i) corners.push_back(testscene::BoxCorner(i, h, h, h));
+    for (int i = 0; i < 8; ++i) corners.push_back(Point3((i & 1) ? h : -h, (i & 2) ? h : -h, (i & 4) ? h : -h));
     std::string err;
     EXPECT_TRUE(s.container.Build(corners, testscene::kBoxTriangles, err)) << err;
     s.types.emplace_back();
