@@ -100,6 +100,12 @@ TEST(EndToEnd, PlacementCompactionReportAndExactCheck) {
           std::string("\"statisticsComputed\": true"), "\"numObjects\": " + std::to_string(placed)})
         EXPECT_NE(json.find(key), std::string::npos) << key << "\n" << json;
     EXPECT_EQ(json.find("null"), std::string::npos) << json;  // every phase ran and was timed
+    // The exact-mesh figures of the same packing: its objects, the density as printed.
+    ASSERT_NE(json.find("\"structure\": {"), std::string::npos) << json;
+    const std::string structure = json.substr(json.find("\"structure\": {"));
+    EXPECT_EQ(NumberAfter(structure, "\"objects\": "), placed) << structure;
+    EXPECT_NEAR(NumberAfter(structure, "\"globalFraction\": ") * 100.0, density, 1e-3 * density);
+    EXPECT_GT(NumberAfter(structure, "\"bulkFraction\": "), 0.0);
 
     // No relaxation comes near its time limit. The exact meshes may touch within the small gap
     // between tree and mesh, well inside 5 % of the object size.
