@@ -46,11 +46,7 @@ TEST(EndToEnd, PlacementCompactionReportAndExactCheck) {
     // 4 x 4 x 4 points 1.2 apart in the 6 x 6 x 6 box: the unit spheres fit without touching, so
     // the construction places one per point and the compaction has room for its insertions.
     const std::string dir = MakeTempDir("e2e");
-    std::string points;
-    for (int i = 0; i < 64; ++i)
-        points += std::to_string(-1.8 + 1.2 * (i / 16)) + " " + std::to_string(-1.8 + 1.2 * (i / 4 % 4)) + " " +
-                  std::to_string(-1.8 + 1.2 * (i % 4)) + "\n";
-    WriteFile(dir + "/points.txt", points);
+    WriteFile(dir + "/points.txt", testscene::LatticePoints(4, -1.8, 1.2));
     WriteFile(dir + "/run.cfg",
               std::string("[Construction Heuristic]\nPlacementAlgorithm construction.txt\n") +
                   "[Improvement Heuristic]\nCompactionAlgorithm improvement.txt\n[Grid]\n10 10 10\n" +

@@ -329,11 +329,7 @@ TEST_F(CrashSafety, WritersKilledMidWriteLeaveOldOrNewFilesAndNoDebris) {
 }
 
 TEST_F(CrashSafety, KilledRunLeavesEachOutputWholeOrAsItWas) {
-    std::string points;
-    for (int i = 0; i < 27; ++i)
-        points += std::to_string(-1.5f + 1.5f * (i / 9)) + " " + std::to_string(-1.5f + 1.5f * (i / 3 % 3)) + " " +
-                  std::to_string(-1.5f + 1.5f * (i % 3)) + "\n";
-    WriteFile(dir + "/points.txt", points);
+    WriteFile(dir + "/points.txt", testscene::LatticePoints(3, -1.5, 1.5));
     WriteFile(dir + "/run.cfg",
               "[Construction Heuristic]\nPlacementAlgorithm c.txt\n[Improvement Heuristic]\nCompactionAlgorithm i.txt\n"
               "[Grid]\n4 4 4\n[Hopkins Statistic]\n0.5 2\n[Preprocessing]\npoints.txt smallest 1.0 1\n[ModelPath]\n" +

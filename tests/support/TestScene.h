@@ -94,6 +94,15 @@ inline void WriteTinyRun(const std::string& dir, const std::string& modelsDir) {
 /// Lines of a text file's content (objects of a placement file).
 inline int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
+/// Point-file text of an n x n x n lattice: first, first + step, ... on each axis, x slowest.
+inline std::string LatticePoints(int n, double first, double step) {
+    std::string text;
+    for (int i = 0; i < n * n * n; ++i)
+        text += std::to_string(first + step * (i / (n * n))) + " " + std::to_string(first + step * (i / n % n)) + " " +
+                std::to_string(first + step * (i % n)) + "\n";
+    return text;
+}
+
 /// One placement-file line: type, then translation, rotation about z by `angleZ` and uniform
 /// scale, each column by column.
 inline std::string PlacementLine(int type, float x, float y, float z, float angleZ = 0.0f, float scale = 1.0f) {
