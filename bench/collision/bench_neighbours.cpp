@@ -1,11 +1,11 @@
-// Pair query at the poses a packing produces: two copies of a bundled model touching, slightly
-// apart or pushed into each other by up to 2 % of the diameter. Ours reports every overlapping
-// leaf pair; FCL (BVHModel<OBBRSS> on the mesh the program loads) answers yes/no and all contacts.
+// Pair query at the poses a packing produces: every pair of neighbours (enclosing spheres
+// overlapping) in a packing of a bundled model that the program wrote (bench/data). Ours reports
+// every overlapping leaf pair; FCL (BVHModel<OBBRSS> on the mesh the program loads) answers yes/no
+// and all contacts.
 #include <benchmark/benchmark.h>
 #include <fcl/fcl.h>
 
 #include <fstream>
-#include <random>
 
 #include "benchscenes.h"
 #include "peer.h"
@@ -15,7 +15,6 @@ using namespace colscene;
 namespace colbench {
 namespace {
 
-constexpr int kPoses = 256;
 const char* const kModels[] = {"sphere", "mm", "cube"};
 
 struct NeighbourFixture {
@@ -38,11 +37,12 @@ struct NeighbourFixture {
             for (size_t k = 1; k + 1 < poly.size(); ++k) tris.push_back({poly[0], poly[k], poly[k + 1]});
         triangles = static_cast<int>(tris.size());
         mesh = fclMesh(g.getPoints(), tris);
-        float lo[3], hi[3];
-        g.getBBox(lo, hi);
-        const float diameter = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
-        std::mt19937 rng(2024);
-        poses = neighbourPoses(*tree->tree(), diameter, kPoses, rng);
+        // Every pair of neighbours in a packing the program wrote: enclosing spheres overlapping.
+        float reach = 0;
+        for (const Point3& v : g.getPoints()) reach = std::max(reach, length(Vector3(v)));
+        poses = packingNeighbours(
+            loadPacking(std::string(DENSEPACK_SOURCE_DIR) + "/bench/data/" + name + "_box_packing.txt"), reach);
+        if (poses.empty()) return;
         fcl::CollisionObjectd o1(mesh), o2(mesh);
         for (const auto& p : poses) {
             col::OverlapResult r;
@@ -55,8 +55,8 @@ struct NeighbourFixture {
             fcl::collide(&o1, &o2, req, res);
             meshHitShare += res.isCollision();
         }
-        hitShare /= kPoses;
-        meshHitShare /= kPoses;
+        hitShare /= double(poses.size());
+        meshHitShare /= double(poses.size());
     }
 };
 
@@ -69,7 +69,7 @@ NeighbourFixture& fixture(const std::string& name) {
 
 void Neighbours_Ours(benchmark::State& state, const std::string& name) {
     NeighbourFixture& f = fixture(name);
-    if (f.poses.empty()) return state.SkipWithError("model missing");
+    if (f.poses.empty()) return state.SkipWithError("model or packing missing");
     col::OverlapScratch scratch;
     col::OverlapResult out;
     col::PosedTree p1, p2;
@@ -90,7 +90,7 @@ void Neighbours_Ours(benchmark::State& state, const std::string& name) {
 
 void Neighbours_Fcl(benchmark::State& state, const std::string& name, size_t maxContacts) {
     NeighbourFixture& f = fixture(name);
-    if (f.poses.empty()) return state.SkipWithError("model missing");
+    if (f.poses.empty()) return state.SkipWithError("model or packing missing");
     fcl::CollisionObjectd o1(f.mesh), o2(f.mesh);
     fcl::CollisionRequestd req(maxContacts, false);
     size_t i = 0, contacts = 0;

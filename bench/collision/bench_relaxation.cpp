@@ -27,34 +27,6 @@ constexpr int kDrops = 6;              // relaxations recorded per scene
 constexpr int kMaxStepsPerDrop = 120;  // a relaxation that does not settle ends here
 constexpr float kPush = 0.01f;         // per pair and step, in object diameters
 
-struct Packing {
-    std::vector<int> types;
-    std::vector<Matrix4> poses;
-};
-
-Packing loadPacking(const std::string& path) {
-    Packing p;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream s(line);
-        int type = 0;
-        Matrix4 m[3];
-        if (!(s >> type)) continue;
-        for (Matrix4& x : m)
-            for (int c = 0; c < 4; ++c)
-                for (int r = 0; r < 4; ++r) {
-                    float v = 0;
-                    s >> v;
-                    x.setElem(c, r, v);
-                }
-        if (!s) continue;
-        p.types.push_back(type);
-        p.poses.push_back(m[0] * m[1] * m[2]);
-    }
-    return p;
-}
-
 // The pipeline's side of a callback: what it was handed, compared bit for bit between replays.
 struct Call {
     int a, b;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <sstream>
 
 namespace colscene {
 
@@ -89,6 +91,39 @@ std::vector<NeighbourPose> neighbourPoses(const col::SphereTree& tree, float dia
         const float t = hi - share(rng) * diameter;
         out.push_back({p1, Matrix4::translation(t * dir) * rot2});
     }
+    return out;
+}
+
+Packing loadPacking(const std::string& path) {
+    Packing p;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream s(line);
+        int type = 0;
+        Matrix4 m[3];
+        if (!(s >> type)) continue;
+        for (Matrix4& x : m)
+            for (int c = 0; c < 4; ++c)
+                for (int r = 0; r < 4; ++r) {
+                    float v = 0;
+                    s >> v;
+                    x.setElem(c, r, v);
+                }
+        if (!s) continue;
+        p.types.push_back(type);
+        p.poses.push_back(m[0] * m[1] * m[2]);
+    }
+    return p;
+}
+
+std::vector<NeighbourPose> packingNeighbours(const Packing& packing, float radius) {
+    std::vector<NeighbourPose> out;
+    const size_t n = packing.poses.size();
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = i + 1; j < n; ++j)
+            if (length(packing.poses[i].getTranslation() - packing.poses[j].getTranslation()) < 2.0f * radius)
+                out.push_back({packing.poses[i], packing.poses[j]});
     return out;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // Scenes only the collision benchmarks use, built on the shared random trees and poses.
 
+#include <string>
+
 #include "scenes.h"
 
 namespace colscene {
@@ -26,5 +28,17 @@ struct NeighbourPose {
 };
 std::vector<NeighbourPose> neighbourPoses(const col::SphereTree& tree, float diameter, int count, std::mt19937& rng,
                                           float minShare = -0.005f, float maxShare = 0.02f);
+
+/// A placement file the program wrote: per object its type and model matrix (translation x
+/// rotation x scale). Unreadable lines are skipped.
+struct Packing {
+    std::vector<int> types;
+    std::vector<Matrix4> poses;
+};
+Packing loadPacking(const std::string& path);
+
+/// Neighbours of a packing: the pose pairs of objects whose trees' enclosing spheres (radius
+/// `radius`, about the model origin) overlap.
+std::vector<NeighbourPose> packingNeighbours(const Packing& packing, float radius);
 
 }  // namespace colscene
