@@ -1,22 +1,20 @@
 #include "app/RunStructure.h"
 
-#include <fstream>
 #include <iostream>
 #include <vector>
 
 #include "app/Globals.h"
+#include "app/Scene.h"
 #include "statistics/Structure.h"
 
 std::optional<std::string> RunStructureJson() {
     // The run's own type order (sorted at scene creation), so the type indices of the placed
-    // objects apply; the meshes are the ones the tools read (name + "_l.obj" preferred).
+    // objects apply; the meshes are the files the run loaded its types from.
     check::CheckScene scene;
     std::string err;
     for (const PackingObjectInfo& type : g_configData.objects) {
-        const std::string base = g_configData.modelPath + type.name;
-        const std::string path = std::ifstream(base + "_l.obj").good() ? base + "_l.obj" : base + ".obj";
         check::CheckMesh mesh;
-        if (!mesh.Load(path, err)) {
+        if (!mesh.Load(TypeMeshPath(g_configData.modelPath, type.name), err)) {
             std::cerr << "Report without structure figures: " << err << std::endl;
             return std::nullopt;
         }
