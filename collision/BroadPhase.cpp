@@ -67,8 +67,10 @@ void BroadPhase::findPairs(const std::vector<BroadObject>& objs, std::vector<uin
     }
     if (m_grid) {
         if (!gridUpdate(objs, out)) grid(objs, out);
-        m_prev = objs;
-        m_prevPairs = out;
+        if (m_incremental) {
+            m_prev = objs;
+            m_prevPairs = out;
+        }
     } else
         sweep(objs, out);
 }
@@ -121,21 +123,11 @@ void BroadPhase::grid(const std::vector<BroadObject>& objs, std::vector<uint64_t
     }
     // A table from cell to run replaces 13 binary searches per occupied cell when it stays small.
     const uint64_t cellCount = static_cast<uint64_t>(cells[0] * cells[1] * cells[2]);
-    const bool table = cellCount <= 16 * objs.size() + 4096;
-    m_table = table;
-    if (table) {
+    m_table = cellCount <= 16 * objs.size() + 4096;
+    if (m_table) {
         if (m_runOfCell.size() < cellCount) m_runOfCell.assign(cellCount, -1);
         for (size_t r = 0; r < m_runs.size(); ++r) m_runOfCell[m_runs[r].cell] = static_cast<int32_t>(r);
     }
-    auto runOf = [&](uint32_t cell) -> const Run* {
-        if (table) {
-            const int32_t r = m_runOfCell[cell];
-            return r < 0 ? nullptr : &m_runs[static_cast<size_t>(r)];
-        }
-        const auto it = std::lower_bound(m_runs.begin(), m_runs.end(), cell,
-                                         [](const Run& run, uint32_t c) { return run.cell < c; });
-        return it == m_runs.end() || it->cell != cell ? nullptr : &*it;
-    };
     auto object = [&](size_t entry) -> const BroadObject& { return objs[m_entries[entry] & 0xffffffffu]; };
     // Half of the 26 neighbours, so each pair of cells is visited once.
     static constexpr int kForward[13][3] = {{1, 0, 0},  {-1, 1, 0}, {0, 1, 0},  {1, 1, 0}, {-1, -1, 1},
@@ -150,7 +142,7 @@ void BroadPhase::grid(const std::vector<BroadObject>& objs, std::vector<uint64_t
             const long nx = x + d[0], ny = y + d[1], nz = z + d[2];
             if (nx < 0 || ny < 0 || nz < 0 || nx >= cells[0] || ny >= cells[1] || nz >= cells[2]) continue;
             const uint32_t cell = static_cast<uint32_t>((nz * cells[1] + ny) * cells[0] + nx);
-            const Run* it = runOf(cell);
+            const Run* it = runOfCell(cell);
             if (it == nullptr) continue;
             for (uint32_t p = run.begin; p < run.end; ++p)
                 for (uint32_t q = it->begin; q < it->end; ++q)
@@ -159,6 +151,16 @@ void BroadPhase::grid(const std::vector<BroadObject>& objs, std::vector<uint64_t
     }
     overflowPairs(objs, out);
     m_gridValid = true;
+}
+
+const BroadPhase::Run* BroadPhase::runOfCell(uint32_t cell) const {
+    if (m_table) {
+        const int32_t r = m_runOfCell[cell];
+        return r < 0 ? nullptr : &m_runs[static_cast<size_t>(r)];
+    }
+    const auto it =
+        std::lower_bound(m_runs.begin(), m_runs.end(), cell, [](const Run& run, uint32_t c) { return run.cell < c; });
+    return it == m_runs.end() || it->cell != cell ? nullptr : &*it;
 }
 
 long BroadPhase::cellIndex(const BroadObject& o) const {
@@ -203,16 +205,7 @@ bool BroadPhase::gridUpdate(const std::vector<BroadObject>& objs, std::vector<ui
                 for (long dx = -1; dx <= 1; ++dx) {
                     const long cx = x + dx, cy = y + dy, cz = z + dz;
                     if (cx < 0 || cy < 0 || cz < 0 || cx >= nx || cy >= ny || cz >= nz) continue;
-                    const uint32_t c = static_cast<uint32_t>((cz * ny + cy) * nx + cx);
-                    const Run* run = nullptr;
-                    if (m_table) {
-                        const int32_t r = m_runOfCell[c];
-                        if (r >= 0) run = &m_runs[static_cast<size_t>(r)];
-                    } else {
-                        const auto it = std::lower_bound(m_runs.begin(), m_runs.end(), c,
-                                                         [](const Run& rn, uint32_t v) { return rn.cell < v; });
-                        if (it != m_runs.end() && it->cell == c) run = &*it;
-                    }
+                    const Run* run = runOfCell(static_cast<uint32_t>((cz * ny + cy) * nx + cx));
                     if (run == nullptr) continue;
                     for (uint32_t q = run->begin; q < run->end; ++q) {
                         const uint32_t j = static_cast<uint32_t>(m_entries[q] & 0xffffffffu);

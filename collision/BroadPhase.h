@@ -45,6 +45,9 @@ class BroadPhase {
     /// pairs of the last grid check are kept and only the moved objects are tested again.
     bool gridUpdate(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
     long cellIndex(const BroadObject& o) const;
+    struct Run;
+    /// The occupied run of a grid cell of the last grid check, or null.
+    const Run* runOfCell(uint32_t cell) const;
     void sweep(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
     void overflowPairs(const std::vector<BroadObject>& objs, std::vector<uint64_t>& out);
     /// Sets aside the objects far larger than the median (the container) into the overflow list.
