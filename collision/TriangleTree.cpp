@@ -228,8 +228,6 @@ struct PairEntry {
 
 inline Point3 toPoint(Float3 p) { return Point3(p.x, p.y, p.z); }
 
-/// Gap between three points and a plane when all lie strictly on one side, else 0: a lower
-/// bound on the distance of their triangle to any triangle in that plane.
 // How far a sphere of radius r cut by a slab reaches from the sphere's centre along a unit
 // direction that makes cosine s with the slab's normal; the slab spans [lo, hi] of the offset
 // along the normal. The reach s t + sqrt(1 - s^2) sqrt(r^2 - t^2) is concave in the offset t, so
@@ -259,6 +257,8 @@ inline float axisGap(const Float3* a, const Float3* b) {
     return (minB - maxA) / len * (1.f - 1e-5f) - 1e-6f * len;
 }
 
+/// Gap between three points and a plane when all lie strictly on one side, else 0: a lower
+/// bound on the distance of their triangle to any triangle in that plane.
 inline float planeGap(const float pl[4], const Float3* v) {
     const float d0 = pl[0] * v[0].x + pl[1] * v[0].y + pl[2] * v[0].z - pl[3];
     const float d1 = pl[0] * v[1].x + pl[1] * v[1].y + pl[2] * v[1].z - pl[3];
@@ -286,8 +286,9 @@ MeshDistanceResult meshDistance(const TriangleTree& mesh1, const TriangleTree& m
 
     const TriangleTree::Node* n1 = mesh1.m_nodes.data();
     const TriangleTree::Node* n2 = mesh2.m_nodes.data();
-    // Best of three lower bounds: the two spheres, a's sphere against b's slab, b's sphere
-    // against a's slab (mapped into mesh 2's frame).
+    // Best of four lower bounds: the two spheres, a's sphere against b's slab, b's sphere
+    // against a's slab (mapped into mesh 2's frame), and both spheres cut by their slabs along
+    // the line of the centres.
     const float invScale = 1.f / m.scale;
     // Node a of mesh 1 mapped into mesh 2's frame once, for the bounds against several b.
     struct PosedA {
