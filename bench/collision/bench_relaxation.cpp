@@ -10,10 +10,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
+#include <tuple>
 
 #include "benchscenes.h"
 #include "peer.h"
@@ -79,13 +78,19 @@ struct Scene {
     bool withContainer = false;
     size_t movedPerStep = 0;
 
+    // Box of the centres from object `first` on.
+    void centres(size_t first, Vector3& lo, Vector3& hi) const {
+        lo = Vector3(1e9f), hi = Vector3(-1e9f);
+        for (size_t i = first; i < poses.size(); ++i) {
+            lo = minOf(lo, poses[i].getTranslation());
+            hi = maxOf(hi, poses[i].getTranslation());
+        }
+    }
+
     void build() {
         pipe = std::make_unique<col::CollisionPipeline>("relax", unsigned(geoms.size()));
-        Vector3 lo(1e9f), hi(-1e9f);
-        for (const Matrix4& m : poses) {
-            lo = minOf(lo, m.getTranslation());
-            hi = maxOf(hi, m.getTranslation());
-        }
+        Vector3 lo, hi;
+        centres(0, lo, hi);
         const unsigned cells[3] = {unsigned((hi.getX() - lo.getX()) / diameter) + 3,
                                    unsigned((hi.getY() - lo.getY()) / diameter) + 3,
                                    unsigned((hi.getZ() - lo.getZ()) / diameter) + 3};
@@ -120,11 +125,8 @@ struct Scene {
 
     void record(unsigned seed) {
         std::mt19937 rng(seed);
-        Vector3 lo(1e9f), hi(-1e9f);
-        for (size_t i = withContainer ? 1 : 0; i < poses.size(); ++i) {
-            lo = minOf(lo, poses[i].getTranslation());
-            hi = maxOf(hi, poses[i].getTranslation());
-        }
+        Vector3 lo, hi;
+        centres(withContainer ? 1 : 0, lo, hi);
         std::uniform_int_distribution<size_t> pick(withContainer ? 1 : 0, poses.size() - 1);
         size_t moved = 0;
         for (int drop = 0; drop < kDrops; ++drop) {
@@ -201,8 +203,8 @@ std::unique_ptr<Scene> makeScene(const char* shape, int tilesX, int tilesY) {
 
 Scene* sceneFor(const char* shape, int tilesX, int tilesY) {
     const int tiles = tilesX * tilesY;
-    static std::map<std::pair<std::string, int>, std::unique_ptr<Scene>> cache;
-    auto& s = cache[{shape, tiles}];
+    static std::map<std::tuple<std::string, int, int>, std::unique_ptr<Scene>> cache;
+    auto& s = cache[{shape, tilesX, tilesY}];
     if (!s) {
         s = makeScene(shape, tilesX, tilesY);
         if (!s) return nullptr;
