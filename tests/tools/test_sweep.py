@@ -18,7 +18,7 @@ import unittest
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BIN = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release", "bin")
 # Columns that depend on the machine's speed.
-TIMED = {"times.constructionMinutes", "times.improvementMinutes", "peerWallSeconds"}
+TIMED = {"times.constructionMinutes", "times.improvementMinutes", "peerWallSeconds", "wallSeconds"}
 
 
 def tiny_config(path, model="sphere", construction="PlacementAlgorithm", improvement="CompactionAlgorithm"):
@@ -48,13 +48,18 @@ class Sweep(unittest.TestCase):
         tiny_config(os.path.join(cls.tmp, "tiny.cfg"), construction="NoSuchConstruction")
         tiny_config(os.path.join(cls.tmp, "broken.cfg"), model="nosuchmodel")
         with open(os.path.join(cls.tmp, "grid.sweep"), "w") as f:
-            f.write("""# a failing model, a pair without improvement phase, the peer
-configs = tiny.cfg broken.cfg
+            f.write("""# a failing model, a pair without improvement phase, the peer; the second group has its own pairs
 pairs = PlacementAlgorithm:CompactionAlgorithm PlacementAlgorithm:None
 seeds = 3-4
 analyze = --samples 4000
 peer = sphere:1
 peer-options = --count 40 --samples 4000
+[good]
+configs = tiny.cfg
+set = "[Hopkins Statistic]=0.1 3"
+[broken]
+configs = broken.cfg
+pairs = PlacementAlgorithm:CompactionAlgorithm
 """)
         cls.local = cls.sweep("local")
 
@@ -63,10 +68,10 @@ peer-options = --count 40 --samples 4000
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     @classmethod
-    def sweep(cls, backend):
-        out = os.path.join(cls.tmp, "out-" + backend)
+    def sweep(cls, backend, out=None, extra=()):
+        out = out or os.path.join(cls.tmp, "out-" + backend)
         run = subprocess.run([os.path.join(ROOT, "tools", "densepack-sweep"), "grid.sweep", "--out", out,
-                              "--backend", backend, "--jobs", "2", "--bin", BIN],
+                              "--backend", backend, "--jobs", "2", "--bin", BIN, *extra],
                              cwd=cls.tmp, capture_output=True, text=True, timeout=900)
         assert run.returncode == 0, run.stderr
         with open(os.path.join(out, "results.csv"), newline="") as f:
@@ -74,8 +79,9 @@ peer-options = --count 40 --samples 4000
 
     def test_grid_and_case_configuration(self):
         rows = self.local
-        # 2 configs x (2 pairs + 1 peer) x 2 seeds, none missing.
-        self.assertEqual(len(rows), 12)
+        # (2 pairs + 1 peer) x 2 seeds for the first group, (1 pair + 1 peer) x 2 for the second.
+        self.assertEqual(len(rows), 10)
+        self.assertNotIn("broken__PlacementAlgorithm__None__s3", rows)
         good = rows["tiny__PlacementAlgorithm__CompactionAlgorithm__s3"]
         with open(os.path.join(self.tmp, "out-local", "cases", good["case"], "case.cfg")) as f:
             cfg = f.read()
@@ -83,8 +89,10 @@ peer-options = --count 40 --samples 4000
         self.assertIn(f"PlacementAlgorithm {case_dir}/construction.txt", cfg)
         self.assertIn(f"CompactionAlgorithm {case_dir}/improvement.txt", cfg)
         self.assertNotIn("NoSuchConstruction", cfg)
+        self.assertIn("[Hopkins Statistic]\n0.1 3\n", cfg)
         self.assertEqual((good["exit"], good["error"], good["analyzeExit"], good["seed"]), ("0", "", "0", "3"))
-        self.assertEqual(good["numObjects"], "8")
+        self.assertEqual((good["numObjects"], good["timeouts"]), ("8", "0"))
+        self.assertGreater(float(good["wallSeconds"]), 0)
         self.assertAlmostEqual(float(good["globalFraction"]), float(good["packingDensityPercent"]) / 100, places=3)
         self.assertGreater(float(good["bulkFractionError"]), 0)
         self.assertTrue(good["rdfG"].split())
@@ -106,11 +114,23 @@ peer-options = --count 40 --samples 4000
     def test_peer_rows(self):
         peer = self.local["tiny__peer_sphere_1__s3"]
         self.assertEqual((peer["kind"], peer["shape"], peer["shakes"], peer["exit"]), ("peer", "sphere", "1", "0"))
-        self.assertEqual(peer["peerEscaped"], "0")
+        self.assertEqual((peer["peerEscaped"], peer["numObjects"]), ("0", "40"))
         # 40 exact spheres against their mesh: the analysis reads the mesh's smaller volume.
         self.assertAlmostEqual(float(peer["peerGlobalFraction"]), 40 * 0.5235988 / 216, places=5)
         self.assertLess(float(peer["globalFraction"]), float(peer["peerGlobalFraction"]))
         self.assertGreater(float(peer["globalFraction"]), 0.9 * float(peer["peerGlobalFraction"]))
+
+    def test_resume_runs_only_the_unfinished_case(self):
+        out = os.path.join(self.tmp, "out-resume")
+        shutil.copytree(os.path.join(self.tmp, "out-local"), out)
+        os.remove(os.path.join(out, "cases", "tiny__PlacementAlgorithm__None__s4", "status.json"))
+        rows = self.sweep("local", out, ["--resume"])
+        with open(os.path.join(out, "joblog.txt")) as f:
+            ran = [line.split("\t")[-1] for line in f.read().splitlines()[1:]]
+        self.assertEqual(len(ran), 1)
+        self.assertIn("tiny__PlacementAlgorithm__None__s4", ran[0])
+        self.assertEqual({k: {c: v for c, v in r.items() if c not in TIMED} for k, r in rows.items()},
+                         {k: {c: v for c, v in r.items() if c not in TIMED} for k, r in self.local.items()})
 
     def test_plot(self):
         out = os.path.join(self.tmp, "plots")
@@ -121,6 +141,11 @@ peer-options = --count 40 --samples 4000
         for name in ("density.png", "rdf.png"):
             with open(os.path.join(out, name), "rb") as f:
                 self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n", name)
+        with open(os.path.join(out, "summary.md")) as f:
+            table = f.read().splitlines()
+        good = next(line for line in table if "Placement + Compaction" in line and "tiny" in line)
+        self.assertIn("| 2 | 8.0 |", good)
+        self.assertIn("| broken.cfg | failed runs, left out | 4 | | | | | | | |", table)
 
     @unittest.skipUnless(os.environ.get("SLURM_CONF"), "no local Slurm cluster (tools/slurm-local.sh start)")
     def test_slurm_gives_the_same_csv(self):
