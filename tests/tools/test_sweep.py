@@ -21,7 +21,8 @@ BIN = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else os.path.join(RO
 TIMED = {"times.constructionMinutes", "times.improvementMinutes", "peerWallSeconds", "wallSeconds"}
 
 
-def tiny_config(path, model="sphere", construction="PlacementAlgorithm", improvement="CompactionAlgorithm"):
+def tiny_config(path, model="sphere", construction="PlacementAlgorithm", improvement="CompactionAlgorithm",
+                step=2.5):
     with open(path, "w") as f:
         f.write(f"""# eight spheres in the 6 x 6 x 6 box
 [Construction Heuristic]
@@ -31,7 +32,7 @@ def tiny_config(path, model="sphere", construction="PlacementAlgorithm", improve
 [Hopkins Statistic]
 0.1 2
 [Preprocessing]
-points.txt smallest 2.5 1
+points.txt smallest {step} 1
 [ModelPath]
 {ROOT}/models/
 [Container]
@@ -47,6 +48,7 @@ class Sweep(unittest.TestCase):
         cls.tmp = tempfile.mkdtemp(prefix="densepack-sweep-test-")
         tiny_config(os.path.join(cls.tmp, "tiny.cfg"), construction="NoSuchConstruction")
         tiny_config(os.path.join(cls.tmp, "broken.cfg"), model="nosuchmodel")
+        tiny_config(os.path.join(cls.tmp, "slow.cfg"), step=0.8)  # 216 spheres: seconds, not one
         with open(os.path.join(cls.tmp, "grid.sweep"), "w") as f:
             f.write("""# a failing model, a pair without improvement phase, the peer; the second group has its own pairs
 pairs = PlacementAlgorithm:CompactionAlgorithm PlacementAlgorithm:None
@@ -60,6 +62,12 @@ set = "[Hopkins Statistic]=0.1 3"
 [broken]
 configs = broken.cfg
 pairs = PlacementAlgorithm:CompactionAlgorithm
+[slow]
+configs = slow.cfg
+pairs = PlacementAlgorithm:CompactionAlgorithm
+seeds = 1
+peer =
+timeout = 1
 """)
         cls.local = cls.sweep("local")
 
@@ -79,8 +87,8 @@ pairs = PlacementAlgorithm:CompactionAlgorithm
 
     def test_grid_and_case_configuration(self):
         rows = self.local
-        # (2 pairs + 1 peer) x 2 seeds for the first group, (1 pair + 1 peer) x 2 for the second.
-        self.assertEqual(len(rows), 10)
+        # (2 pairs + 1 peer) x 2 seeds for the first group, (1 pair + 1 peer) x 2 for the second, 1 for the last.
+        self.assertEqual(len(rows), 11)
         self.assertNotIn("broken__PlacementAlgorithm__None__s3", rows)
         good = rows["tiny__PlacementAlgorithm__CompactionAlgorithm__s3"]
         with open(os.path.join(self.tmp, "out-local", "cases", good["case"], "case.cfg")) as f:
@@ -110,6 +118,8 @@ pairs = PlacementAlgorithm:CompactionAlgorithm
             none = rows[f"tiny__PlacementAlgorithm__None__s{seed}"]
             self.assertEqual((none["exit"], none["analyzeExit"]), ("0", "-1"))
             self.assertEqual(none["error"], "the run wrote no placement file to analyse")
+        slow = rows["slow__PlacementAlgorithm__CompactionAlgorithm__s1"]
+        self.assertEqual((slow["exit"], slow["error"]), ("124", "stopped after 1 s, the sweep's timeout"))
 
     def test_peer_rows(self):
         peer = self.local["tiny__peer_sphere_1__s3"]
