@@ -1,5 +1,5 @@
-// Interior point sampling: probe tests per second with 1 and 2 workers on the bundled box and
-// cylinder containers, and the speed-up of 2 workers over 1.
+// Interior point sampling: probe tests per second with 1 and 2 workers on the bundled box,
+// cylinder and sphere containers, and the speed-up of 2 workers over 1.
 //
 //   bench_sampling [--benchmark_min_time=...]     (run from anywhere; models are found in the source tree)
 
@@ -31,7 +31,7 @@ struct Container {
 std::map<std::string, Container> g_containers;
 std::map<std::pair<std::string, int>, double> g_rate;  // tests per second, best repetition
 
-const char* const kNames[] = {"box", "cylinder_container"};
+const char* const kNames[] = {"box", "cylinder_container", "sphere_container"};
 constexpr float kStepFactor = 0.5f;
 
 bool Load(const std::string& name) {
