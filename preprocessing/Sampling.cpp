@@ -34,18 +34,33 @@ void CPCallback::operator()(const col::Data* /*data*/) {
     std::cerr << "MovemCallback: mobj.node != obj !\n";
 }
 
+namespace {
+
+// A step too small to advance a coordinate would never end the scan; such a grid stops there.
+std::vector<float> GridCoordinates(float from, float to, float step) {
+    std::vector<float> out;
+    if (step > 0.0f)
+        for (float v = from; v < to && v + step > v; v += step) out.push_back(v);
+    return out;
+}
+
+void ScanRow(SubSamplingData& data, float y, std::vector<Vector3>& row) {
+    for (float z = data.min[2]; z < data.max[2] && z + data.step > z; z += data.step) {
+        data.probe.m_translationMatrix.setTranslation(Vector3(data.x, y, z));
+        data.pipeline->moveObject(data.probe.m_id, &data.probe.m_translationMatrix, nullptr);
+        data.pipeline->moveObject(data.container.m_id, &data.container.m_translationMatrix, nullptr);
+        data.collided = false;
+        data.pipeline->check(nullptr);
+        if (!data.collided) row.emplace_back(data.x, y, z);
+    }
+}
+
+}  // namespace
+
 void SubSampling(SubSamplingData& data) {
-    // A step too small to advance a coordinate would never end the scan; such a grid stops there.
-    for (float y = data.min[1]; y < data.max[1] && y + data.step > y; y += data.step) {
+    for (float y : GridCoordinates(data.min[1], data.max[1], data.step)) {
         std::vector<Vector3> row;
-        for (float z = data.min[2]; z < data.max[2] && z + data.step > z; z += data.step) {
-            data.probe.m_translationMatrix.setTranslation(Vector3(data.x, y, z));
-            data.pipeline->moveObject(data.probe.m_id, &data.probe.m_translationMatrix, nullptr);
-            data.pipeline->moveObject(data.container.m_id, &data.container.m_translationMatrix, nullptr);
-            data.collided = false;
-            data.pipeline->check(nullptr);
-            if (!data.collided) row.emplace_back(data.x, y, z);
-        }
+        ScanRow(data, y, row);
         data.result->push_back(std::move(row));
     }
 }
@@ -92,30 +107,29 @@ void Sampling(int threadCount, PackingGeometry* container, PackingGeometry* samp
 
     Packing::Timer checkTimer;
     checkTimer.Start();
-    // The slice positions accumulate exactly as a serial scan would, so every worker count
+    // The grid coordinates accumulate exactly as a serial scan would, so every worker count
     // tests the same grid; a step that does not advance x (zero, NaN) gives no slices.
-    std::vector<float> sliceX;
-    if (step > 0.0f)
-        for (float x = min[0]; x < max[0] && x + step > x; x += step) sliceX.push_back(x);
-    std::vector<std::vector<std::vector<Vector3>>> slices(sliceX.size());
+    const std::vector<float> sliceX = GridCoordinates(min[0], max[0], step);
+    const std::vector<float> rowY = GridCoordinates(min[1], max[1], step);
+    const size_t units = sliceX.size() * rowY.size();
+    std::vector<std::vector<Vector3>> rows(units);
 
-    // Each worker pulls the next unscanned slice, so a slow slice does not hold the others back;
-    // each slice has its own rows, so the concatenation below fixes the order.
+    // Each worker pulls the next unscanned row (slice-major), so the last one to finish waits
+    // at most one row for the others, not one slice; every row has its own list, so the
+    // concatenation below fixes the slice order.
     std::atomic<size_t> next{0};
     auto work = [&](SubSamplingData* slot) {
-        for (size_t s = next++; s < sliceX.size(); s = next++) {
-            slot->x = sliceX[s];
-            slot->result = &slices[s];
-            SubSampling(*slot);
+        for (size_t u = next++; u < units; u = next++) {
+            slot->x = sliceX[u / rowY.size()];
+            ScanRow(*slot, rowY[u % rowY.size()], rows[u]);
         }
     };
     std::vector<std::thread> threads;
-    for (int i = 1; i < workers && static_cast<size_t>(i) < sliceX.size(); ++i) threads.emplace_back(work, slots[i]);
+    for (int i = 1; i < workers && static_cast<size_t>(i) < units; ++i) threads.emplace_back(work, slots[i]);
     work(slots[0]);
     for (std::thread& t : threads) t.join();
 
-    for (const auto& slice : slices)
-        for (const auto& row : slice) points.insert(points.end(), row.begin(), row.end());
+    for (const auto& row : rows) points.insert(points.end(), row.begin(), row.end());
 
     for (SubSamplingData* slot : slots) {
         delete slot->pipeline;
