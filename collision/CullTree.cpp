@@ -185,6 +185,11 @@ void CullTree::build(const std::vector<SphereNode>& file) {
     float rs[4];
     sphereOf(0, rs);
     rootX = rs[0], rootY = rs[1], rootZ = rs[2], rootR = rs[3];
+    {
+        Node all{};
+        boxOf(0, 0, all);
+        for (int a = 0; a < 3; ++a) rootLo[a] = all.lo[a][0], rootHi[a] = all.hi[a][0];
+    }
     if (bin[0].count == 1) {
         root = addLeaf(0);
         return;

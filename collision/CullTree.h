@@ -37,6 +37,8 @@ struct CullTree {
     std::vector<int32_t> leafNode;
     int32_t root = 0;  ///< reference of the root: 0, or ~0 when the tree is one leaf
     float rootX = 0, rootY = 0, rootZ = 0, rootR = 0;
+    /// Model-frame box of all leaf spheres, rounded outwards.
+    float rootLo[3] = {0, 0, 0}, rootHi[3] = {0, 0, 0};
     int depth = 0;  ///< inner levels on the longest root-to-leaf path
 
     bool empty() const { return leafNode.empty(); }

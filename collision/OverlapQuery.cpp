@@ -166,6 +166,44 @@ struct Side {
     }
 };
 
+// Separating-axis test of the two trees' leaf boxes, tree 2's mapped by T (a similarity) into
+// tree 1's frame: 15 axes, each with the slack eps. For boxy shapes at touching poses the gap
+// between two faces shows on one axis, where the traversal opened a dozen node pairs to find it.
+bool boxesApart(const CullTree& A, const CullTree& B, const float T[12], float eps) {
+    const float s = std::sqrt(T[0] * T[0] + T[4] * T[4] + T[8] * T[8]);
+    if (!(s > 0)) return false;
+    float ha[3], hb[3], cb[3], R[3][3], AR[3][3], d[3];
+    for (int i = 0; i < 3; ++i) {
+        ha[i] = 0.5f * (A.rootHi[i] - A.rootLo[i]);
+        hb[i] = 0.5f * s * (B.rootHi[i] - B.rootLo[i]);
+        cb[i] = 0.5f * (B.rootHi[i] + B.rootLo[i]);
+    }
+    for (int i = 0; i < 3; ++i) {
+        d[i] = T[i * 4] * cb[0] + T[i * 4 + 1] * cb[1] + T[i * 4 + 2] * cb[2] + T[i * 4 + 3] -
+               0.5f * (A.rootHi[i] + A.rootLo[i]);
+        for (int j = 0; j < 3; ++j) {
+            R[i][j] = T[i * 4 + j] / s;
+            AR[i][j] = std::fabs(R[i][j]) + 1e-6f;  // near-parallel edges: no false axis
+        }
+    }
+    for (int i = 0; i < 3; ++i)
+        if (std::fabs(d[i]) > ha[i] + AR[i][0] * hb[0] + AR[i][1] * hb[1] + AR[i][2] * hb[2] + eps) return true;
+    for (int j = 0; j < 3; ++j)
+        if (std::fabs(R[0][j] * d[0] + R[1][j] * d[1] + R[2][j] * d[2]) >
+            ha[0] * AR[0][j] + ha[1] * AR[1][j] + ha[2] * AR[2][j] + hb[j] + eps)
+            return true;
+    for (int i = 0; i < 3; ++i) {
+        const int i1 = (i + 1) % 3, i2 = (i + 2) % 3;
+        for (int j = 0; j < 3; ++j) {
+            const int j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+            const float ra = ha[i1] * AR[i2][j] + ha[i2] * AR[i1][j];
+            const float rb = hb[j1] * AR[i][j2] + hb[j2] * AR[i][j1];
+            if (std::fabs(d[i2] * R[i1][j] - d[i1] * R[i2][j]) > ra + rb + eps) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 namespace {
@@ -236,6 +274,10 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
             x = A.nx[size_t(ref)], y = A.ny[size_t(ref)], z = A.nz[size_t(ref)];
     };
 
+    // Two inner nodes open together (two levels per pop halve the pops), unless one is this many
+    // times the larger: then only that one opens, so that a container's wall nodes are cut down
+    // to the object's size before the object's own nodes multiply the pairs.
+    constexpr float kOpenAlone = 2.0f;
     // Every pop pushes at most 4 x 4 entries and removes one, so per level of either tree the
     // stack grows by at most 15.
     const size_t capacity = static_cast<size_t>(16 * (A.depth + B.depth + 2));
@@ -253,6 +295,10 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
             return;
         }
         if (d2 >= (R + eps) * (R + eps)) return;
+        // A container's box holds every object: only objects' boxes can prove anything.
+        if (boxA && boxB && t1.tree->kind() != SphereTreeKind::Container &&
+            t2.tree->kind() != SphereTreeKind::Container && boxesApart(A, B, T, eps))
+            return;
         stack[sp++] = {A.root, B.root, bx, by, bz};
     }
 
@@ -262,7 +308,7 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
         const int32_t a = e.a, b = e.b;
         const float ra = sa.radius(a), rb = sb.radius(b);
         const F4 bx = F4::set(e.bx), by = F4::set(e.by), bz = F4::set(e.bz);
-        if (a >= 0 && b >= 0) {
+        if (a >= 0 && b >= 0 && ra <= kOpenAlone * rb && rb <= kOpenAlone * ra) {
             // Both inner: cull each side's children against the other's sphere, then test the
             // surviving children pairwise. Two levels per pop halve the pops.
             const CullTree::Node& na = A.nodes[size_t(a)];
@@ -320,8 +366,8 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
                     stack[sp++] = {na.child[i], nb.child[j], xs[j], ys[j], zs[j]};
                 }
             }
-        } else if (a >= 0) {
-            // b is a leaf: a's children against it.
+        } else if (a >= 0 && (b < 0 || ra > rb)) {
+            // b is a leaf, or much the smaller: a's children against it.
             const CullTree::Node& na = A.nodes[size_t(a)];
             const F4 dx = F4::load(na.cx) - bx, dy = F4::load(na.cy) - by, dz = F4::load(na.cz) - bz;
             const F4 d2 = dx * dx + dy * dy + dz * dz, R = sa.childRadii(na) + F4::set(rb), Re = R + EPS;
@@ -329,15 +375,18 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
             if (m && boxA) m &= boxHits(na, bx, by, bz, F4::set(rb + eps));
             if (!m) continue;
             const unsigned leaves = F4::negative(na.child).signs();
-            if (const unsigned exact = m & leaves & (d2 < R * R)) {
-                float d2s[4];
-                d2.store(d2s);
-                for (unsigned h = exact; h; h &= h - 1)
-                    rep.report(~na.child[std::countr_zero(h)], ~b, d2s[std::countr_zero(h)]);
+            if (b < 0) {
+                if (const unsigned exact = m & leaves & (d2 < R * R)) {
+                    float d2s[4];
+                    d2.store(d2s);
+                    for (unsigned h = exact; h; h &= h - 1)
+                        rep.report(~na.child[std::countr_zero(h)], ~b, d2s[std::countr_zero(h)]);
+                }
+                m &= ~leaves;
             }
-            for (m &= ~leaves; m; m &= m - 1) stack[sp++] = {na.child[std::countr_zero(m)], b, e.bx, e.by, e.bz};
+            for (; m; m &= m - 1) stack[sp++] = {na.child[std::countr_zero(m)], b, e.bx, e.by, e.bz};
         } else {
-            // a is a leaf: b's children, moved into tree 1's frame, against it.
+            // a is a leaf, or much the smaller: b's children, moved into tree 1's frame, against it.
             const CullTree::Node& nb = B.nodes[size_t(b)];
             F4 x, y, z;
             xform(nb, x, y, z);
@@ -352,15 +401,17 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
                 m &= boxHits(nb, F4::set(ub[0]), F4::set(ub[1]), F4::set(ub[2]), F4::set((ra + eps) * toB));
             }
             if (!m) continue;
-            const unsigned leaves = F4::negative(nb.child).signs();
-            if (const unsigned exact = m & leaves & (d2 < R * R)) {
-                float d2s[4];
-                d2.store(d2s);
-                for (unsigned h = exact; h; h &= h - 1)
-                    rep.report(~a, ~nb.child[std::countr_zero(h)], d2s[std::countr_zero(h)]);
+            if (a < 0) {
+                const unsigned leaves = F4::negative(nb.child).signs();
+                if (const unsigned exact = m & leaves & (d2 < R * R)) {
+                    float d2s[4];
+                    d2.store(d2s);
+                    for (unsigned h = exact; h; h &= h - 1)
+                        rep.report(~a, ~nb.child[std::countr_zero(h)], d2s[std::countr_zero(h)]);
+                }
+                m &= ~leaves;
+                if (!m) continue;
             }
-            m &= ~leaves;
-            if (!m) continue;
             float xs[4], ys[4], zs[4];
             x.store(xs), y.store(ys), z.store(zs);
             for (; m; m &= m - 1) {

@@ -76,6 +76,34 @@ TEST(SphereTreeQuery, MatchesAllLeafPairsOnRandomTreesAndPoses) {
     EXPECT_LT(overlapping, cases * 4 / 5);
 }
 
+// Boxy trees side by side, turned at random: the separating-axis test of the leaf boxes ends most
+// of these queries at the root, and must never end one that has an overlapping leaf pair.
+TEST(SphereTreeQuery, BoxyTreesAtTouchingPoses) {
+    std::mt19937 rng(515);
+    std::vector<Sphere> cube;
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 6; ++j)
+            for (int k = 0; k < 6; ++k)
+                cube.push_back({(float(i) + 0.5f) / 6 - 0.5f, (float(j) + 0.5f) / 6 - 0.5f,
+                                (float(k) + 0.5f) / 6 - 0.5f, 1.0f / 12});
+    const col::SphereTree t = buildTree(cube, 4);
+    std::uniform_real_distribution<float> gap(0.9f, 1.6f);
+    int hits = 0, cutAtRoot = 0;
+    for (int p = 0; p < 300; ++p) {
+        // Every third pose face to face, where the leaves of the two faces meet exactly.
+        Matrix4 M2 = p % 3 ? randomPose(rng, 1.0f) : Matrix4::identity();
+        const Vector3 dir = p % 2 ? Vector3(1, 0, 0) : normalize(Vector3(1, 0.3f, -0.2f));
+        M2.setTranslation(gap(rng) * dir);
+        OverlapResult r;
+        col::queryOverlap(&t, Matrix4::identity(), 1.0f, &t, M2, 1.0f, r);
+        ASSERT_TRUE(sameLeafPairs(pairsOf(t, t, r), bruteForce(t, Matrix4::identity(), 1.0f, t, M2, 1.0f))) << p;
+        hits += !r.intersections.empty();
+        cutAtRoot += r.visited == 0 && length(M2.getTranslation()) < 2 * t.cull().rootR;
+    }
+    EXPECT_GT(hits, 30);
+    EXPECT_GT(cutAtRoot, 30);
+}
+
 // The container's clearance grid answers most interior poses without a traversal; it must never
 // drop a pair. Objects anywhere from the centre to across the walls, the container scaled too.
 TEST(SphereTreeQuery, ContainerClearanceKeepsEveryPair) {
