@@ -12,7 +12,27 @@ int CollisionPipeline::M_PipelineAlgorithm = 0;
 
 namespace {
 std::atomic<bool> g_incrementalDefault{true};
+
+// Pooled lists keep their capacity from one check to the next. One deep overlap with a container
+// reaches a hundred thousand leaf pairs; kept in every slot it once passed through, that came to
+// hundreds of megabytes on a small packing. Lists far larger than their contents are given back.
+constexpr size_t kKeepPairs = 4096;
+
+template <class V>
+void trimList(V& v, size_t used) {
+    if (v.capacity() > kKeepPairs && v.capacity() > 4 * used) {
+        v.clear();
+        v.shrink_to_fit();
+        v.reserve(used);
+    }
 }
+
+void trim(OverlapResult& r, size_t used) {
+    trimList(r.intersections, used);
+    trimList(r.nodePairs, used);
+    trimList(r.lensVolumes, used);
+}
+}  // namespace
 
 void CollisionPipeline::setIncrementalDefault(bool on) { g_incrementalDefault = on; }
 bool CollisionPipeline::incrementalDefault() { return g_incrementalDefault; }
@@ -80,7 +100,10 @@ void CollisionPipeline::setIncremental(bool on) {
     m_incremental = on;
     m_broad.setIncremental(on);
     m_memoValid = false;
-    for (Memo& m : m_memo) m_spare.push_back(std::move(m.result));
+    for (Memo& m : m_memo) {
+        trim(*m.result, 0);
+        m_spare.push_back(std::move(m.result));
+    }
     m_memo.clear();
 }
 
@@ -147,6 +170,19 @@ void CollisionPipeline::remember(uint64_t key, const OverlapResult& res) {
 // check, answered from that check's overlapping pairs (absent there means apart). Every
 // remembered result is copied before any callback runs, since callbacks may clear their lists.
 void CollisionPipeline::narrowPhase() {
+    // The previous check's lists are no longer handed out: slots it used keep about what they
+    // held, the others nothing large.
+    for (size_t i = 0; i < m_results.size(); ++i) {
+        const bool used = i < m_hits.size();
+        trim(*m_results[i], used ? m_results[i]->intersections.size() : 0);
+        if (i < m_contacts.size()) trim(*m_contacts[i], used ? m_contacts[i]->intersections.size() : 0);
+        for (auto* slots : {&m_swapped, &m_contactsSwapped})
+            if (i < slots->size()) {
+                Swapped& sw = *(*slots)[i];
+                trimList(sw.intersections, used ? sw.intersections.size() : 0);
+                trimList(sw.nodePairs, used ? sw.nodePairs.size() : 0);
+            }
+    }
     m_hits.clear();
     m_narrowCount = m_reusedCount = 0;
     m_nextMemo.clear();
@@ -181,7 +217,10 @@ void CollisionPipeline::narrowPhase() {
     }
     std::sort(m_hits.begin(), m_hits.end(), [](const Hit& x, const Hit& y) { return x.key < y.key; });
     for (Memo& m : m_memo)
-        if (m.result) m_spare.push_back(std::move(m.result));
+        if (m.result) {
+            trim(*m.result, 0);
+            m_spare.push_back(std::move(m.result));
+        }
     std::sort(m_nextMemo.begin(), m_nextMemo.end(), [](const Memo& x, const Memo& y) { return x.key < y.key; });
     m_memo.swap(m_nextMemo);
     m_nextMemo.clear();
