@@ -469,13 +469,18 @@ void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scra
 float containerOverlap(const OverlapResult& r, bool containerFirst) {
     constexpr float kSameWall = 0.95f;  // cosine between wall normals of one wall
     const size_t n = r.intersections.size();
-    std::vector<uint32_t> order(n);
-    for (size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
     auto objectNode = [&](size_t i) { return containerFirst ? r.nodePairs[i].node2 : r.nodePairs[i].node1; };
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        const SphereNode *na = objectNode(a), *nb = objectNode(b);
-        return na != nb ? std::less<const SphereNode*>()(na, nb) : a < b;
-    });
+    // Pairs grouped by object leaf (in node order, then report order). The leaves are nodes of
+    // one array, so their offsets and the pair index make one integer key: sorting those was a
+    // sixth of a spheres_box run with a comparator that chased both nodes at every step.
+    const SphereNode* base = n ? objectNode(0) : nullptr;
+    for (size_t i = 1; i < n; ++i) base = std::min(base, objectNode(i), std::less<const SphereNode*>());
+    std::vector<uint64_t> keys(n);
+    for (size_t i = 0; i < n; ++i)
+        keys[i] = static_cast<uint64_t>(objectNode(i) - base) << 32 | static_cast<uint64_t>(i);
+    std::sort(keys.begin(), keys.end());
+    std::vector<uint32_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(keys[i] & 0xffffffffu);
     struct Wall {
         Vector3 normal;
         float lens;
