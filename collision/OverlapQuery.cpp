@@ -172,6 +172,12 @@ struct Side {
 bool boxesApart(const CullTree& A, const CullTree& B, const float T[12], float eps) {
     const float s = std::sqrt(T[0] * T[0] + T[4] * T[4] + T[8] * T[8]);
     if (!(s > 0)) return false;
+    // The axes of tree 2's box are only its mapped edges under a rotation times a scale.
+    for (int j = 0; j < 3; ++j)
+        for (int k = j; k < 3; ++k) {
+            const float dot = T[j] * T[k] + T[4 + j] * T[4 + k] + T[8 + j] * T[8 + k];
+            if (std::fabs(dot - (j == k ? s * s : 0.0f)) > 1e-4f * s * s) return false;
+        }
     float ha[3], hb[3], cb[3], R[3][3], AR[3][3], d[3];
     for (int i = 0; i < 3; ++i) {
         ha[i] = 0.5f * (A.rootHi[i] - A.rootLo[i]);
@@ -274,8 +280,8 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
             x = A.nx[size_t(ref)], y = A.ny[size_t(ref)], z = A.nz[size_t(ref)];
     };
 
-    // Two inner nodes open together (two levels per pop halve the pops), unless one is this many
-    // times the larger: then only that one opens, so that a container's wall nodes are cut down
+    // Two inner nodes open together (two levels per pop halve the pops), unless one is more than
+    // this many times the other: then only the larger opens, so that a container's wall nodes are cut down
     // to the object's size before the object's own nodes multiply the pairs.
     constexpr float kOpenAlone = 2.0f;
     // Every pop pushes at most 4 x 4 entries and removes one, so per level of either tree the
