@@ -100,10 +100,7 @@ void CollisionPipeline::setIncremental(bool on) {
     m_incremental = on;
     m_broad.setIncremental(on);
     m_memoValid = false;
-    for (Memo& m : m_memo) {
-        trim(*m.result, 0);
-        m_spare.push_back(std::move(m.result));
-    }
+    for (Memo& m : m_memo) recycle(m);
     m_memo.clear();
 }
 
@@ -152,6 +149,12 @@ CollisionPipeline::Swapped& CollisionPipeline::swappedSlot(std::vector<std::uniq
         s.intersections.push_back(SphereIntersectionData{d.center2, d.radius2, d.center1, d.radius1});
     for (const NodePair& p : src.nodePairs) s.nodePairs.push_back(NodePair{p.node2, p.node1});
     return s;
+}
+
+void CollisionPipeline::recycle(Memo& m) {
+    if (!m.result) return;  // handed on to the next check's memory
+    trim(*m.result, 0);
+    m_spare.push_back(std::move(m.result));
 }
 
 void CollisionPipeline::remember(uint64_t key, const OverlapResult& res) {
@@ -216,11 +219,7 @@ void CollisionPipeline::narrowPhase() {
         m_hits.push_back(Hit{key, used++});
     }
     std::sort(m_hits.begin(), m_hits.end(), [](const Hit& x, const Hit& y) { return x.key < y.key; });
-    for (Memo& m : m_memo)
-        if (m.result) {
-            trim(*m.result, 0);
-            m_spare.push_back(std::move(m.result));
-        }
+    for (Memo& m : m_memo) recycle(m);
     std::sort(m_nextMemo.begin(), m_nextMemo.end(), [](const Memo& x, const Memo& y) { return x.key < y.key; });
     m_memo.swap(m_nextMemo);
     m_nextMemo.clear();

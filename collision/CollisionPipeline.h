@@ -110,6 +110,8 @@ class CollisionPipeline {
     Swapped& swappedSlot(std::vector<std::unique_ptr<Swapped>>& slots, size_t i, const OverlapResult& src);
     OverlapResult& contactSlot(size_t i, const OverlapResult& all);
     void remember(uint64_t key, const OverlapResult& res);
+    /// A memory entry's buffer back to the spares, trimmed.
+    void recycle(Memo& m);
     void narrowPhase();
 
     std::string m_name;

@@ -281,8 +281,8 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
     };
 
     // Two inner nodes open together (two levels per pop halve the pops), unless one is more than
-    // this many times the other: then only the larger opens, so that a container's wall nodes are cut down
-    // to the object's size before the object's own nodes multiply the pairs.
+    // this many times the other: then only the larger opens, so that a container's wall nodes
+    // are cut down to the object's size before the object's own nodes multiply the pairs.
     constexpr float kOpenAlone = 2.0f;
     // Every pop pushes at most 4 x 4 entries and removes one, so per level of either tree the
     // stack grows by at most 15.
@@ -380,8 +380,8 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
             unsigned m = d2 < Re * Re;
             if (m && boxA) m &= boxHits(na, bx, by, bz, F4::set(rb + eps));
             if (!m) continue;
-            const unsigned leaves = F4::negative(na.child).signs();
             if (b < 0) {
+                const unsigned leaves = F4::negative(na.child).signs();
                 if (const unsigned exact = m & leaves & (d2 < R * R)) {
                     float d2s[4];
                     d2.store(d2s);
