@@ -1,8 +1,9 @@
 #pragma once
 /// @file Heuristics.h
-/// The run's two heuristics and their creation by configured name.
+/// The run's two heuristics and the one table that maps configured names to heuristic classes.
 
 #include <list>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,8 +15,36 @@ extern IConstructionHeuristic* g_constructionHeuristic;  ///< the construction h
 extern IImprovementHeuristic* g_improvementHeuristic;    ///< the improvement heuristic, or null
 extern std::thread* g_algorithmThread;                   ///< runs both phases; null until started
 
-/// True for the four construction names a configuration may give (exact, case-sensitive).
+/// The five arguments every heuristic is constructed with, in constructor order.
+struct HeuristicArgs {
+    std::vector<PackingObjectInfo>& types;
+    MovingObject* container;
+    std::vector<Vectormath::Aos::Vector3>& points;
+    std::list<MovingObject*>* placed;
+    Vectormath::Aos::Vector3 grid;
+};
+
+/// One name a configuration may give and how to make it in each role; a null factory means the
+/// name cannot stand in that role.
+struct HeuristicEntry {
+    const char* name;
+    IConstructionHeuristic* (*construction)(const HeuristicArgs&);
+    IImprovementHeuristic* (*improvement)(const HeuristicArgs&);
+};
+
+/// Every registered heuristic, in the order messages list them.
+std::span<const HeuristicEntry> RegisteredHeuristics();
+
+/// Exact, case-sensitive match against the names registered for the role.
 bool IsConstructionHeuristicName(const std::string& name);
+bool IsImprovementHeuristicName(const std::string& name);
+/// The names registered for the role, comma-separated, for messages.
+std::string ConstructionHeuristicNames();
+std::string ImprovementHeuristicNames();
+
+/// Improvement names that choose no improvement phase on purpose: empty (no section), "None" and
+/// "none". Any other unknown name is a mistake worth a warning.
+bool MeansNoImprovement(const std::string& name);
 
 /// A new construction heuristic of the named class with the five standard arguments; null when
 /// the name is unknown.
