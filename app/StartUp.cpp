@@ -110,17 +110,32 @@ bool PrepareInteriorPoints() {
     return true;
 }
 
+// The configured heuristic names, checked before sampling spends any time: an unknown construction
+// ends the run; an unknown improvement is only warned about, the run goes on without that phase.
+bool CheckHeuristicNames() {
+    const std::string& construction = g_configData.constructionHeuristic;
+    if (!IsConstructionHeuristicName(construction)) {
+        std::cout << "Error. Missing algorithm in config." << std::endl;
+        std::cerr << "densepack: unknown construction heuristic '" << construction
+                  << "' in [Construction Heuristic]; known: " << ConstructionHeuristicNames() << "." << std::endl;
+        return false;
+    }
+    const std::string& improvement = g_configData.improvementHeuristic;
+    if (!IsImprovementHeuristicName(improvement) && !MeansNoImprovement(improvement))
+        std::cerr << "densepack: unknown improvement heuristic '" << improvement
+                  << "' in [Improvement Heuristic]; the run has no improvement phase and no report. Known: "
+                  << ImprovementHeuristicNames() << "." << std::endl;
+    return true;
+}
+
 int RunMode(const CommandLine& cl) {
+    if (!CheckHeuristicNames()) return 1;
     if (!PrepareInteriorPoints()) return 1;
 
-    const std::string& name = g_configData.constructionHeuristic;
-    if (!IsConstructionHeuristicName(name)) {
-        std::cout << "Error. Missing algorithm in config." << std::endl;
-        return 0;
-    }
-    g_constructionHeuristic = CreateConstructionHeuristic(name, g_configData.objects, &g_container, pointsInside,
-                                                          g_placedObjects, g_configData.gridCells);
-    // Unknown improvement names (e.g. "none") give no improvement phase.
+    g_constructionHeuristic =
+        CreateConstructionHeuristic(g_configData.constructionHeuristic, g_configData.objects, &g_container,
+                                    pointsInside, g_placedObjects, g_configData.gridCells);
+    // "None" (or any name the check above warned about) gives no improvement phase.
     g_improvementHeuristic =
         CreateImprovementHeuristic(g_configData.improvementHeuristic, g_configData.objects, &g_container, pointsInside,
                                    g_placedObjects, g_configData.gridCells);

@@ -1,5 +1,6 @@
 #include "algorithms/construction/HybridAlgorithm.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <iostream>
@@ -33,6 +34,34 @@ constexpr double kWallPushLimitSeconds = 1.0;
 constexpr float kPlacementSpin = 0.05f;
 const Vector3 kDropVelocity(0.0f, -9.0f, 0.0f);
 const Packing::SeparationRule kWallRule{0.7854f, false, true};
+
+// Cells smaller than an object: most of them then hold no point ("FurthestIndex Error") and the
+// objects dropped in the others reach into their neighbours. One line says so, with the finest
+// grid whose cells hold the largest object's bounding box in any of its three extents.
+void WarnIfCellsTooSmall(const Vector3& cells, const Vector3& boxSize, const std::vector<PackingObjectInfo>& types) {
+    float object = 0.0f;
+    for (const PackingObjectInfo& t : types) {
+        float mn[3], mx[3];
+        t.geometry->getBBox(mn, mx);
+        for (int i = 0; i < 3; ++i) object = std::max(object, mx[i] - mn[i]);
+    }
+    bool noCells = false, tooSmall = false;
+    for (int i = 0; i < 3; ++i) {
+        noCells = noCells || !(cells[i] >= 1.0f);
+        tooSmall = tooSmall || boxSize[i] / cells[i] < object;
+    }
+    if (!noCells && !tooSmall) return;
+    std::cerr << "densepack: HybridAlgorithm: [Grid] " << cells[0] << " " << cells[1] << " " << cells[2];
+    if (noCells)
+        std::cerr << " gives no cells";
+    else
+        std::cerr << " gives cells of " << boxSize[0] / cells[0] << " x " << boxSize[1] / cells[1] << " x "
+                  << boxSize[2] / cells[2] << ", smaller than the largest object (" << object << " across)";
+    std::cerr << "; the finest grid whose cells hold it is [Grid]";
+    // The small allowance keeps a box of exactly n objects from rounding down to n - 1.
+    for (int i = 0; i < 3; ++i) std::cerr << " " << std::max(1.0f, std::floor(boxSize[i] / object * (1.0f + 1e-5f)));
+    std::cerr << "." << std::endl;
+}
 
 }  // namespace
 
@@ -113,6 +142,7 @@ void HybridAlgorithm::MainAttach() {
     const Vector3 n = m_gridCells;
     const Vector3& lo = m_boxMin;
     const Vector3 size((mx[0] - mn[0]) / n.getX(), (mx[1] - mn[1]) / n.getY(), (mx[2] - mn[2]) / n.getZ());
+    WarnIfCellsTooSmall(n, m_boxMax - m_boxMin, *m_objectTypes);
     int emptyCount = 0;
     for (int y = 0; static_cast<float>(y) < n.getY(); ++y) {
         for (int x = 0; static_cast<float>(x) < n.getX(); ++x) {
