@@ -3,15 +3,14 @@
 #include <cmath>
 #include <iostream>
 #include <mutex>
-#include <string>
 
 #include "algorithms/ObjectPose.h"
+#include "collision/ExactMesh.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
 #include "geometry/PackingObjectInfo.h"
 #include "geometry/Random.h"
-#include "statistics/CheckMesh.h"
 
 using Vectormath::Aos::Matrix4;
 using Vectormath::Aos::Point3;
@@ -66,11 +65,10 @@ void RandomSequentialAdditionOf<Phase>::Init() {
     PackingGeometry* mesh = this->m_container->m_geometry;
     mesh->updateBBox();
     mesh->getBBox(m_boxMin, m_boxMax);
-    m_inside = std::make_unique<check::CheckMesh>();
-    std::string error;
-    if (!m_inside->Build(mesh->getPoints(), mesh->getPrimitives(), error)) {
-        std::cerr << "densepack: RandomSequentialAddition: the container mesh has no inside (" << error
-                  << "); nothing is added." << std::endl;
+    m_inside = std::make_unique<col::ExactMesh>();
+    if (!m_inside->build(mesh->getPoints(), mesh->getPrimitives())) {
+        std::cerr << "densepack: RandomSequentialAddition: the container mesh has no triangles; nothing is added."
+                  << std::endl;
         m_inside.reset();
     }
 }
@@ -95,7 +93,7 @@ bool RandomSequentialAdditionOf<Phase>::DrawInside(Vector3& out) {
     for (int draw = 0; draw < kMaxInsideDraws; ++draw) {
         Point3 p;
         for (int i = 0; i < 3; ++i) p[i] = randMToN(m_boxMin[i], m_boxMax[i]);
-        if (!m_inside->Inside(p)) continue;
+        if (!m_inside->contains(p)) continue;
         out = (this->m_container->m_modelMatrix * p).getXYZ();
         return true;
     }

@@ -24,8 +24,8 @@
 class MovingObject;
 struct PackingObjectInfo;
 
-namespace check {
-class CheckMesh;
+namespace col {
+class ExactMesh;
 }
 
 /// Any report of the pair is an overlap: it clears the attempt's "free" flag.
@@ -91,8 +91,8 @@ class RandomSequentialAdditionOf : public Phase {
     bool DrawInside(Vectormath::Aos::Vector3& out);
     void Keep(MovingObject* candidate);
 
-    std::vector<MovingObject*> m_candidates;  ///< one per type, null until needed
-    std::unique_ptr<check::CheckMesh> m_inside;
+    std::vector<MovingObject*> m_candidates;                 ///< one per type, null until needed
+    std::unique_ptr<col::ExactMesh> m_inside;                ///< the container mesh, for the inside test
     float m_boxMin[3] = {0, 0, 0}, m_boxMax[3] = {0, 0, 0};  ///< the container's model-frame box
     bool m_free = true;
     int64_t m_failureLimit = kDefaultFailureLimit;
