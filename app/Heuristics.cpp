@@ -20,6 +20,23 @@ std::thread* g_algorithmThread = nullptr;
 
 namespace {
 
+// The five arguments every heuristic is constructed with, in constructor order.
+struct HeuristicArgs {
+    std::vector<PackingObjectInfo>& types;
+    MovingObject* container;
+    std::vector<Vectormath::Aos::Vector3>& points;
+    std::list<MovingObject*>* placed;
+    Vectormath::Aos::Vector3 grid;
+};
+
+// One name a configuration may give and how to make it in each role; a null factory means the
+// name cannot stand in that role.
+struct HeuristicEntry {
+    const char* name;
+    IConstructionHeuristic* (*construction)(const HeuristicArgs&);
+    IImprovementHeuristic* (*improvement)(const HeuristicArgs&);
+};
+
 template <class T, class Role>
 Role* Make(const HeuristicArgs& a) {
     return new T(a.types, a.container, a.points, a.placed, a.grid);
@@ -35,7 +52,7 @@ constexpr HeuristicEntry Improvement(const char* name) {
     return {name, nullptr, &Make<T, IImprovementHeuristic>};
 }
 
-/// One name for both roles: a class for each, usually two thin wrappers over one engine.
+// One name for both roles: a class for each, usually two thin wrappers over one engine.
 template <class AsConstruction, class AsImprovement>
 constexpr HeuristicEntry Both(const char* name) {
     return {name, &Make<AsConstruction, IConstructionHeuristic>, &Make<AsImprovement, IImprovementHeuristic>};
@@ -89,8 +106,6 @@ std::string NamesWith(Factory HeuristicEntry::*role) {
 }
 
 }  // namespace
-
-std::span<const HeuristicEntry> RegisteredHeuristics() { return kHeuristics; }
 
 bool IsConstructionHeuristicName(const std::string& name) {
     const HeuristicEntry* e = Find(name);

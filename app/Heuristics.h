@@ -1,9 +1,9 @@
 #pragma once
 /// @file Heuristics.h
-/// The run's two heuristics and the one table that maps configured names to heuristic classes.
+/// The run's two heuristics and their creation by configured name; the names and their classes
+/// stand in one table in Heuristics.cpp, one line per heuristic.
 
 #include <list>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,26 +14,6 @@
 extern IConstructionHeuristic* g_constructionHeuristic;  ///< the construction heuristic (view mode: the loader)
 extern IImprovementHeuristic* g_improvementHeuristic;    ///< the improvement heuristic, or null
 extern std::thread* g_algorithmThread;                   ///< runs both phases; null until started
-
-/// The five arguments every heuristic is constructed with, in constructor order.
-struct HeuristicArgs {
-    std::vector<PackingObjectInfo>& types;
-    MovingObject* container;
-    std::vector<Vectormath::Aos::Vector3>& points;
-    std::list<MovingObject*>* placed;
-    Vectormath::Aos::Vector3 grid;
-};
-
-/// One name a configuration may give and how to make it in each role; a null factory means the
-/// name cannot stand in that role.
-struct HeuristicEntry {
-    const char* name;
-    IConstructionHeuristic* (*construction)(const HeuristicArgs&);
-    IImprovementHeuristic* (*improvement)(const HeuristicArgs&);
-};
-
-/// Every registered heuristic, in the order messages list them.
-std::span<const HeuristicEntry> RegisteredHeuristics();
 
 /// Exact, case-sensitive match against the names registered for the role.
 bool IsConstructionHeuristicName(const std::string& name);
