@@ -77,7 +77,10 @@ void Camera::Frame(glm::vec3 centre, float radius, glm::vec3 fromDirection) {
     const double tanHalfV = std::abs(std::tan(m_fieldOfView / 2.0));
     const double aspect = m_aspect > 0.0 && std::isfinite(m_aspect) ? m_aspect : 1.0;
     const double half = std::atan(std::min(tanHalfV, tanHalfV * aspect));
-    const double distance = static_cast<double>(radius) / std::sin(half);
+    // The sphere's silhouette touches the window's edges at radius / sin(half); a little farther
+    // leaves a margin.
+    constexpr double kMargin = 1.08;
+    const double distance = kMargin * static_cast<double>(radius) / std::sin(half);
 
     glm::vec3 dir = glm::length(fromDirection) > 0.0f ? glm::normalize(fromDirection) : glm::vec3(0, 0, 1);
     const glm::vec3 up = glm::normalize(m_up);
