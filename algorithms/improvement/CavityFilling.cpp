@@ -79,8 +79,8 @@ void CavityFilling::ImprovementHeuristic() {
             ++type;
         }
     }
-    // A walk that ends on a relaxation that did not converge leaves the last settled packing.
     progress.end(figures());
+    // A walk that ends on a relaxation that did not converge leaves the last settled packing.
     if (!m_settled) RestoreSettled();
     m_collisionPipeline->activate(m_container->m_id);
     std::cout << "tries: " << tries << " | skipped: " << skipped << std::endl;
