@@ -124,7 +124,8 @@ class Export(unittest.TestCase):
         out = os.path.join(self.tmp, "packing.gsd")
         r = self.export("gsd", out)
         self.assertEqual(r.returncode, 0, r.stderr)
-        with hoomd.open(out, "rb") as f:
+        major = int(self.module("gsd", "python3-gsd").__version__.split(".")[0])
+        with hoomd.open(out, "rb" if major < 3 else "r") as f:
             self.assertEqual(len(f), 1)
             frame = f[0]
         self.assertEqual(frame.particles.N, len(OBJECTS))
