@@ -17,6 +17,7 @@
 #include "collision/DopTree.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
+#include "geometry/Progress.h"
 #include "geometry/Random.h"
 #include "preprocessing/PointFile.h"
 #include "preprocessing/Sampling.h"
@@ -35,12 +36,13 @@ bool SamplingVolumeIsNumber(const std::string& text) {
 }
 
 // The viewer gets the packing and the placement operations of this run.
-[[noreturn]] void ShowWindow() {
+[[noreturn]] void ShowWindow(const CommandLine& cl) {
     ViewerContext context;
     context.placedObjects = g_placedObjects;
     context.container = &g_container;
     context.types = &g_configData.objects;
     context.placementFiles = g_constructionHeuristic;
+    context.frameAtStart = cl.frame;
     RunWindowLoop(context);
 }
 
@@ -55,7 +57,7 @@ int ViewMode(const CommandLine& cl) {
         std::cout << "Placed objects: " << g_placedObjects->size() << std::endl;
         return 0;
     }
-    ShowWindow();
+    ShowWindow(cl);
 }
 
 // The grid the sampling would scan for this reference volume, checked before anything is
@@ -169,7 +171,7 @@ int RunMode(const CommandLine& cl) {
         g_algorithmThread->join();
         return reportWritten ? 0 : 1;
     }
-    ShowWindow();
+    ShowWindow(cl);
 }
 
 }  // namespace
@@ -204,6 +206,7 @@ int RunDensepack(int argc, char** argv) {
     if (cl.limitsBySteps) limits.mode = Packing::LimitMode::Steps;
     if (cl.stepsPerSecond > 0) limits.stepsPerSecond = cl.stepsPerSecond;
     Packing::SetLimits(limits);
+    Packing::SetQuiet(cl.quiet);
 
     if (!cl.headless) {
         if (std::getenv("DISPLAY") == nullptr) {
