@@ -27,6 +27,7 @@ enum class Section {
     ModelPath,
     Container,
     Objects,
+    Compression,
 };
 
 struct Header {
@@ -45,6 +46,7 @@ constexpr Header kHeaders[] = {
     {"[ModelPath]", Section::ModelPath},
     {"[Container]", Section::Container},
     {"[Objects]", Section::Objects},
+    {"[Compression]", Section::Compression},
 };
 
 // 2^30 / 0.7 as a float: maps a 30-bit draw onto [0, 0.7).
@@ -113,6 +115,9 @@ void ParseSection(Section section, const std::string& line, ConfigData& data) {
             break;
         case Section::Objects:
             break;
+        case Section::Compression:
+            data.compressionSettings = line;
+            break;
     }
 }
 
@@ -180,6 +185,7 @@ int LoadConfig(std::string& path, ConfigData& data) {
         if (header->section == Section::Objects) {
             objectsFollow = true;
         } else if (ReadLine(in, line, lineNumber)) {
+            if (header->section == Section::Compression) data.compressionLine = lineNumber;
             ParseSection(header->section, line, data);
         }
     }

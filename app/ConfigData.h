@@ -28,4 +28,6 @@ struct ConfigData {
     std::vector<PackingObjectInfo> objects;                ///< object types in file order (sorted by volume later)
     std::string constructionFile;                          ///< placement file of the construction phase; empty = none
     std::string improvementFile;                           ///< placement file of the improvement phase; empty = none
+    std::string compressionSettings;  ///< "[Compression]": key=value words for the compression heuristic
+    int compressionLine = 0;          ///< its line in the file, for messages (0: no such section)
 };

@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "algorithms/compression/CompressionAlgorithm.h"
 #include "algorithms/construction/DistanceAlgorithm.h"
 #include "algorithms/construction/GrowingSeedAlgorithm.h"
 #include "algorithms/construction/HybridAlgorithm.h"
@@ -71,6 +72,7 @@ constexpr HeuristicEntry kHeuristics[] = {
     Improvement<SGAlgorithm>("SGAlgorithm"),
     Improvement<TestAlgorithm>("TestAlgorithm"),
     Both<RandomSequentialAddition, RandomSequentialAdditionImprovement>("RandomSequentialAddition"),
+    Both<CompressionAlgorithm, CompressionImprovement>("CompressionAlgorithm"),
 };
 
 constexpr bool SameName(const char* a, const char* b) {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "algorithms/Limits.h"
+#include "algorithms/compression/CompressionAlgorithm.h"
 #include "app/CommandLine.h"
 #include "app/Config.h"
 #include "app/Globals.h"
@@ -234,5 +235,12 @@ int RunDensepack(int argc, char** argv) {
     }
 
     if (!cl.viewPath.empty()) return ViewMode(cl);
+    Packing::compression::CompressionSettings compression;
+    std::string compressionError;
+    if (!Packing::compression::ParseSettings(g_configData.compressionSettings, compression, compressionError)) {
+        std::cerr << cl.configPath << ':' << g_configData.compressionLine << ": " << compressionError << std::endl;
+        return 1;
+    }
+    Packing::compression::SetSettings(compression);
     return RunMode(cl);
 }

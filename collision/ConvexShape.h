@@ -45,8 +45,9 @@ class ConvexShape {
     bool empty() const { return m_vertices.empty(); }
 
     /// Index of a vertex farthest along d (model frame); ties go to any of them. `hint` is where
-    /// the hill climb starts (any valid index; a vertex near the answer makes it short).
-    int support(const Vector3& d, int hint = 0) const;
+    /// the hill climb starts (any valid index; a vertex near the answer makes it short); -1 starts
+    /// from a table of answers for a grid of directions, a step or two from the answer.
+    int support(const Vector3& d, int hint = -1) const;
 
     const std::vector<Vector3>& vertices() const { return m_vertices; }
     /// Distinct face planes (coplanar triangles merged), model frame.
@@ -62,15 +63,26 @@ class ConvexShape {
     std::vector<int32_t> m_adjacencyStart;  ///< neighbours of vertex i: m_adjacency[start[i], start[i+1])
     std::vector<int32_t> m_adjacency;
     std::vector<Plane> m_planes;
+    std::vector<int32_t> m_startTable;  ///< per cube-map cell of directions: the support of its centre
     float m_outerRadius = 0.0f;
     float m_innerRadius = 0.0f;
 };
 
-/// Whether two posed convex shapes intersect. Exact up to float rounding: shapes that touch, or
-/// whose gap or depth is below about 1e-6 of their size, may go either way. An empty shape
-/// overlaps nothing. `ioHint` (optional, two ints) carries the support start vertices from one
-/// call to the next for the same pair of shapes.
+/// What convexOverlap may remember about one ordered pair of shapes between calls. A default-made
+/// cache is valid for any pair; a cache used for another pair only costs time, never correctness.
+struct ConvexPairCache {
+    int hint[2] = {-1, -1};          ///< support start vertices of a and b
+    Vector3 axis_W = Vector3(0.0f);  ///< the last separating direction (a to b), world frame; 0: none
+};
+
+/// Whether two posed convex shapes intersect. Shapes closer than 1e-6 of their size (the sum of
+/// their scaled outer radii) count as touching, and touching counts as overlapping, whatever the
+/// cache holds; the simplex is solved in double, so gaps well above that are never called
+/// overlapping. An empty shape overlaps nothing.
+bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexShape& b, const ScaledPose& X_WB);
+/// The same with a pair cache: a separating direction that still separates answers at the cost of
+/// two support queries, which is what small moves of packed shapes mostly meet.
 bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexShape& b, const ScaledPose& X_WB,
-                   int* ioHint = nullptr);
+                   ConvexPairCache& ioCache);
 
 }  // namespace col

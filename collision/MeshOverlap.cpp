@@ -39,7 +39,7 @@ ExactOverlapResult exactOverlap(const ExactOverlapQuery& q) {
     const ExactMesh& b = *q.b;
     if (!q.useTriangles && a.convex() != nullptr && b.convex() != nullptr) {
         res.convexPath = true;
-        res.overlap = convexOverlap(*a.convex(), q.X_WA, *b.convex(), q.X_WB, q.ioHint);
+        res.overlap = convexOverlap(*a.convex(), q.X_WA, *b.convex(), q.X_WB);
         if (res.overlap && q.wantDepth) res.depth = convexPenetration(*a.convex(), q.X_WA, *b.convex(), q.X_WB).depth;
         return res;
     }

@@ -15,7 +15,6 @@ struct ExactOverlapQuery {
     ScaledPose X_WB;
     bool wantDepth = false;     ///< also estimate the penetration (costs far more than the yes/no)
     bool useTriangles = false;  ///< take the triangle path even when both meshes are convex
-    int* ioHint = nullptr;      ///< (optional) two ints carried between calls for one pair: GJK start vertices
 };
 
 struct ExactOverlapResult {

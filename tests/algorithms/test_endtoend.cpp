@@ -115,6 +115,7 @@ struct RunCase {
     bool improvement;            ///< on a placement construction; otherwise the construction alone
     const char* name = nullptr;  ///< test name when the heuristic plays both roles
     const char* checkOptions = "";
+    const char* config = "";  ///< further sections of the configuration
 };
 
 class HeuristicEndToEnd : public ::testing::TestWithParam<RunCase> {};
@@ -131,7 +132,7 @@ TEST_P(HeuristicEndToEnd, EndsPassesTheCheckLoadsAndRepeats) {
                   " improvement.txt\n[Grid]\n4 4 4\n[SurfaceDensity Epsilon]\n0.1\n[Hopkins Statistic]\n0.5 1\n"
             : std::string(c.heuristic) + " construction.txt\n[Grid]\n1 1 1\n";
     WriteFile(dir + "/run.cfg",
-              "[Construction Heuristic]\n" + phases +
+              "[Construction Heuristic]\n" + phases + c.config +
                   "[Preprocessing]\npoints.txt smallest 0.5 1\n[ModelPath]\n./\n[Container]\n" +
                   "tray 0.8 0.8 0.8 0.2\n[Objects]\nsphere 60 0.9 0.3 0.2 1.0\nmm 40 0.2 0.3 0.9 1.0\n");
     const std::string file = c.improvement ? "improvement.txt" : "construction.txt";
@@ -160,7 +161,13 @@ INSTANTIATE_TEST_SUITE_P(
                       RunCase{"SGAlgorithm", true}, RunCase{"TestAlgorithm", true},
                       // Nothing relaxes: only the trees' fit to the meshes can overlap.
                       RunCase{"RandomSequentialAddition", false, nullptr, " --tolerance 0.01"},
-                      RunCase{"RandomSequentialAddition", true, "RandomSequentialAdditionAfterPlacement"}),
+                      RunCase{"RandomSequentialAddition", true, "RandomSequentialAdditionAfterPlacement"},
+                      // Every test on the exact meshes: not even the trees' fit can overlap.
+                      RunCase{"CompressionAlgorithm", false, nullptr, " --tolerance 0"},
+                      // Room to finish at 3 sweeps a second; where it ends thinner than the placement
+                      // (a tray three objects wide), the placement stays as it was.
+                      RunCase{"CompressionAlgorithm", true, "CompressionAlgorithmAfterPlacement", "",
+                              "[Compression]\nlimitSeconds=5000\n"}),
     [](const ::testing::TestParamInfo<RunCase>& info) {
         return info.param.name != nullptr ? info.param.name : info.param.heuristic;
     });

@@ -101,9 +101,8 @@ TEST(ConvexOverlap, MatchesExactMeshesAtNearContactPoses) {
         const bool refShrunk = Reference(a, b, X_WA, X_WB * Matrix4::scale(Vector3(1.0f - 1e-4f)));
         const bool refGrown = Reference(a, b, X_WA, X_WB * Matrix4::scale(Vector3(1.0f + 1e-4f)));
         if (refShrunk != refGrown) continue;
-        int hint[2] = {0, 0};
-        const bool got = col::convexOverlap(a.shape, col::ScaledPose::fromMatrix(X_WA), b.shape,
-                                            col::ScaledPose::fromMatrix(X_WB), hint);
+        const bool got =
+            col::convexOverlap(a.shape, col::ScaledPose::fromMatrix(X_WA), b.shape, col::ScaledPose::fromMatrix(X_WB));
         ASSERT_EQ(got, ref) << names[n % 5] << " / " << names[(n / 5) % 5] << " pose " << n;
         // The symmetric question has the same answer.
         ASSERT_EQ(
@@ -132,6 +131,28 @@ TEST(ConvexOverlap, FaceToFaceCubesAndEmptyShapes) {
             EXPECT_EQ(col::convexOverlap(cube.shape, col::ScaledPose{}, cube.shape, b), gap < 0.0f)
                 << "axis " << axis << " gap " << gap;
         }
+    // Two pairs of a real cube packing, 2.3e-5 and 1.7e-4 apart by the exact mesh distance, that a
+    // float simplex once called overlapping (translation, then the rotation's three columns).
+    const float poses[4][12] = {
+        {-0.0960604f, -1.66987f, 2.57224f, 0.000436386f, -0.00204516f, 0.999998f, -0.999179f, -0.0405155f, 0.000353168f,
+         0.0405147f, -0.999177f, -0.00206116f},
+        {0.611411f, -1.71666f, 1.74655f, -0.677602f, -0.501089f, -0.538299f, 0.614223f, -0.788143f, -0.0395112f,
+         -0.404458f, -0.357408f, 0.841827f},
+        {0.720371f, -0.183096f, 1.5306f, -0.824749f, -0.556489f, -0.100544f, 0.200359f, -0.121294f, -0.972185f,
+         0.528815f, -0.821954f, 0.211535f},
+        {0.447289f, -0.275182f, 0.600435f, 0.980298f, 0.00802712f, -0.197362f, -0.181737f, -0.354778f, -0.917117f,
+         -0.0773814f, 0.934916f, -0.346329f},
+    };
+    auto pose = [](const float* p) {
+        col::ScaledPose x;
+        x.translation = Vector3(p[0], p[1], p[2]);
+        x.rotation =
+            Vectormath::Aos::Matrix3(Vector3(p[3], p[4], p[5]), Vector3(p[6], p[7], p[8]), Vector3(p[9], p[10], p[11]));
+        return x;
+    };
+    for (int k = 0; k < 4; k += 2)
+        EXPECT_FALSE(col::convexOverlap(cube.shape, pose(poses[k]), cube.shape, pose(poses[k + 1]))) << "pair " << k;
+
     col::ConvexShape empty;
     EXPECT_FALSE(col::convexOverlap(empty, col::ScaledPose{}, cube.shape, col::ScaledPose{}));
 }

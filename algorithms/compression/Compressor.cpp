@@ -1,0 +1,257 @@
+#include "algorithms/compression/Compressor.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Packing::compression {
+namespace {
+
+using Vectormath::Aos::lengthSqr;
+using Vectormath::Aos::normalize;
+
+constexpr double kPi = 3.14159265358979323846;
+
+}  // namespace
+
+Compressor::Compressor(const Shapes& shapes, std::vector<TypeSpec> types, double containerVolume,
+                       CompressionSettings settings, uint64_t seed)
+    : m_shapes(shapes),
+      m_types(std::move(types)),
+      m_containerVolume(containerVolume),
+      m_settings(settings),
+      m_rng(seed),
+      m_typeCount(m_types.size(), 0),
+      m_growth(settings.growth) {
+    // Cells as wide as the widest body at full size; at most a few cells per body.
+    m_grid.Init(m_shapes.BoxMin(), m_shapes.BoxMax(), 2.0f * m_shapes.MaxOuterRadius(), 1u << 24);
+}
+
+void Compressor::AddBody(const Body& body) {
+    m_bodies.push_back(body);
+    m_count.push_back(0);
+    ++m_typeCount[static_cast<size_t>(body.type)];
+    m_grid.Insert(static_cast<int32_t>(m_bodies.size() - 1), m_grid.CellOf(body.position));
+}
+
+double Compressor::Fraction() const {
+    double v = 0.0;
+    for (size_t t = 0; t < m_types.size(); ++t) v += static_cast<double>(m_typeCount[t]) * m_types[t].volume;
+    const double s = m_scale;
+    return m_containerVolume > 0.0 ? v * s * s * s / m_containerVolume : 0.0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Overlap tests
+
+bool Compressor::PairOverlap(const Body& a, int32_t ia, const Body& b, int32_t ib, float scale) const {
+    // One order per pair, whoever asks: the test's rounding may differ between the two orders,
+    // and the overlap counts must agree.
+    if (ia < 0 || ib < 0) return ia < ib ? m_shapes.Overlap(a, b, scale) : m_shapes.Overlap(b, a, scale);
+    return ia < ib ? m_shapes.Overlap(a, b, scale, m_pairCache.At(ia, ib))
+                   : m_shapes.Overlap(b, a, scale, m_pairCache.At(ib, ia));
+}
+
+bool Compressor::Blocked(const Body& b, int32_t self) const {
+    if (!m_shapes.Inside(b, m_scale)) return true;
+    const float rb = m_scale * m_shapes.OuterRadius(b.type);
+    const float maxReach = rb + m_scale * m_shapes.MaxOuterRadius();
+    return !m_grid.ForEachNear(m_grid.CellOf(b.position), [&](int32_t j) {
+        if (j == self) return true;
+        const Body& o = m_bodies[static_cast<size_t>(j)];
+        const float d2 = lengthSqr(o.position - b.position);
+        if (d2 >= maxReach * maxReach) return true;
+        const float reach = rb + m_scale * m_shapes.OuterRadius(o.type);
+        if (d2 >= reach * reach) return true;
+        return !PairOverlap(b, self, o, j, m_scale);
+    });
+}
+
+int Compressor::Partners(const Body& b, int32_t self, std::vector<int32_t>& out, bool& outWall) const {
+    out.clear();
+    outWall = !m_shapes.Inside(b, m_scale);
+    const float rb = m_scale * m_shapes.OuterRadius(b.type);
+    m_grid.ForEachNear(m_grid.CellOf(b.position), [&](int32_t j) {
+        if (j == self) return true;
+        const Body& o = m_bodies[static_cast<size_t>(j)];
+        const float reach = rb + m_scale * m_shapes.OuterRadius(o.type);
+        if (lengthSqr(o.position - b.position) < reach * reach && PairOverlap(b, self, o, j, m_scale)) out.push_back(j);
+        return true;
+    });
+    return static_cast<int>(out.size()) + (outWall ? 1 : 0);
+}
+
+int64_t Compressor::CountAll(float scale, std::vector<int32_t>& outCount, int64_t& outPairs, int64_t& outWall) const {
+    const size_t n = m_bodies.size();
+    outCount.assign(n, 0);
+    outPairs = 0;
+    outWall = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const Body& b = m_bodies[i];
+        if (!m_shapes.Inside(b, scale)) {
+            ++outCount[i];
+            ++outWall;
+        }
+        const float rb = scale * m_shapes.OuterRadius(b.type);
+        m_grid.ForEachNear(m_grid.CellOf(b.position), [&](int32_t j) {
+            if (static_cast<size_t>(j) <= i) return true;  // each pair once
+            const Body& o = m_bodies[static_cast<size_t>(j)];
+            const float reach = rb + scale * m_shapes.OuterRadius(o.type);
+            if (lengthSqr(o.position - b.position) < reach * reach &&
+                m_shapes.Overlap(b, o, scale, m_pairCache.At(static_cast<int32_t>(i), j))) {
+                ++outCount[i];
+                ++outCount[static_cast<size_t>(j)];
+                ++outPairs;
+            }
+            return true;
+        });
+    }
+    return outPairs + outWall;
+}
+
+void Compressor::Recount() { CountAll(m_scale, m_count, m_pairOverlaps, m_wallOverlaps); }
+
+int64_t Compressor::CountOverlapsBruteForce() const {
+    int64_t total = 0;
+    for (size_t i = 0; i < m_bodies.size(); ++i) {
+        if (!m_shapes.Inside(m_bodies[i], m_scale)) ++total;
+        for (size_t j = i + 1; j < m_bodies.size(); ++j)
+            if (m_shapes.Overlap(m_bodies[i], m_bodies[j], m_scale)) ++total;
+    }
+    return total;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bodies in and out
+
+Body Compressor::RandomPose(int32_t type) {
+    Body b;
+    b.type = type;
+    const Vector3 lo = m_shapes.BoxMin(), hi = m_shapes.BoxMax();
+    const float x = Uniform(), y = Uniform(), z = Uniform();
+    b.position = lo + Vectormath::Aos::mulPerElem(hi - lo, Vector3(x, y, z));
+    // Uniform rotation from three uniform numbers.
+    const double u1 = Uniform(), u2 = 2.0 * kPi * Uniform(), u3 = 2.0 * kPi * Uniform();
+    const double a = std::sqrt(1.0 - u1), c = std::sqrt(u1);
+    b.orientation = Quat(static_cast<float>(a * std::sin(u2)), static_cast<float>(a * std::cos(u2)),
+                         static_cast<float>(c * std::sin(u3)), static_cast<float>(c * std::cos(u3)));
+    b.rotation = Matrix3(b.orientation);
+    return b;
+}
+
+bool Compressor::TryInsert(int32_t type, float scale, int tries) {
+    const float kept = m_scale;
+    m_scale = scale;
+    bool placed = false;
+    for (int t = 0; t < tries && !placed; ++t) {
+        const Body b = RandomPose(type);
+        if (Blocked(b, -1)) continue;
+        AddBody(b);
+        placed = true;
+    }
+    m_scale = kept;
+    return placed;
+}
+
+int32_t Compressor::MostWantedType() const {
+    // The type furthest below its share if one more body came.
+    double total = 0.0;
+    for (const TypeSpec& t : m_types) total += t.share;
+    const double n = static_cast<double>(m_bodies.size()) + 1.0;
+    int32_t best = 0;
+    double bestGap = -1e300;
+    for (size_t t = 0; t < m_types.size(); ++t) {
+        const double want = total > 0.0 ? m_types[t].share / total : 1.0 / static_cast<double>(m_types.size());
+        const double gap = want * n - static_cast<double>(m_typeCount[t]);
+        if (gap > bestGap) {
+            bestGap = gap;
+            best = static_cast<int32_t>(t);
+        }
+    }
+    return best;
+}
+
+void Compressor::RemoveBody(int32_t i) {
+    m_pairCache.Clear();
+    const size_t idx = static_cast<size_t>(i);
+    const int32_t last = static_cast<int32_t>(m_bodies.size() - 1);
+    --m_typeCount[static_cast<size_t>(m_bodies[idx].type)];
+    m_grid.Remove(i);
+    if (i != last) {
+        m_bodies[idx] = m_bodies.back();
+        m_count[idx] = m_count.back();
+        m_grid.Renumber(last, i);
+    }
+    m_bodies.pop_back();
+    m_count.pop_back();
+}
+
+void Compressor::RemoveForShares(int64_t k) {
+    double total = 0.0;
+    for (const TypeSpec& t : m_types) total += t.share;
+    for (int64_t r = 0; r < k && !m_bodies.empty(); ++r) {
+        // The type furthest above its share loses a random body.
+        const double n = static_cast<double>(m_bodies.size()) - 1.0;
+        size_t worst = 0;
+        double excess = -1e300;
+        for (size_t t = 0; t < m_types.size(); ++t) {
+            if (m_typeCount[t] == 0) continue;
+            const double want = total > 0.0 ? m_types[t].share / total : 1.0 / static_cast<double>(m_types.size());
+            const double e = static_cast<double>(m_typeCount[t]) - want * n;
+            if (e > excess) {
+                excess = e;
+                worst = t;
+            }
+        }
+        const int64_t pick = static_cast<int64_t>(Uniform() * static_cast<float>(m_typeCount[worst]));
+        int64_t seen = 0;
+        for (size_t i = 0; i < m_bodies.size(); ++i) {
+            if (m_bodies[i].type != static_cast<int32_t>(worst)) continue;
+            if (seen++ == std::min(pick, m_typeCount[worst] - 1)) {
+                RemoveBody(static_cast<int32_t>(i));
+                break;
+            }
+        }
+        ++m_stats.removed;
+    }
+}
+
+void Compressor::RemoveOverlapping() {
+    // Greedy: the body with the most overlaps goes first, until none is left.
+    Recount();
+    while (Overlaps() > 0) {
+        int32_t worst = 0;
+        for (size_t i = 1; i < m_count.size(); ++i)
+            if (m_count[i] > m_count[static_cast<size_t>(worst)]) worst = static_cast<int32_t>(i);
+        bool wall = false;
+        Partners(m_bodies[static_cast<size_t>(worst)], worst, m_scratchOld, wall);
+        for (int32_t j : m_scratchOld) --m_count[static_cast<size_t>(j)];
+        m_pairOverlaps -= static_cast<int64_t>(m_scratchOld.size());
+        m_wallOverlaps -= wall ? 1 : 0;
+        RemoveBody(worst);
+        ++m_stats.removed;
+    }
+}
+
+void Compressor::RebuildGrid() {
+    m_grid.Clear();
+    for (size_t i = 0; i < m_bodies.size(); ++i)
+        m_grid.Insert(static_cast<int32_t>(i), m_grid.CellOf(m_bodies[i].position));
+}
+
+void Compressor::Snapshot() {
+    m_freeBodies = m_bodies;
+    m_freeScale = m_scale;
+    m_hasFree = true;
+}
+
+void Compressor::Restore() {
+    m_pairCache.Clear();
+    m_bodies = m_freeBodies;
+    m_scale = m_freeScale;
+    std::fill(m_typeCount.begin(), m_typeCount.end(), 0);
+    for (const Body& b : m_bodies) ++m_typeCount[static_cast<size_t>(b.type)];
+    RebuildGrid();
+    Recount();
+}
+
+}  // namespace Packing::compression

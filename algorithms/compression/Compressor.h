@@ -1,0 +1,160 @@
+#pragma once
+/// @file Compressor.h
+/// Hard-particle Monte Carlo compression: every body at a common scale, grown in small steps that
+/// may create a few overlaps, which local trial moves (translations and rotations, sized to a
+/// target acceptance) then remove. A growth whose overlaps do not clear in time is undone and the
+/// step halved; once the step is negligible the packing is jammed. The body count is not known in
+/// advance: the first round starts with more bodies than any random packing holds, and after each
+/// jam the share of bodies that cannot reach full size is removed and the rest compressed again,
+/// until the bodies reach full size. Every accepted state is checked exactly (Shapes), so the end
+/// result has no overlapping meshes.
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "algorithms/compression/CellGrid.h"
+#include "algorithms/compression/PairCache.h"
+#include "algorithms/compression/Shapes.h"
+
+namespace Packing {
+class Limit;
+}
+
+namespace Packing::compression {
+
+/// What a user tunes; defaults in one place.
+struct CompressionSettings {
+    double packingGuess = 0.74;       ///< the first round's bodies: this volume fraction at full size
+    double startFraction = 0.2;       ///< volume fraction at which the bodies are dropped before growing
+    double growth = 0.001;            ///< first relative growth of the linear size per step
+    double maxGrowth = 0.002;         ///< largest relative growth per step (the compression rate)
+    double minGrowth = 1e-5;          ///< a step halved below this ends the round as jammed
+    double overlapShare = 0.05;       ///< a growth may leave at most this share of the bodies overlapping
+    double acceptance = 0.25;         ///< target acceptance of the trial moves
+    int clearSweeps = 500;            ///< sweeps a growth may take to clear its overlaps before it is halved
+    int relaxSweeps = 20;             ///< sweeps at rest before each growth near the jam (more: slower, denser)
+    double estimateSpeed = 0.0;       ///< the quick round is this much faster; 1 or less: no quick round
+    double estimateBonus = 0.02;      ///< the careful round gets this share more bodies than the quick one kept
+    int maxRounds = 20;               ///< jam-and-remove rounds at most
+    double insertTriesPerBody = 2.0;  ///< tries to fill voids at full size, per body
+    double limitSeconds = 600.0;      ///< the whole compression's limit (seconds, or sweeps under --limits steps)
+};
+
+/// Per type: its share of the bodies (any non-negative weights) and its volume at scale 1.
+struct TypeSpec {
+    double share = 0.0;
+    double volume = 0.0;
+};
+
+/// Counters of a run, for the progress line and the report.
+struct CompressionStats {
+    int64_t sweeps = 0;
+    int64_t trials = 0;
+    int64_t accepted = 0;
+    int64_t growths = 0;  ///< growth steps kept
+    int64_t undone = 0;   ///< growth steps undone because their overlaps did not clear
+    int rounds = 0;
+    int64_t removed = 0;            ///< bodies taken out after jams and at the end
+    int64_t inserted = 0;           ///< bodies added into voids at full size
+    double firstJamFraction = 0.0;  ///< volume fraction of the first jam (0: none)
+    bool limitReached = false;
+};
+
+class Compressor {
+ public:
+    enum class Phase { Drop, Compress, Finish, Fill, Done };
+
+    Compressor(const Shapes& shapes, std::vector<TypeSpec> types, double containerVolume, CompressionSettings settings,
+               uint64_t seed);
+
+    /// A body that is already placed (the improvement's start); taken at full size.
+    void AddBody(const Body& body);
+    /// The whole protocol. `observe` is called after every sweep and phase change (it must not
+    /// change anything); `limit` counts sweeps.
+    void Run(Limit& limit, const std::function<void(const Compressor&)>& observe);
+
+    const std::vector<Body>& Bodies() const { return m_bodies; }
+    float Scale() const { return m_scale; }
+    Phase CurrentPhase() const { return m_phase; }
+    int64_t Overlaps() const { return m_pairOverlaps + m_wallOverlaps; }
+    const CompressionStats& Stats() const { return m_stats; }
+    /// Volume fraction of the bodies at the current scale.
+    double Fraction() const;
+
+    /// Brute force over all pairs and the wall, for tests: the number of overlapping pairs plus
+    /// bodies not inside, at the current scale.
+    int64_t CountOverlapsBruteForce() const;
+
+ private:
+    bool PairOverlap(const Body& a, int32_t ia, const Body& b, int32_t ib, float scale) const;
+    // Neighbour tests at the current scale against every body but `self`.
+    bool Blocked(const Body& b, int32_t self) const;
+    int Partners(const Body& b, int32_t self, std::vector<int32_t>& out, bool& outWall) const;
+    // Counts every overlap at `scale` into outCount; returns pairs + wall.
+    int64_t CountAll(float scale, std::vector<int32_t>& outCount, int64_t& outPairs, int64_t& outWall) const;
+    void Recount();
+
+    void Drop(int64_t target, Limit& limit);
+    bool TryInsert(int32_t type, float scale, int tries);
+    void Sweep();
+    // Whether every overlap of the move's new place (m_scratchNew) is an old one (m_scratchOld)
+    // that the move does not deepen, judged by the distance of the centres.
+    bool Separating(const Body& from, const Body& to) const;
+    void TuneSteps();
+    enum class Outcome { Reached, Jammed, Limit };
+    /// How fast a compression goes: rest sweeps before a growth (at the guessed density), sweeps a
+    /// growth may take to clear, largest growth step.
+    struct Pace {
+        double restSweeps;
+        int clearSweeps;
+        double maxGrowth;
+    };
+    double GrowthCap(const Pace& pace) const;
+    Outcome Compress(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);
+    void Reset(const std::vector<Body>& start);
+    void Snapshot();
+    void Restore();
+    void RemoveBody(int32_t i);
+    void RemoveForShares(int64_t k);
+    void RemoveOverlapping();
+    int32_t MostWantedType() const;
+    void RebuildGrid();
+
+    Body RandomPose(int32_t type);
+    // Own conversions, so the numbers do not depend on the standard library's distributions.
+    float Uniform() { return static_cast<float>(m_rng() >> 40) * (1.0f / 16777216.0f); }
+    size_t UniformIndex(size_t n) { return static_cast<size_t>(m_rng() % n); }
+    Vector3 RandomAxis();
+
+    const Shapes& m_shapes;
+    std::vector<TypeSpec> m_types;
+    double m_containerVolume;
+    CompressionSettings m_settings;
+    std::mt19937_64 m_rng;
+
+    std::vector<Body> m_bodies;
+    std::vector<int32_t> m_count;  ///< per body: overlapping neighbours, plus one when not inside
+    std::vector<int64_t> m_typeCount;
+    int64_t m_pairOverlaps = 0;
+    int64_t m_wallOverlaps = 0;
+    float m_scale = 1.0f;
+    CellGrid m_grid;
+    mutable PairCache m_pairCache;  ///< per near pair: what speeds up its next overlap test
+
+    std::vector<Body> m_freeBodies;  ///< the last state without overlaps
+    float m_freeScale = 0.0f;
+    bool m_hasFree = false;
+
+    double m_growth;
+    float m_moveStep = 0.1f;                          ///< translation: share of the body's outer radius
+    float m_turnStep = 0.1f;                          ///< rotation: radians
+    int64_t m_tried[2] = {0, 0}, m_took[2] = {0, 0};  ///< since the last tuning: moves, turns
+    Phase m_phase = Phase::Drop;
+    CompressionStats m_stats;
+    std::vector<int32_t> m_scratchOld, m_scratchNew, m_scratchCount;
+};
+
+}  // namespace Packing::compression

@@ -1,0 +1,320 @@
+// The compression protocol: drop, then rounds of growth and local moves until jammed, removal of
+// what cannot reach full size, and the last fill at full size.
+#include <algorithm>
+#include <cmath>
+
+#include "algorithms/Limits.h"
+#include "algorithms/compression/Compressor.h"
+
+namespace Packing::compression {
+namespace {
+
+// Tries per body when dropping; a body that finds no place in that many makes everything smaller.
+constexpr int kDropTries = 2000;
+constexpr float kDropShrink = 0.9f;
+constexpr float kSmallestScale = 1e-3f;
+// Move sizes are retuned every this many sweeps, from at least this many trials.
+constexpr int kTuneEvery = 4;
+constexpr int64_t kTuneMinTrials = 32;
+constexpr float kMaxMoveStep = 1.0f;  // share of the body's outer radius
+constexpr float kMaxTurnStep = 3.14159265f;
+constexpr float kMinStep = 1e-6f;
+// A growth whose overlaps clear within this share of the allowed sweeps makes the next one larger.
+constexpr int kQuickClearDivisor = 8;
+constexpr double kGrowthSpeedUp = 1.5;
+constexpr double kLargestGrowth = 0.1;
+constexpr double kMinOverlapBudget = 4.0;
+// Overlapping bodies try moves down to 2^-(levels-1) of the tuned size.
+constexpr size_t kFineLevels = 12;
+
+}  // namespace
+
+Vector3 Compressor::RandomAxis() {
+    while (true) {
+        const Vector3 v(2.0f * Uniform() - 1.0f, 2.0f * Uniform() - 1.0f, 2.0f * Uniform() - 1.0f);
+        const float l2 = Vectormath::Aos::lengthSqr(v);
+        if (l2 > 1e-4f && l2 <= 1.0f) return v / std::sqrt(l2);
+    }
+}
+
+bool Compressor::Separating(const Body& from, const Body& to) const {
+    for (int32_t j : m_scratchNew) {
+        if (std::find(m_scratchOld.begin(), m_scratchOld.end(), j) == m_scratchOld.end()) return false;
+        const Vector3& q = m_bodies[static_cast<size_t>(j)].position;
+        if (Vectormath::Aos::lengthSqr(to.position - q) < Vectormath::Aos::lengthSqr(from.position - q)) return false;
+    }
+    return true;
+}
+
+void Compressor::Sweep() {
+    const size_t n = m_bodies.size();
+    for (size_t k = 0; k < n; ++k) {
+        const int32_t i = static_cast<int32_t>(UniformIndex(n));
+        Body& b = m_bodies[static_cast<size_t>(i)];
+        Body trial = b;
+        const int kind = Uniform() < 0.5f ? 1 : 0;  // 1: turn, 0: move
+        int32_t& count = m_count[static_cast<size_t>(i)];
+        bool wallOld = false;
+        if (count > 0) Partners(b, i, m_scratchOld, wallOld);
+        // An overlapping body needs moves of every size: large ones find free room, small ones
+        // clear a shallow overlap without running into the next neighbour.
+        const float size = count == 0 ? 1.0f : std::ldexp(1.0f, -static_cast<int>(UniformIndex(kFineLevels)));
+        if (kind == 1) {
+            const float angle = (2.0f * Uniform() - 1.0f) * m_turnStep * size;
+            trial.orientation = Vectormath::Aos::normalize(Quat::rotation(angle, RandomAxis()) * b.orientation);
+            trial.rotation = Matrix3(trial.orientation);
+        } else if (count > 0 && Uniform() < 0.5f) {
+            // Half the moves of an overlapping body go straight away from what it overlaps (the
+            // container's centre stands in for a wall): random ones alone took a cube out of a
+            // corner-to-corner overlap only after hundreds of sweeps.
+            Vector3 away(0.0f);
+            for (int32_t j : m_scratchOld) {
+                const Vector3 d = b.position - m_bodies[static_cast<size_t>(j)].position;
+                const float l = Vectormath::Aos::length(d);
+                if (l > 0.0f) away += d / l;
+            }
+            if (wallOld) {
+                const Vector3 in = 0.5f * (m_shapes.BoxMin() + m_shapes.BoxMax()) - b.position;
+                const float l = Vectormath::Aos::length(in);
+                if (l > 0.0f) away += in / l;
+            }
+            const float l = Vectormath::Aos::length(away);
+            const Vector3 dir = l > 0.0f ? away / l : RandomAxis();
+            trial.position += (Uniform() * size * m_scale * m_shapes.OuterRadius(b.type)) * dir;
+        } else {
+            const float step = m_moveStep * size * m_scale * m_shapes.OuterRadius(b.type);
+            trial.position += step * Vector3(2.0f * Uniform() - 1.0f, 2.0f * Uniform() - 1.0f, 2.0f * Uniform() - 1.0f);
+        }
+        ++m_tried[kind];
+        ++m_stats.trials;
+
+        if (count == 0) {
+            if (Blocked(trial, i)) continue;
+        } else {
+            // An overlapping body may move only where it meets no new body and moves away from (or
+            // keeps its distance to) each one it overlaps, so overlaps only ever clear and never
+            // sink deeper.
+            bool wallNew = false;
+            const int fresh = Partners(trial, i, m_scratchNew, wallNew);
+            if (fresh > count) continue;
+            if (!Separating(b, trial)) continue;
+            // The wall gives way to nothing: a body may cross it only less than before, or it would
+            // trade a neighbour for the outside and wander off.
+            if (wallNew && (!wallOld || m_shapes.Protrusion(trial, m_scale) > m_shapes.Protrusion(b, m_scale)))
+                continue;
+            for (int32_t j : m_scratchOld) --m_count[static_cast<size_t>(j)];
+            for (int32_t j : m_scratchNew) ++m_count[static_cast<size_t>(j)];
+            m_pairOverlaps += static_cast<int64_t>(m_scratchNew.size()) - static_cast<int64_t>(m_scratchOld.size());
+            m_wallOverlaps += (wallNew ? 1 : 0) - (wallOld ? 1 : 0);
+            count = fresh;
+        }
+        b = trial;
+        m_grid.Move(i, m_grid.CellOf(b.position));
+        ++m_took[kind];
+        ++m_stats.accepted;
+    }
+    ++m_stats.sweeps;
+}
+
+void Compressor::TuneSteps() {
+    float* steps[2] = {&m_moveStep, &m_turnStep};
+    const float limits[2] = {kMaxMoveStep, kMaxTurnStep};
+    for (int kind = 0; kind < 2; ++kind) {
+        if (m_tried[kind] < kTuneMinTrials) continue;
+        const double rate = static_cast<double>(m_took[kind]) / static_cast<double>(m_tried[kind]);
+        const double factor = std::clamp(rate / m_settings.acceptance, 0.5, 1.5);
+        *steps[kind] = std::clamp(static_cast<float>(*steps[kind] * factor), kMinStep, limits[kind]);
+        m_tried[kind] = m_took[kind] = 0;
+    }
+}
+
+void Compressor::Drop(int64_t target, Limit& limit) {
+    while (static_cast<int64_t>(m_bodies.size()) < target) {
+        if (TryInsert(MostWantedType(), m_scale, kDropTries)) continue;
+        if (m_scale <= kSmallestScale || limit.Passed()) break;
+        // No room at this size: everything gets smaller (a convex body about an inner origin
+        // stays inside its old self, so nothing starts to overlap).
+        m_scale *= kDropShrink;
+    }
+    RemoveOverlapping();
+}
+
+double Compressor::GrowthCap(const Pace& pace) const {
+    // The rate holds near the jam; further from it the packing can take larger steps, as much
+    // larger as the square of how far below the guessed density it is.
+    const double phi = Fraction();
+    const double below = phi > 0.0 ? std::max(1.0, m_settings.packingGuess / phi) : 1.0;
+    return std::min(kLargestGrowth, pace.maxGrowth * below * below);
+}
+
+Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
+                                         const std::function<void(const Compressor&)>& observe) {
+    m_phase = Phase::Compress;
+    m_growth = std::min(m_settings.growth, pace.maxGrowth);
+    Recount();
+    const double n = static_cast<double>(m_bodies.size());
+    int sinceGrowth = 0, rested = 0;
+    bool clearing = false;
+    while (true) {
+        if (Overlaps() == 0) {
+            if (clearing && sinceGrowth * kQuickClearDivisor <= pace.clearSweeps)
+                m_growth = std::min(GrowthCap(pace), m_growth * kGrowthSpeedUp);
+            clearing = false;
+            Snapshot();
+            if (m_scale >= 1.0f) return Outcome::Reached;
+            // Rest longer the denser it gets: a dilute packing needs no rest, and near the jam
+            // the rest decides how dense it ends.
+            const double closeness = std::min(1.0, Fraction() / m_settings.packingGuess);
+            if (rested >= pace.restSweeps * closeness * closeness * closeness * closeness) {
+                // Grow if the step stays within the overlap budget (a few overlaps always pass, or
+                // two pairs left touching by the last clearing would stop a small packing); a step
+                // over budget is halved and tried after another rest.
+                const float next = std::min(1.0f, static_cast<float>(m_scale * (1.0 + m_growth)));
+                int64_t pairs = 0, wall = 0;
+                const int64_t total = CountAll(next, m_scratchCount, pairs, wall);
+                rested = 0;
+                if (static_cast<double>(total) > std::max(kMinOverlapBudget, m_settings.overlapShare * n)) {
+                    m_growth *= 0.5;
+                    if (m_growth < m_settings.minGrowth) return Outcome::Jammed;
+                    continue;
+                }
+                m_scale = next;
+                m_count.swap(m_scratchCount);
+                m_pairOverlaps = pairs;
+                m_wallOverlaps = wall;
+                ++m_stats.growths;
+                if (total == 0) m_growth = std::min(GrowthCap(pace), m_growth * kGrowthSpeedUp);
+                sinceGrowth = 0;
+                clearing = Overlaps() > 0;
+                observe(*this);
+                continue;
+            }
+        } else if (sinceGrowth >= pace.clearSweeps) {
+            // The overlaps did not clear: back off half the step and go on clearing from where the
+            // moves got to (going back to the last free state would throw their work away).
+            ++m_stats.undone;
+            m_growth *= 0.5;
+            sinceGrowth = 0;
+            if (m_growth < m_settings.minGrowth) {
+                Restore();
+                return Outcome::Jammed;
+            }
+            m_scale = std::max(m_freeScale, static_cast<float>(m_scale / (1.0 + m_growth)));
+            Recount();
+            continue;
+        }
+        Sweep();
+        ++sinceGrowth;
+        if (Overlaps() == 0) ++rested;
+        if (m_stats.sweeps % kTuneEvery == 0) TuneSteps();
+        observe(*this);
+        if (limit.Passed()) {
+            m_stats.limitReached = true;
+            return Outcome::Limit;
+        }
+    }
+}
+
+void Compressor::Reset(const std::vector<Body>& start) {
+    m_bodies.clear();
+    m_count.clear();
+    std::fill(m_typeCount.begin(), m_typeCount.end(), 0);
+    m_grid.Clear();
+    m_pairCache.Clear();
+    m_hasFree = false;
+    for (const Body& b : start) AddBody(b);
+}
+
+void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>& observe) {
+    double shareSum = 0.0, weighted = 0.0;
+    for (const TypeSpec& t : m_types) {
+        shareSum += t.share;
+        weighted += t.share * t.volume;
+    }
+    double meanVolume = shareSum > 0.0 ? weighted / shareSum : 0.0;
+    if (!(meanVolume > 0.0)) {
+        meanVolume = 0.0;
+        for (const TypeSpec& t : m_types) meanVolume += t.volume / static_cast<double>(m_types.size());
+    }
+    const std::vector<Body> start = m_bodies;
+    int64_t target = static_cast<int64_t>(start.size());
+    if (meanVolume > 0.0)
+        target = std::max(target,
+                          static_cast<int64_t>(std::llround(m_settings.packingGuess * m_containerVolume / meanVolume)));
+
+    // Drop at a size where the target count fills only the start fraction; bodies already placed
+    // shrink about their centres, which keeps them clear of each other and of the wall.
+    auto drop = [&](int64_t count) {
+        m_phase = Phase::Drop;
+        const double startScale =
+            count > 0 && meanVolume > 0.0
+                ? std::cbrt(m_settings.startFraction * m_containerVolume / (static_cast<double>(count) * meanVolume))
+                : 1.0;
+        m_scale = static_cast<float>(std::min(1.0, startScale));
+        Drop(count, limit);
+        observe(*this);
+    };
+    const Pace slow{static_cast<double>(m_settings.relaxSweeps), m_settings.clearSweeps, m_settings.maxGrowth};
+
+    // A quick compression first, to learn how many bodies full size has room for; the careful one
+    // then starts afresh with that many (a slow jam packs a little denser than a quick one).
+    Outcome outcome = Outcome::Jammed;
+    if (m_settings.estimateSpeed > 1.0) {
+        const Pace quick{slow.restSweeps / m_settings.estimateSpeed,
+                         std::max(1, static_cast<int>(slow.clearSweeps / m_settings.estimateSpeed)),
+                         std::min(0.5, slow.maxGrowth * m_settings.estimateSpeed)};
+        drop(target);
+        ++m_stats.rounds;
+        outcome = Compress(quick, limit, observe);
+        if (outcome == Outcome::Jammed) {
+            m_stats.firstJamFraction = Fraction();
+            const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
+            target = std::max<int64_t>(
+                static_cast<int64_t>(start.size()),
+                std::llround(static_cast<double>(m_bodies.size()) * s3 * (1.0 + m_settings.estimateBonus)));
+            Reset(start);
+        }
+    }
+    if (outcome == Outcome::Jammed) {
+        if (m_bodies.size() == start.size()) drop(target);
+        for (int round = 0; round < m_settings.maxRounds; ++round) {
+            ++m_stats.rounds;
+            outcome = Compress(slow, limit, observe);
+            if (outcome != Outcome::Jammed) break;
+            // Jammed below full size: the bodies full size has no room for go, spread over the types
+            // by their shares, and the rest is compressed again.
+            if (m_stats.firstJamFraction == 0.0) m_stats.firstJamFraction = Fraction();
+            const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
+            const int64_t excess = static_cast<int64_t>(std::ceil(static_cast<double>(m_bodies.size()) * (1.0 - s3)));
+            RemoveForShares(std::max<int64_t>(1, excess));
+            Recount();
+            Snapshot();
+            observe(*this);
+        }
+    }
+
+    // At full size whatever still overlaps goes (only after the limit or the last round).
+    m_phase = Phase::Finish;
+    if (Overlaps() > 0 && m_hasFree) Restore();
+    if (m_scale < 1.0f) {
+        // Blown up about the container's centre to full size, the bodies keep their arrangement and
+        // stay clear of each other; only those the wall now cuts go.
+        const Vector3 centre = 0.5f * (m_shapes.BoxMin() + m_shapes.BoxMax());
+        const float f = 1.0f / m_scale;
+        for (Body& b : m_bodies) b.position = centre + f * (b.position - centre);
+        m_scale = 1.0f;
+        m_pairCache.Clear();
+        RebuildGrid();
+        RemoveOverlapping();
+    }
+    observe(*this);
+
+    m_phase = Phase::Fill;
+    const int64_t tries = static_cast<int64_t>(m_settings.insertTriesPerBody * static_cast<double>(m_bodies.size()));
+    for (int64_t t = 0; t < tries; ++t)
+        if (TryInsert(MostWantedType(), 1.0f, 1)) ++m_stats.inserted;
+    m_phase = Phase::Done;
+    observe(*this);
+}
+
+}  // namespace Packing::compression

@@ -1,0 +1,189 @@
+#include "algorithms/compression/Shapes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "collision/ColGeometry.h"
+
+namespace Packing::compression {
+namespace {
+
+using Vectormath::Aos::dot;
+using Vectormath::Aos::transpose;
+
+// Wall grids of more cells than this get coarser cells instead.
+constexpr double kMaxWallCells = 4.0e6;
+
+}  // namespace
+
+bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col::ColGeometry& container,
+                   std::string& outError) {
+    m_types.assign(types.size(), col::ConvexShape());
+    m_maxOuter = 0.0f;
+    for (size_t t = 0; t < types.size(); ++t) {
+        if (!m_types[t].build(types[t]->getPoints(), types[t]->getPrimitives())) {
+            outError = "object type " + std::to_string(t) + " is not a closed convex mesh";
+            return false;
+        }
+        m_maxOuter = std::max(m_maxOuter, m_types[t].outerRadius());
+    }
+    if (!m_container.build(container.getPoints(), container.getPrimitives())) {
+        outError = "the container is not a closed convex mesh";
+        return false;
+    }
+
+    // Wall grid over the container's box, cells about one object radius wide.
+    const auto& verts = m_container.vertices();
+    m_lo = m_hi = verts[0];
+    for (const Vector3& v : verts) {
+        m_lo = Vectormath::Aos::minPerElem(m_lo, v);
+        m_hi = Vectormath::Aos::maxPerElem(m_hi, v);
+    }
+    const Vector3 extent = m_hi - m_lo;
+    m_cellSize = std::max(m_maxOuter, 1e-6f * Vectormath::Aos::maxElem(extent));
+    while (true) {
+        double cells = 1.0;
+        for (int k = 0; k < 3; ++k) {
+            m_dims[k] = std::max(1, static_cast<int>(std::ceil(extent[k] / m_cellSize)));
+            cells *= m_dims[k];
+        }
+        if (cells <= kMaxWallCells) break;
+        m_cellSize *= 1.5f;
+    }
+    const float halfDiag = 0.5f * m_cellSize * std::sqrt(3.0f);
+    const float reach = m_maxOuter + halfDiag;  // an object of scale <= 1 in the cell reaches no farther
+    const auto& planes = m_container.planes();
+
+    m_cells.clear();
+    m_cellPlanes.clear();
+    m_cells.reserve(static_cast<size_t>(m_dims[0]) * m_dims[1] * m_dims[2]);
+    for (int z = 0; z < m_dims[2]; ++z)
+        for (int y = 0; y < m_dims[1]; ++y)
+            for (int x = 0; x < m_dims[0]; ++x) {
+                const Vector3 c =
+                    m_lo + Vector3((x + 0.5f) * m_cellSize, (y + 0.5f) * m_cellSize, (z + 0.5f) * m_cellSize);
+                // For a convex container the smallest plane clearance is the signed distance to the
+                // wall, and it changes by at most the distance moved.
+                float sd = std::numeric_limits<float>::infinity();
+                for (const col::Plane& p : planes) sd = std::min(sd, p.offset - dot(p.normal, c));
+                WallCell cell{sd - halfDiag, static_cast<uint32_t>(m_cellPlanes.size()), 0};
+                if (sd + halfDiag >= 0.0f && cell.clearance < m_maxOuter) {
+                    for (const col::Plane& p : planes)
+                        if (p.offset - dot(p.normal, c) < reach) m_cellPlanes.push_back(p);
+                }
+                cell.count = static_cast<uint32_t>(m_cellPlanes.size()) - cell.first;
+                m_cells.push_back(cell);
+            }
+    return true;
+}
+
+size_t Shapes::CellIndex(const Vector3& p) const {
+    int idx[3];
+    for (int k = 0; k < 3; ++k) {
+        const int i = static_cast<int>((p[k] - m_lo[k]) / m_cellSize);
+        idx[k] = std::clamp(i, 0, m_dims[k] - 1);
+    }
+    return (static_cast<size_t>(idx[2]) * m_dims[1] + idx[1]) * m_dims[0] + idx[0];
+}
+
+bool Shapes::Overlap(const Body& a, const Body& b, float scale) const {
+    const col::ScaledPose pa{a.rotation, a.position, scale};
+    const col::ScaledPose pb{b.rotation, b.position, scale};
+    return col::convexOverlap(m_types[static_cast<size_t>(a.type)], pa, m_types[static_cast<size_t>(b.type)], pb);
+}
+
+bool Shapes::Overlap(const Body& a, const Body& b, float scale, col::ConvexPairCache& ioCache) const {
+    const col::ScaledPose pa{a.rotation, a.position, scale};
+    const col::ScaledPose pb{b.rotation, b.position, scale};
+    return col::convexOverlap(m_types[static_cast<size_t>(a.type)], pa, m_types[static_cast<size_t>(b.type)], pb,
+                              ioCache);
+}
+
+bool Shapes::Inside(const Body& b, float scale) const {
+    const Vector3& p = b.position;
+    for (int k = 0; k < 3; ++k)
+        if (!(p[k] >= m_lo[k] && p[k] <= m_hi[k])) return false;
+    const WallCell& cell = m_cells[CellIndex(p)];
+    const col::ConvexShape& shape = m_types[static_cast<size_t>(b.type)];
+    const float r = scale * shape.outerRadius();
+    if (cell.clearance >= r) return true;
+    if (cell.count == 0) return false;  // the whole cell lies outside the wall
+    const Matrix3 rt = transpose(b.rotation);
+    int hint = -1;
+    for (uint32_t k = cell.first; k < cell.first + cell.count; ++k) {
+        const col::Plane& plane = m_cellPlanes[k];
+        const float gap = plane.offset - dot(plane.normal, p);
+        if (gap >= r) continue;
+        const Vector3 local = rt * plane.normal;
+        hint = shape.support(local, hint);
+        if (scale * dot(shape.vertices()[static_cast<size_t>(hint)], local) > gap) return false;
+    }
+    return true;
+}
+
+float Shapes::Protrusion(const Body& b, float scale) const {
+    const col::ConvexShape& shape = m_types[static_cast<size_t>(b.type)];
+    const Vector3& p = b.position;
+    bool inBox = true;
+    for (int k = 0; k < 3; ++k) inBox = inBox && p[k] >= m_lo[k] && p[k] <= m_hi[k];
+    const WallCell* cell = inBox ? &m_cells[CellIndex(p)] : nullptr;
+    if (cell != nullptr && cell->clearance >= scale * shape.outerRadius()) return 0.0f;
+    // Near the wall the cell's planes are all that can be crossed; out of the box, or where the
+    // whole cell is outside, every plane is asked.
+    const col::Plane* first = m_container.planes().data();
+    size_t count = m_container.planes().size();
+    if (cell != nullptr && cell->count > 0) {
+        first = m_cellPlanes.data() + cell->first;
+        count = cell->count;
+    }
+    const Matrix3 rt = transpose(b.rotation);
+    int hint = -1;
+    float worst = 0.0f;
+    for (size_t k = 0; k < count; ++k) {
+        const col::Plane& plane = first[k];
+        const Vector3 local = rt * plane.normal;
+        hint = shape.support(local, hint);
+        worst = std::max(worst, dot(plane.normal, p) + scale * dot(shape.vertices()[static_cast<size_t>(hint)], local) -
+                                    plane.offset);
+    }
+    return worst;
+}
+
+Quat QuatFromRotation(const Matrix3& m) {
+    const float tr = m.getElem(0, 0) + m.getElem(1, 1) + m.getElem(2, 2);
+    float x, y, z, w;
+    // getElem(column, row)
+    const float m00 = m.getElem(0, 0), m11 = m.getElem(1, 1), m22 = m.getElem(2, 2);
+    const float m01 = m.getElem(1, 0), m10 = m.getElem(0, 1);
+    const float m02 = m.getElem(2, 0), m20 = m.getElem(0, 2);
+    const float m12 = m.getElem(2, 1), m21 = m.getElem(1, 2);
+    if (tr > 0.0f) {
+        const float s = 2.0f * std::sqrt(tr + 1.0f);
+        w = 0.25f * s;
+        x = (m21 - m12) / s;
+        y = (m02 - m20) / s;
+        z = (m10 - m01) / s;
+    } else if (m00 > m11 && m00 > m22) {
+        const float s = 2.0f * std::sqrt(1.0f + m00 - m11 - m22);
+        w = (m21 - m12) / s;
+        x = 0.25f * s;
+        y = (m01 + m10) / s;
+        z = (m02 + m20) / s;
+    } else if (m11 > m22) {
+        const float s = 2.0f * std::sqrt(1.0f + m11 - m00 - m22);
+        w = (m02 - m20) / s;
+        x = (m01 + m10) / s;
+        y = 0.25f * s;
+        z = (m12 + m21) / s;
+    } else {
+        const float s = 2.0f * std::sqrt(1.0f + m22 - m00 - m11);
+        w = (m10 - m01) / s;
+        x = (m02 + m20) / s;
+        y = (m12 + m21) / s;
+        z = 0.25f * s;
+    }
+    return Vectormath::Aos::normalize(Quat(x, y, z, w));
+}
+
+}  // namespace Packing::compression

@@ -1,0 +1,82 @@
+#pragma once
+/// @file Shapes.h
+/// What the compression collides: every object type as a convex shape and the container's wall,
+/// both tested exactly on the meshes (no sphere trees), so a packing the compression accepts has
+/// no overlapping meshes.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "collision/ConvexShape.h"
+#include "vectormath/vectormath_aos.h"
+
+namespace col {
+class ColGeometry;
+}
+
+namespace Packing::compression {
+
+using Vectormath::Aos::Matrix3;
+using Vectormath::Aos::Quat;
+using Vectormath::Aos::Vector3;
+
+/// One object as the compression moves it: centre, orientation (unit quaternion and its matrix)
+/// and type. The size is the run's common scale, not stored per object.
+struct Body {
+    Vector3 position;
+    Quat orientation = Quat::identity();
+    Matrix3 rotation = Matrix3::identity();
+    int32_t type = 0;
+};
+
+/// The unit quaternion of a rotation matrix (the largest-component branch: stable for every rotation).
+Quat QuatFromRotation(const Matrix3& m);
+
+/// Per type: the convex shape of its mesh. The container: its face planes, with a grid that keeps
+/// per cell a lower bound of the clearance to the wall and the planes of the wall triangles within
+/// reach of an object in the cell.
+class Shapes {
+ public:
+    /// False with `outError` set when a type's mesh or the container's is not a closed convex mesh
+    /// (the exact test used here needs convex shapes).
+    bool Build(const std::vector<const col::ColGeometry*>& types, const col::ColGeometry& container,
+               std::string& outError);
+
+    /// Whether the two bodies' meshes intersect at `scale`; touching counts as apart.
+    bool Overlap(const Body& a, const Body& b, float scale) const;
+    /// The same, remembering what helps the next test of this pair in `ioCache`.
+    bool Overlap(const Body& a, const Body& b, float scale, col::ConvexPairCache& ioCache) const;
+    /// Whether the body's mesh lies inside the container at `scale` (touching the wall is inside).
+    bool Inside(const Body& b, float scale) const;
+    /// How far the body reaches beyond the wall at `scale` (0 when inside): the largest distance of
+    /// its mesh beyond a wall plane near it; a centre outside the container's box adds its distance
+    /// to the box.
+    float Protrusion(const Body& b, float scale) const;
+
+    size_t TypeCount() const { return m_types.size(); }
+    /// Largest vertex distance from the model origin at scale 1.
+    float OuterRadius(int type) const { return m_types[static_cast<size_t>(type)].outerRadius(); }
+    float MaxOuterRadius() const { return m_maxOuter; }
+    const Vector3& BoxMin() const { return m_lo; }
+    const Vector3& BoxMax() const { return m_hi; }
+
+ private:
+    struct WallCell {
+        float clearance;  ///< every point of the cell is at least this far inside the wall
+        uint32_t first;   ///< planes: m_cellPlanes[first, first + count)
+        uint32_t count;
+    };
+    size_t CellIndex(const Vector3& p) const;
+
+    std::vector<col::ConvexShape> m_types;
+    float m_maxOuter = 0.0f;
+    col::ConvexShape m_container;
+    Vector3 m_lo, m_hi;  ///< container bounding box
+    float m_cellSize = 1.0f;
+    int m_dims[3] = {1, 1, 1};
+    std::vector<WallCell> m_cells;
+    std::vector<col::Plane> m_cellPlanes;
+};
+
+}  // namespace Packing::compression
