@@ -62,6 +62,19 @@ bool ExactMesh::build(const std::vector<Point3>& points, const std::vector<std::
                 if (m_points[i][k] > m_points[size_t(m_extremes[2 * k + 1])][k]) m_extremes[2 * k + 1] = int(i);
             }
     }
+    // A box: eight distinct hull vertices, each on a corner of their bounding box.
+    const auto& hull = m_convex.vertices();
+    if (!hull.empty()) {
+        Vector3 blo = hull[0], bhi = hull[0];
+        for (const Vector3& v : hull) blo = minPerElem(blo, v), bhi = maxPerElem(bhi, v);
+        m_boxCentre = 0.5f * (blo + bhi);
+        m_boxHalf = 0.5f * (bhi - blo);
+        m_isBox = hull.size() == 8 && std::all_of(hull.begin(), hull.end(), [&](const Vector3& v) {
+                      for (int k = 0; k < 3; ++k)
+                          if (v[k] != blo[k] && v[k] != bhi[k]) return false;
+                      return true;
+                  });
+    }
     return true;
 }
 

@@ -14,6 +14,7 @@ namespace col {
 
 using Vectormath::Aos::Matrix4;
 using Vectormath::Aos::Point3;
+using Vectormath::Aos::Vector3;
 
 class ExactMesh {
  public:
@@ -48,6 +49,12 @@ class ExactMesh {
     /// Indices into points() of the used points extreme along -x, +x, -y, +y, -z, +z: a mesh lying
     /// inside another puts all six inside the other's enclosing sphere.
     const int* extremes() const { return m_extremes; }
+    /// Whether the mesh is convex and its hull is its own model-frame bounding box (eight hull
+    /// vertices, one at each corner): such meshes overlap by the box test.
+    bool isBox() const { return m_isBox; }
+    /// The bounding box of the convex hull's vertices: centre and half extents, model frame.
+    const Vector3& boxCentre() const { return m_boxCentre; }
+    const Vector3& boxHalf() const { return m_boxHalf; }
 
  private:
     std::vector<Point3> m_points;
@@ -59,6 +66,9 @@ class ExactMesh {
     float m_minExtent = 0.0f;
     float m_maxExtent = 0.0f;
     int m_extremes[6] = {0, 0, 0, 0, 0, 0};
+    bool m_isBox = false;
+    Vector3 m_boxCentre = Vector3(0.0f);
+    Vector3 m_boxHalf = Vector3(0.0f);
 };
 
 /// Deepest sample of `inner` inside `outer` (m_OI maps inner's frame into outer's): the largest

@@ -93,6 +93,12 @@ struct Affine {
 
 inline float dot3(Float3 a, const float b[3]) { return a.x * b[0] + a.y * b[1] + a.z * b[2]; }
 
+// Whether all three corners lie on one side of [lo, hi] along n.
+inline bool outside(const Float3* v, const float n[3], float lo, float hi) {
+    const float d0 = dot3(v[0], n), d1 = dot3(v[1], n), d2 = dot3(v[2], n);
+    return std::min(d0, std::min(d1, d2)) > hi || std::max(d0, std::max(d1, d2)) < lo;
+}
+
 }  // namespace
 
 int TriangleTree::rayParity(const double o[3], const double d[3]) const {
@@ -169,10 +175,12 @@ bool surfacesIntersect(const TriangleTree& mesh1, const TriangleTree& mesh2, con
     struct Posed {
         Float3 c, n;
         float r, lo, hi;
+        int32_t node;
     };
     auto pose = [&](int32_t a) {
         const Node& na = n1[a];
         Posed p;
+        p.node = a;
         p.c = m.apply(na.c);
         p.r = m.scale * na.r;
         p.n = m.turn(na.n);
@@ -186,6 +194,16 @@ bool surfacesIntersect(const TriangleTree& mesh1, const TriangleTree& mesh2, con
         const float dx = a.c.x - nb.c[0], dy = a.c.y - nb.c[1], dz = a.c.z - nb.c[2];
         const float rr = a.r + nb.r + slack;
         if (dx * dx + dy * dy + dz * dz > rr * rr) return true;
+        // A triangle's own corners against the other node's slab are tighter than its sphere.
+        if (nb.child < 0) {
+            const float lo = a.lo - slack, hi = a.hi + slack, n[3] = {a.n.x, a.n.y, a.n.z};
+            if (outside(mesh2.triangle(~nb.child), n, lo, hi)) return true;
+        }
+        if (n1[a.node].child < 0) {
+            const Float3* t = mesh1.triangle(~n1[a.node].child);
+            const Float3 v[3] = {m.apply(t[0]), m.apply(t[1]), m.apply(t[2])};
+            if (outside(v, nb.n, nb.lo - slack, nb.hi + slack)) return true;
+        }
         const float xb = dot3(a.c, nb.n);
         if (xb - a.r > nb.hi + slack || xb + a.r < nb.lo - slack) return true;
         const float xa = a.n.x * nb.c[0] + a.n.y * nb.c[1] + a.n.z * nb.c[2];

@@ -416,6 +416,13 @@ TEST(ExactOverlap, EmptyMeshesTouchingAndOneInsideTheOther) {
     EXPECT_EQ(col::exactOverlap(q).depth, 0.f);
     q.X_WB.translation = Vector3(0.8001f, 0.1f, 0.f);
     EXPECT_FALSE(col::exactOverlap(q).overlap);
+    // Two cubes take the box test on the default path.
+    EXPECT_TRUE(cube.mesh.isBox());
+    EXPECT_FALSE(sphere.mesh.isBox());
+    q.useTriangles = false;
+    EXPECT_FALSE(col::exactOverlap(q).overlap);
+    q.X_WB.translation = Vector3(0.7999f, 0.1f, 0.f);
+    EXPECT_TRUE(col::exactOverlap(q).overlap);
 
     // A small sphere in the torus's hole is outside it; in its tube, inside.
     q.a = &torus.mesh, q.b = &sphere.mesh, q.useTriangles = false;
