@@ -21,6 +21,24 @@ Matrix4 relative(const ScaledPose& X_WB, const ScaledPose& X_WA) {
 
 Point3 apply(const Matrix4& m, const Point3& p) { return Point3((m * p).getXYZ()); }
 
+/// A convex object in a container with few face planes: inside when its farthest point along
+/// every outward normal stays strictly behind that plane (touching counts as not inside).
+bool behindAllPlanes(const ExactMesh& mesh, const ScaledPose& X_WO, const ConvexShape& box, const ScaledPose& X_WC) {
+    const ConvexShape& obj = *mesh.convex();
+    // Both in the container's frame: p_C = s R v + t.
+    const Matrix3 rotCT = transpose(X_WC.rotation);
+    const Matrix3 rotOT = transpose(X_WO.rotation);
+    const float s = X_WO.scale / X_WC.scale;
+    const Vector3 t = rotCT * (X_WO.translation - X_WC.translation) / X_WC.scale;
+    const Matrix3 rotOC = rotOT * X_WC.rotation;  // container directions into the object's frame
+    for (const Plane& pl : box.planes()) {
+        const Vector3 n_O = rotOC * pl.normal;
+        const int v = obj.support(n_O, mesh.supportStart(n_O));
+        if (!(s * dot(n_O, obj.vertices()[size_t(v)]) + dot(pl.normal, t) < pl.offset)) return false;
+    }
+    return true;
+}
+
 /// Whether `inner` (mapped by m_OI into outer's frame) lies wholly inside `outer`, given that
 /// their surfaces do not meet: then one vertex decides. Its six extreme vertices must all lie in
 /// outer's enclosing sphere first, which settles most pairs without casting a ray.
@@ -94,8 +112,11 @@ ContainmentResult exactContainment(const ContainmentQuery& q) {
     const ExactMesh& obj = *q.object;
     const ExactMesh& box = *q.container;
     const Matrix4 m_CO = relative(q.X_WC, q.X_WO);
-    res.inside = !surfacesIntersect(obj.tree(), box.tree(), m_CO) &&
-                 box.contains(apply(m_CO, obj.points()[size_t(obj.extremes()[0])]));
+    if (obj.convex() != nullptr && box.fewPlanes())
+        res.inside = behindAllPlanes(obj, q.X_WO, *box.convex(), q.X_WC);
+    else
+        res.inside = !surfacesIntersect(obj.tree(), box.tree(), m_CO) &&
+                     box.contains(apply(m_CO, obj.points()[size_t(obj.extremes()[0])]));
     if (!res.inside && q.wantDepth) {
         bool anyOutside = false;
         res.depth = farthestOutside(obj, box, m_CO, anyOutside) * q.X_WC.scale;

@@ -56,7 +56,9 @@ struct ContainmentResult {
     float depth = 0.0f;
 };
 
-/// Whether the object lies inside the container (any closed mesh, convex or not). Touching the
+/// Whether the object lies inside the container (any closed mesh, convex or not). A convex
+/// object in a container with few face planes (ExactMesh::fewPlanes, such as a box) is tested
+/// by its support point along each of the container's face normals instead of the trees. Touching the
 /// container's surface from inside mostly counts as not inside; within about 1e-6 of the
 /// container's coordinates it may go either way. An empty object or container gives not inside.
 ContainmentResult exactContainment(const ContainmentQuery& query);

@@ -6,8 +6,6 @@
 #include <benchmark/benchmark.h>
 #include <fcl/fcl.h>
 
-#include <fstream>
-
 #include "benchscenes.h"
 #include "collision/MeshOverlap.h"
 #include "peer.h"
@@ -29,16 +27,13 @@ struct NeighbourFixture {
     int triangles = 0, disagreements = 0;
 
     explicit NeighbourFixture(const std::string& name) {
-        const std::string base = std::string(DENSEPACK_SOURCE_DIR) + "/models/" + name;
         // The program prefers the "_l" mesh; its tree was fitted inside that one.
-        const std::string obj = std::ifstream(base + "_l.obj") ? base + "_l.obj" : base + ".obj";
         col::ColGeometry g;
-        if (col::loadGeometryFromFile(&g, obj.c_str()) != 0) return;
-        tree = std::make_unique<col::ExtraData_SphereTree>((base + ".spheres").c_str());
-        if (!tree->isValid()) return;
         std::vector<std::vector<unsigned>> tris;
-        for (const auto& poly : g.getPrimitives())
-            for (size_t k = 1; k + 1 < poly.size(); ++k) tris.push_back({poly[0], poly[k], poly[k + 1]});
+        if (!loadModelMesh(name, g, tris)) return;
+        tree = std::make_unique<col::ExtraData_SphereTree>(
+            (std::string(DENSEPACK_SOURCE_DIR) + "/models/" + name + ".spheres").c_str());
+        if (!tree->isValid()) return;
         triangles = static_cast<int>(tris.size());
         mesh = fclMesh(g.getPoints(), tris);
         if (!exact.build(g.getPoints(), g.getPrimitives())) return;
