@@ -366,6 +366,13 @@ TEST(ExactContainment, BundledContainersMatchBruteForce) {
         q.X_WO = col::ScaledPose::fromMatrix(X_WO);
         const col::ContainmentResult r = col::exactContainment(q);
         ASSERT_EQ(r.inside, ref(1)) << obj.name << " in " << box.name << " pose " << n;
+        // Moving, turning and scaling the whole scene changes nothing but the depth's unit.
+        const Matrix4 G =
+            Matrix4::translation(Vector3(u(rng), u(rng), u(rng))) * randomRotation(rng) * Matrix4::scale(Vector3(1.5f));
+        q.X_WC = col::ScaledPose::fromMatrix(G), q.X_WO = col::ScaledPose::fromMatrix(G * X_WO);
+        const col::ContainmentResult moved = col::exactContainment(q);
+        ASSERT_EQ(moved.inside, r.inside) << obj.name << " in " << box.name << " pose " << n << " moved";
+        EXPECT_NEAR(moved.depth, 1.5f * r.depth, kBand * 10) << obj.name << " in " << box.name << " pose " << n;
         // The containers are convex: the distance to them is convex, so the farthest point
         // outside is a vertex.
         if (&obj != &objects[2]) {
