@@ -62,6 +62,14 @@ bool windingInside(const std::vector<Tri>& tris, const Point3& p) {
     return std::abs(sum / (4 * M_PI)) > 0.5;
 }
 
+float bruteDistance(const std::vector<Tri>& tris, const Point3& p) {
+    const Point3 pt[3] = {p, p, p};
+    float best = INFINITY;
+    Point3 x, y;
+    for (const Tri& t : tris) best = std::min(best, col::TriDist(x, y, pt, t.data()));
+    return best;
+}
+
 // Some triangle pair at distance 0 (TriDist, independent of TriIntersect); boxes first.
 bool bruteSurfaces(const std::vector<Tri>& a, const std::vector<Tri>& b) {
     auto box = [](const Tri& t, Point3& lo, Point3& hi) {
@@ -93,11 +101,9 @@ Brute brute(const Model& a, const Matrix4& X_WA, const Model& b, const Matrix4& 
 bool fclCollide(const std::vector<Tri>& a, const std::vector<Tri>& b) {
     auto model = [](const std::vector<Tri>& tris) {
         auto m = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
+        auto v = [](const Point3& p) { return fcl::Vector3d(p.getX(), p.getY(), p.getZ()); };
         m->beginModel();
-        for (const Tri& t : tris)
-            m->addTriangle(fcl::Vector3d(d3(t[0]).x, d3(t[0]).y, d3(t[0]).z),
-                           fcl::Vector3d(d3(t[1]).x, d3(t[1]).y, d3(t[1]).z),
-                           fcl::Vector3d(d3(t[2]).x, d3(t[2]).y, d3(t[2]).z));
+        for (const Tri& t : tris) m->addTriangle(v(t[0]), v(t[1]), v(t[2]));
         m->endModel();
         return m;
     };
@@ -180,12 +186,7 @@ TEST(ExactMesh, ContainsAndSurfaceDistanceMatchBruteForce) {
         int inside = 0, compared = 0;
         for (int n = 0; n < 300; ++n) {
             const Point3 p = m.mesh.centre() + mulPerElem(Vector3(u(rng), u(rng), u(rng)), 0.5f * (hi - lo));
-            float ref = INFINITY;
-            for (const Tri& t : tris) {
-                const Point3 pt[3] = {p, p, p};
-                Point3 x, y;
-                ref = std::min(ref, col::TriDist(x, y, pt, t.data()));
-            }
+            const float ref = bruteDistance(tris, p);
             ASSERT_EQ(m.mesh.surfaceDistance(p), ref) << name << " point " << n;  // same triangles: same minimum
             if (ref < kBand * size) continue;
             ASSERT_EQ(m.mesh.contains(p), windingInside(tris, p)) << name << " point " << n;
@@ -378,14 +379,8 @@ TEST(ExactContainment, BundledContainersMatchBruteForce) {
         if (&obj != &objects[2]) {
             float depth = 0;
             for (const Point3& v : obj.pts) {
-                const Point3 p((X_WO * v).getXYZ()), pt[3] = {p, p, p};
-                if (windingInside(boxTris, p)) continue;
-                float d = INFINITY;
-                for (const Tri& t : boxTris) {
-                    Point3 x, y;
-                    d = std::min(d, col::TriDist(x, y, pt, t.data()));
-                }
-                depth = std::max(depth, d);
+                const Point3 p((X_WO * v).getXYZ());
+                if (!windingInside(boxTris, p)) depth = std::max(depth, bruteDistance(boxTris, p));
             }
             EXPECT_NEAR(r.depth, depth, kBand) << obj.name << " in " << box.name << " pose " << n;
         }
