@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 
+#include "collision/Affine.h"
 #include "collision/TriIntersect.h"
 #include "collision/TriangleTree.h"
 
@@ -62,33 +63,19 @@ bool rayMayHit(const double o[3], const double d[3], double dd, const Node& n) {
     return true;
 }
 
-/// A ScaledPose-like affine map m12 in floats: p' = R p + T, R carrying a uniform scale.
-struct Affine {
-    float r[3][3];
-    float t[3];
-    float scale;
-    explicit Affine(const Matrix4& m) {
-        for (int row = 0; row < 3; ++row) {
-            for (int col = 0; col < 3; ++col) r[row][col] = m.getElem(col, row);
-            t[row] = m.getElem(3, row);
-        }
-        scale = std::sqrt(r[0][0] * r[0][0] + r[1][0] * r[1][0] + r[2][0] * r[2][0]);
-    }
-    Float3 apply(const float p[3]) const {
-        return {r[0][0] * p[0] + r[0][1] * p[1] + r[0][2] * p[2] + t[0],
-                r[1][0] * p[0] + r[1][1] * p[1] + r[1][2] * p[2] + t[1],
-                r[2][0] * p[0] + r[2][1] * p[1] + r[2][2] * p[2] + t[2]};
-    }
-    Float3 apply(Float3 p) const {
-        const float q[3] = {p.x, p.y, p.z};
-        return apply(q);
-    }
-    Float3 turn(const float n[3]) const {  // a unit normal, rotated without the scale
-        const float inv = 1.f / scale;
-        return {inv * (r[0][0] * n[0] + r[0][1] * n[1] + r[0][2] * n[2]),
-                inv * (r[1][0] * n[0] + r[1][1] * n[1] + r[1][2] * n[2]),
-                inv * (r[2][0] * n[0] + r[2][1] * n[1] + r[2][2] * n[2])};
-    }
+/// Nodes still to visit, the root first. Each pop pushes at most both children, so a tree of
+/// depth d never holds more than d + 1.
+class NodeStack {
+ public:
+    explicit NodeStack([[maybe_unused]] int depth) { assert(depth < kSize); }
+    bool empty() const { return m_top == 0; }
+    int32_t pop() { return m_items[--m_top]; }
+    void push(int32_t node) { m_items[m_top++] = node; }
+
+ private:
+    static constexpr int kSize = 128;
+    int32_t m_items[kSize] = {0};
+    int m_top = 1;
 };
 
 inline float dot3(Float3 a, const float b[3]) { return a.x * b[0] + a.y * b[1] + a.z * b[2]; }
@@ -105,17 +92,12 @@ int TriangleTree::rayParity(const double o[3], const double d[3]) const {
     if (m_nodes.empty()) return 0;
     const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
     int hits = 0;
-    constexpr int kStack = 128;
-    assert(m_depth < kStack);
-    int32_t stack[kStack];
-    int top = 0;
-    stack[top++] = 0;
-    while (top > 0) {
-        const Node& n = m_nodes[stack[--top]];
+    for (NodeStack stack(m_depth); !stack.empty();) {
+        const Node& n = m_nodes[stack.pop()];
         if (!rayMayHit(o, d, dd, n)) continue;
         if (n.child >= 0) {
-            stack[top++] = n.child;
-            stack[top++] = n.child + 1;
+            stack.push(n.child);
+            stack.push(n.child + 1);
             continue;
         }
         const Hit h = rayHitsTriangle(o, d, triangle(~n.child));
@@ -138,13 +120,8 @@ float TriangleTree::pointDistance(const Point3& p) const {
         const float b = std::max(std::sqrt(dx * dx + dy * dy + dz * dz) - n.r, std::max(x - n.hi, n.lo - x));
         return b - 1e-6f * (mag + std::abs(n.lo) + std::abs(n.hi) + n.r);
     };
-    constexpr int kStack = 128;
-    assert(m_depth < kStack);
-    int32_t stack[kStack];
-    int top = 0;
-    stack[top++] = 0;
-    while (top > 0) {
-        const Node& n = m_nodes[stack[--top]];
+    for (NodeStack stack(m_depth); !stack.empty();) {
+        const Node& n = m_nodes[stack.pop()];
         if (bound(n) >= best) continue;
         if (n.child < 0) {
             Float3 a, b;
@@ -153,8 +130,8 @@ float TriangleTree::pointDistance(const Point3& p) const {
         }
         // Nearer child last, so it is popped first and tightens `best` early.
         const bool firstNearer = bound(m_nodes[n.child]) < bound(m_nodes[n.child + 1]);
-        stack[top++] = firstNearer ? n.child + 1 : n.child;
-        stack[top++] = firstNearer ? n.child : n.child + 1;
+        stack.push(firstNearer ? n.child + 1 : n.child);
+        stack.push(firstNearer ? n.child : n.child + 1);
     }
     return best;
 }
@@ -163,7 +140,7 @@ float TriangleTree::pointDistance(const Point3& p) const {
 // one sphere lies beyond the other's slab. Leaf pairs get the exact triangle test.
 bool surfacesIntersect(const TriangleTree& mesh1, const TriangleTree& mesh2, const Matrix4& m12) {
     if (mesh1.empty() || mesh2.empty()) return false;
-    const Affine m(m12);
+    const detail::Affine m = detail::affineOf(m12);
     const Node* n1 = mesh1.nodes();
     const Node* n2 = mesh2.nodes();
 

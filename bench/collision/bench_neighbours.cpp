@@ -75,12 +75,7 @@ struct NeighbourFixture {
     }
 };
 
-NeighbourFixture& fixture(const std::string& name) {
-    static std::map<std::string, std::unique_ptr<NeighbourFixture>> cache;
-    auto& f = cache[name];
-    if (!f) f = std::make_unique<NeighbourFixture>(name);
-    return *f;
-}
+NeighbourFixture& fixture(const std::string& name) { return cachedFixture<NeighbourFixture>(name); }
 
 void Neighbours_Ours(benchmark::State& state, const std::string& name) {
     NeighbourFixture& f = fixture(name);

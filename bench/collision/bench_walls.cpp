@@ -54,12 +54,7 @@ struct WallFixture {
     }
 };
 
-WallFixture& fixture(const std::string& name) {
-    static std::map<std::string, std::unique_ptr<WallFixture>> cache;
-    auto& f = cache[name];
-    if (!f) f = std::make_unique<WallFixture>(name);
-    return *f;
-}
+WallFixture& fixture(const std::string& name) { return cachedFixture<WallFixture>(name); }
 
 void Walls_Exact(benchmark::State& state, const std::string& name, bool depth) {
     WallFixture& f = fixture(name);
