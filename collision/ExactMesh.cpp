@@ -62,7 +62,55 @@ bool ExactMesh::build(const std::vector<Point3>& points, const std::vector<std::
                 if (m_points[i][k] > m_points[size_t(m_extremes[2 * k + 1])][k]) m_extremes[2 * k + 1] = int(i);
             }
     }
+    // A box: eight distinct hull vertices, each on a corner of their bounding box.
+    const auto& hull = m_convex.vertices();
+    if (!hull.empty()) {
+        Vector3 blo = hull[0], bhi = hull[0];
+        for (const Vector3& v : hull) blo = minPerElem(blo, v), bhi = maxPerElem(bhi, v);
+        for (int i = 0; i < int(hull.size()); ++i)
+            for (int k = 0; k < 3; ++k) {
+                if (hull[size_t(i)][k] < hull[size_t(m_hullExtremes[2 * k])][k]) m_hullExtremes[2 * k] = i;
+                if (hull[size_t(i)][k] > hull[size_t(m_hullExtremes[2 * k + 1])][k]) m_hullExtremes[2 * k + 1] = i;
+            }
+        m_boxCentre = 0.5f * (blo + bhi);
+        m_boxHalf = 0.5f * (bhi - blo);
+        m_isBox = hull.size() == 8 && std::all_of(hull.begin(), hull.end(), [&](const Vector3& v) {
+                      for (int k = 0; k < 3; ++k)
+                          if (v[k] != blo[k] && v[k] != bhi[k]) return false;
+                      return true;
+                  });
+    }
+    m_fewPlanes = !hull.empty() && m_convex.planes().size() <= kFewPlanes && planesReproduce(tris);
     return true;
+}
+
+// Every non-degenerate triangle lies in one of the convex shape's planes and every vertex behind
+// all of them, to 1e-6 of the extent: ConvexShape::build accepts 1e-4, which is too loose to stand
+// in for the mesh.
+bool ExactMesh::planesReproduce(const std::vector<std::vector<unsigned>>& tris) const {
+    constexpr float kRel = 1e-6f;
+    const float tol = kRel * m_maxExtent;
+    const auto& planes = m_convex.planes();
+    for (const Plane& pl : planes)
+        for (const Point3& p : m_points)
+            if (dot(pl.normal, Vector3(p)) - pl.offset > tol) return false;
+    for (const auto& t : tris) {
+        const Vector3 a(m_points[t[0]]), b(m_points[t[1]]), c(m_points[t[2]]);
+        const Vector3 n = cross(b - a, c - a);
+        if (!(length(n) > 1e-6f * m_maxExtent * m_maxExtent)) continue;
+        if (std::none_of(planes.begin(), planes.end(), [&](const Plane& pl) {
+                return dot(pl.normal, normalize(n)) > 1.0f - kRel && std::abs(dot(pl.normal, a) - pl.offset) <= tol &&
+                       std::abs(dot(pl.normal, b) - pl.offset) <= tol && std::abs(dot(pl.normal, c) - pl.offset) <= tol;
+            }))
+            return false;
+    }
+    return true;
+}
+
+int ExactMesh::supportStart(const Vector3& d) const {
+    const Vector3 a = absPerElem(d);
+    const int axis = a.getX() >= a.getY() && a.getX() >= a.getZ() ? 0 : (a.getY() >= a.getZ() ? 1 : 2);
+    return m_hullExtremes[2 * axis + (d[axis] > 0.0f)];
 }
 
 bool ExactMesh::contains(const Point3& p) const {

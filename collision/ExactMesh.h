@@ -14,6 +14,7 @@ namespace col {
 
 using Vectormath::Aos::Matrix4;
 using Vectormath::Aos::Point3;
+using Vectormath::Aos::Vector3;
 
 class ExactMesh {
  public:
@@ -48,8 +49,25 @@ class ExactMesh {
     /// Indices into points() of the used points extreme along -x, +x, -y, +y, -z, +z: a mesh lying
     /// inside another puts all six inside the other's enclosing sphere.
     const int* extremes() const { return m_extremes; }
+    /// A convex()->vertices() index near the support along d_M: the hull's extreme vertex along
+    /// the coordinate axis closest to d_M, where support climbs start short. 0 when not convex.
+    int supportStart(const Vector3& d_M) const;
+    /// Whether the mesh is convex and its hull is its own model-frame bounding box (eight hull
+    /// vertices, one at each corner): such meshes overlap by the box test.
+    bool isBox() const { return m_isBox; }
+    /// Whether the mesh is convex with few face planes (at most kFewPlanes) that reproduce every
+    /// triangle's plane and hold every vertex behind them to 1e-6 of the mesh's extent: then a
+    /// point is inside exactly when it lies behind all convex()->planes(), and a container test
+    /// can use them.
+    bool fewPlanes() const { return m_fewPlanes; }
+    static constexpr size_t kFewPlanes = 32;
+    /// The bounding box of the convex hull's vertices: centre and half extents, model frame.
+    const Vector3& boxCentre() const { return m_boxCentre; }
+    const Vector3& boxHalf() const { return m_boxHalf; }
 
  private:
+    bool planesReproduce(const std::vector<std::vector<unsigned>>& tris) const;
+
     std::vector<Point3> m_points;
     std::vector<Point3> m_samples;
     TriangleTree m_tree;
@@ -59,6 +77,11 @@ class ExactMesh {
     float m_minExtent = 0.0f;
     float m_maxExtent = 0.0f;
     int m_extremes[6] = {0, 0, 0, 0, 0, 0};
+    int m_hullExtremes[6] = {0, 0, 0, 0, 0, 0};  ///< hull vertices extreme along -x, +x, -y, +y, -z, +z
+    bool m_isBox = false;
+    bool m_fewPlanes = false;
+    Vector3 m_boxCentre = Vector3(0.0f);
+    Vector3 m_boxHalf = Vector3(0.0f);
 };
 
 /// Deepest sample of `inner` inside `outer` (m_OI maps inner's frame into outer's): the largest

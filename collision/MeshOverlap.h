@@ -26,11 +26,12 @@ struct ExactOverlapResult {
     ///   separating translation, 0 when the surfaces cross between samples (two thin parts
     ///   crossing in their middle) or only touch.
     float depth = 0.0f;
-    bool convexPath = false;  ///< decided by GJK on the convex shapes (else by the triangle trees)
+    bool convexPath = false;  ///< decided on the convex shapes (else by the triangle trees)
 };
 
 /// Whether the closed meshes a and b, posed in the world, overlap.
-/// - Both convex (ExactMesh::convex) and !useTriangles: convexOverlap (GJK) on the vertex hulls.
+/// - Both convex (ExactMesh::convex) and !useTriangles: convexOverlap (GJK) on the vertex hulls;
+///   two boxes (ExactMesh::isBox) by the 15 separating axes of two oriented boxes instead.
 /// - Otherwise: any pair of crossing or touching triangles (surfacesIntersect), else one mesh
 ///   wholly inside the other (a vertex of each tested with contains()).
 /// Touching, or a gap or depth below about 1e-6 of the size, may go either way (the triangle
@@ -54,7 +55,9 @@ struct ContainmentResult {
     float depth = 0.0f;
 };
 
-/// Whether the object lies inside the container (any closed mesh, convex or not). Touching the
+/// Whether the object lies inside the container (any closed mesh, convex or not). A convex
+/// object in a container with few face planes (ExactMesh::fewPlanes, such as a box) is tested
+/// by its support point along each of the container's face normals instead of the trees. Touching the
 /// container's surface from inside mostly counts as not inside; within about 1e-6 of the
 /// container's coordinates it may go either way. An empty object or container gives not inside.
 ContainmentResult exactContainment(const ContainmentQuery& query);

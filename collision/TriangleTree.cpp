@@ -4,6 +4,8 @@
 #include <cassert>
 #include <cmath>
 
+#include "collision/Affine.h"
+
 namespace col {
 
 using detail::Float3;
@@ -205,21 +207,7 @@ void TriangleTree::buildRange(int32_t self, std::vector<int32_t>& order, const s
 
 namespace {
 
-/// m12 as a flat affine map: p' = R p + T (R may carry a uniform scale).
-struct Affine {
-    float r[3][3];
-    float t[3];
-    float scale;
-    Float3 apply(const float p[3]) const {
-        return {r[0][0] * p[0] + r[0][1] * p[1] + r[0][2] * p[2] + t[0],
-                r[1][0] * p[0] + r[1][1] * p[1] + r[1][2] * p[2] + t[1],
-                r[2][0] * p[0] + r[2][1] * p[1] + r[2][2] * p[2] + t[2]};
-    }
-    Float3 apply(Float3 p) const {
-        const float q[3] = {p.x, p.y, p.z};
-        return apply(q);
-    }
-};
+using detail::Affine;  // Affine.h
 
 struct PairEntry {
     int32_t a, b;  // node of mesh 1, node of mesh 2

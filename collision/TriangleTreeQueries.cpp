@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 
+#include "collision/Affine.h"
 #include "collision/TriIntersect.h"
 #include "collision/TriangleTree.h"
 
@@ -62,36 +63,28 @@ bool rayMayHit(const double o[3], const double d[3], double dd, const Node& n) {
     return true;
 }
 
-/// A ScaledPose-like affine map m12 in floats: p' = R p + T, R carrying a uniform scale.
-struct Affine {
-    float r[3][3];
-    float t[3];
-    float scale;
-    explicit Affine(const Matrix4& m) {
-        for (int row = 0; row < 3; ++row) {
-            for (int col = 0; col < 3; ++col) r[row][col] = m.getElem(col, row);
-            t[row] = m.getElem(3, row);
-        }
-        scale = std::sqrt(r[0][0] * r[0][0] + r[1][0] * r[1][0] + r[2][0] * r[2][0]);
-    }
-    Float3 apply(const float p[3]) const {
-        return {r[0][0] * p[0] + r[0][1] * p[1] + r[0][2] * p[2] + t[0],
-                r[1][0] * p[0] + r[1][1] * p[1] + r[1][2] * p[2] + t[1],
-                r[2][0] * p[0] + r[2][1] * p[1] + r[2][2] * p[2] + t[2]};
-    }
-    Float3 apply(Float3 p) const {
-        const float q[3] = {p.x, p.y, p.z};
-        return apply(q);
-    }
-    Float3 turn(const float n[3]) const {  // a unit normal, rotated without the scale
-        const float inv = 1.f / scale;
-        return {inv * (r[0][0] * n[0] + r[0][1] * n[1] + r[0][2] * n[2]),
-                inv * (r[1][0] * n[0] + r[1][1] * n[1] + r[1][2] * n[2]),
-                inv * (r[2][0] * n[0] + r[2][1] * n[1] + r[2][2] * n[2])};
-    }
+/// Nodes still to visit, the root first. Each pop pushes at most both children, so a tree of
+/// depth d never holds more than d + 1.
+class NodeStack {
+ public:
+    explicit NodeStack([[maybe_unused]] int depth) { assert(depth < kSize); }
+    bool empty() const { return m_top == 0; }
+    int32_t pop() { return m_items[--m_top]; }
+    void push(int32_t node) { m_items[m_top++] = node; }
+
+ private:
+    static constexpr int kSize = 128;
+    int32_t m_items[kSize] = {0};
+    int m_top = 1;
 };
 
 inline float dot3(Float3 a, const float b[3]) { return a.x * b[0] + a.y * b[1] + a.z * b[2]; }
+
+// Whether all three corners lie on one side of [lo, hi] along n.
+inline bool outside(const Float3* v, const float n[3], float lo, float hi) {
+    const float d0 = dot3(v[0], n), d1 = dot3(v[1], n), d2 = dot3(v[2], n);
+    return std::min(d0, std::min(d1, d2)) > hi || std::max(d0, std::max(d1, d2)) < lo;
+}
 
 }  // namespace
 
@@ -99,17 +92,12 @@ int TriangleTree::rayParity(const double o[3], const double d[3]) const {
     if (m_nodes.empty()) return 0;
     const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
     int hits = 0;
-    constexpr int kStack = 128;
-    assert(m_depth < kStack);
-    int32_t stack[kStack];
-    int top = 0;
-    stack[top++] = 0;
-    while (top > 0) {
-        const Node& n = m_nodes[stack[--top]];
+    for (NodeStack stack(m_depth); !stack.empty();) {
+        const Node& n = m_nodes[stack.pop()];
         if (!rayMayHit(o, d, dd, n)) continue;
         if (n.child >= 0) {
-            stack[top++] = n.child;
-            stack[top++] = n.child + 1;
+            stack.push(n.child);
+            stack.push(n.child + 1);
             continue;
         }
         const Hit h = rayHitsTriangle(o, d, triangle(~n.child));
@@ -132,13 +120,8 @@ float TriangleTree::pointDistance(const Point3& p) const {
         const float b = std::max(std::sqrt(dx * dx + dy * dy + dz * dz) - n.r, std::max(x - n.hi, n.lo - x));
         return b - 1e-6f * (mag + std::abs(n.lo) + std::abs(n.hi) + n.r);
     };
-    constexpr int kStack = 128;
-    assert(m_depth < kStack);
-    int32_t stack[kStack];
-    int top = 0;
-    stack[top++] = 0;
-    while (top > 0) {
-        const Node& n = m_nodes[stack[--top]];
+    for (NodeStack stack(m_depth); !stack.empty();) {
+        const Node& n = m_nodes[stack.pop()];
         if (bound(n) >= best) continue;
         if (n.child < 0) {
             Float3 a, b;
@@ -147,8 +130,8 @@ float TriangleTree::pointDistance(const Point3& p) const {
         }
         // Nearer child last, so it is popped first and tightens `best` early.
         const bool firstNearer = bound(m_nodes[n.child]) < bound(m_nodes[n.child + 1]);
-        stack[top++] = firstNearer ? n.child + 1 : n.child;
-        stack[top++] = firstNearer ? n.child : n.child + 1;
+        stack.push(firstNearer ? n.child + 1 : n.child);
+        stack.push(firstNearer ? n.child : n.child + 1);
     }
     return best;
 }
@@ -157,7 +140,7 @@ float TriangleTree::pointDistance(const Point3& p) const {
 // one sphere lies beyond the other's slab. Leaf pairs get the exact triangle test.
 bool surfacesIntersect(const TriangleTree& mesh1, const TriangleTree& mesh2, const Matrix4& m12) {
     if (mesh1.empty() || mesh2.empty()) return false;
-    const Affine m(m12);
+    const detail::Affine m = detail::affineOf(m12);
     const Node* n1 = mesh1.nodes();
     const Node* n2 = mesh2.nodes();
 
@@ -169,10 +152,12 @@ bool surfacesIntersect(const TriangleTree& mesh1, const TriangleTree& mesh2, con
     struct Posed {
         Float3 c, n;
         float r, lo, hi;
+        int32_t node;
     };
     auto pose = [&](int32_t a) {
         const Node& na = n1[a];
         Posed p;
+        p.node = a;
         p.c = m.apply(na.c);
         p.r = m.scale * na.r;
         p.n = m.turn(na.n);
@@ -186,6 +171,16 @@ bool surfacesIntersect(const TriangleTree& mesh1, const TriangleTree& mesh2, con
         const float dx = a.c.x - nb.c[0], dy = a.c.y - nb.c[1], dz = a.c.z - nb.c[2];
         const float rr = a.r + nb.r + slack;
         if (dx * dx + dy * dy + dz * dz > rr * rr) return true;
+        // A triangle's own corners against the other node's slab are tighter than its sphere.
+        if (nb.child < 0) {
+            const float lo = a.lo - slack, hi = a.hi + slack, n[3] = {a.n.x, a.n.y, a.n.z};
+            if (outside(mesh2.triangle(~nb.child), n, lo, hi)) return true;
+        }
+        if (n1[a.node].child < 0) {
+            const Float3* t = mesh1.triangle(~n1[a.node].child);
+            const Float3 v[3] = {m.apply(t[0]), m.apply(t[1]), m.apply(t[2])};
+            if (outside(v, nb.n, nb.lo - slack, nb.hi + slack)) return true;
+        }
         const float xb = dot3(a.c, nb.n);
         if (xb - a.r > nb.hi + slack || xb + a.r < nb.lo - slack) return true;
         const float xa = a.n.x * nb.c[0] + a.n.y * nb.c[1] + a.n.z * nb.c[2];

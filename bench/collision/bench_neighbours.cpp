@@ -1,13 +1,13 @@
 // Pair query at the poses a packing produces: every pair of neighbours (enclosing spheres
 // overlapping) in a packing of a bundled model that the program wrote (bench/data). Ours reports
 // every overlapping leaf pair; FCL (BVHModel<OBBRSS> on the mesh the program loads) answers yes/no
-// and all contacts.
+// and all contacts. The exact mesh test answers yes/no on the same meshes: by GJK for the convex
+// models, and on the triangle trees when told to (the path non-convex meshes take).
 #include <benchmark/benchmark.h>
 #include <fcl/fcl.h>
 
-#include <fstream>
-
 #include "benchscenes.h"
+#include "collision/MeshOverlap.h"
 #include "peer.h"
 
 using namespace colscene;
@@ -20,23 +20,23 @@ const char* const kModels[] = {"sphere", "mm", "cube"};
 struct NeighbourFixture {
     std::unique_ptr<col::ExtraData_SphereTree> tree;
     std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> mesh;
+    col::ExactMesh exact;
     std::vector<NeighbourPose> poses;
+    std::vector<col::ScaledPose> exactPoses;  // pose1, pose2 of each neighbour pair
     double hitShare = 0, meshHitShare = 0;
-    int triangles = 0;
+    int triangles = 0, disagreements = 0;
 
     explicit NeighbourFixture(const std::string& name) {
-        const std::string base = std::string(DENSEPACK_SOURCE_DIR) + "/models/" + name;
         // The program prefers the "_l" mesh; its tree was fitted inside that one.
-        const std::string obj = std::ifstream(base + "_l.obj") ? base + "_l.obj" : base + ".obj";
         col::ColGeometry g;
-        if (col::loadGeometryFromFile(&g, obj.c_str()) != 0) return;
-        tree = std::make_unique<col::ExtraData_SphereTree>((base + ".spheres").c_str());
-        if (!tree->isValid()) return;
         std::vector<std::vector<unsigned>> tris;
-        for (const auto& poly : g.getPrimitives())
-            for (size_t k = 1; k + 1 < poly.size(); ++k) tris.push_back({poly[0], poly[k], poly[k + 1]});
+        if (!loadModelMesh(name, g, tris)) return;
+        tree = std::make_unique<col::ExtraData_SphereTree>(
+            (std::string(DENSEPACK_SOURCE_DIR) + "/models/" + name + ".spheres").c_str());
+        if (!tree->isValid()) return;
         triangles = static_cast<int>(tris.size());
         mesh = fclMesh(g.getPoints(), tris);
+        if (!exact.build(g.getPoints(), g.getPrimitives())) return;
         // Every pair of neighbours in a packing the program wrote: enclosing spheres overlapping.
         float reach = 0;
         for (const Point3& v : g.getPoints()) reach = std::max(reach, length(Vector3(v)));
@@ -54,18 +54,28 @@ struct NeighbourFixture {
             fcl::CollisionResultd res;
             fcl::collide(&o1, &o2, req, res);
             meshHitShare += res.isCollision();
+            // Neighbours of a packing never hold one another: FCL's surface test is the answer.
+            exactPoses.push_back(col::ScaledPose::fromMatrix(p.pose1));
+            exactPoses.push_back(col::ScaledPose::fromMatrix(p.pose2));
+            for (bool triangles : {false, true})
+                disagreements += exactQuery(exactPoses.size() / 2 - 1, triangles).overlap != res.isCollision();
         }
         hitShare /= double(poses.size());
         meshHitShare /= double(poses.size());
     }
+
+    col::ExactOverlapResult exactQuery(size_t i, bool triangles, bool depth = false) const {
+        col::ExactOverlapQuery q;
+        q.a = q.b = &exact;
+        q.X_WA = exactPoses[2 * i];
+        q.X_WB = exactPoses[2 * i + 1];
+        q.useTriangles = triangles;
+        q.wantDepth = depth;
+        return col::exactOverlap(q);
+    }
 };
 
-NeighbourFixture& fixture(const std::string& name) {
-    static std::map<std::string, std::unique_ptr<NeighbourFixture>> cache;
-    auto& f = cache[name];
-    if (!f) f = std::make_unique<NeighbourFixture>(name);
-    return *f;
-}
+NeighbourFixture& fixture(const std::string& name) { return cachedFixture<NeighbourFixture>(name); }
 
 void Neighbours_Ours(benchmark::State& state, const std::string& name) {
     NeighbourFixture& f = fixture(name);
@@ -107,6 +117,23 @@ void Neighbours_Fcl(benchmark::State& state, const std::string& name, size_t max
     state.counters["contacts/q"] = double(contacts) / double(state.iterations());
 }
 
+// Ours, exact: yes/no (or with the penetration estimate) on the meshes FCL gets.
+void Neighbours_Exact(benchmark::State& state, const std::string& name, bool triangles, bool depth) {
+    NeighbourFixture& f = fixture(name);
+    if (f.poses.empty() || f.exact.empty()) return state.SkipWithError("model or packing missing");
+    size_t i = 0, hits = 0;
+    double deepest = 0;
+    for (auto _ : state) {
+        const col::ExactOverlapResult r = f.exactQuery(i, triangles, depth);
+        hits += r.overlap;
+        deepest = std::max(deepest, double(r.depth));
+        i = (i + 1) % f.poses.size();
+    }
+    state.counters["hit%"] = 100 * double(hits) / double(state.iterations());
+    state.counters["disagree"] = f.disagreements;  // with FCL's yes/no over all poses, both paths
+    if (depth) state.counters["maxDepth"] = deepest;
+}
+
 const bool registered = [] {
     for (const char* m : kModels) {
         const std::string name(m);
@@ -117,6 +144,14 @@ const bool registered = [] {
         benchmark::RegisterBenchmark(all.c_str(), Neighbours_Fcl, name, size_t(1000000));
         compare(ours, yesNo);
         compare(ours, all);
+        const std::string exact = "Neighbours_Exact/" + name, tris = "Neighbours_ExactTriangles/" + name,
+                          depth = "Neighbours_ExactDepth/" + name;
+        benchmark::RegisterBenchmark(exact.c_str(), Neighbours_Exact, name, false, false);
+        benchmark::RegisterBenchmark(tris.c_str(), Neighbours_Exact, name, true, false);
+        benchmark::RegisterBenchmark(depth.c_str(), Neighbours_Exact, name, false, true);
+        compare(exact, yesNo);
+        compare(tris, yesNo);
+        compare(depth, yesNo);
     }
     return true;
 }();

@@ -117,6 +117,16 @@ Packing loadPacking(const std::string& path) {
     return p;
 }
 
+bool loadModelMesh(const std::string& name, col::ColGeometry& outGeom, std::vector<std::vector<unsigned>>& outTris) {
+    const std::string base = std::string(DENSEPACK_SOURCE_DIR) + "/models/" + name;
+    const std::string obj = std::ifstream(base + "_l.obj") ? base + "_l.obj" : base + ".obj";
+    if (col::loadGeometryFromFile(&outGeom, obj.c_str()) != 0) return false;
+    outTris.clear();
+    for (const auto& poly : outGeom.getPrimitives())
+        for (size_t k = 1; k + 1 < poly.size(); ++k) outTris.push_back({poly[0], poly[k], poly[k + 1]});
+    return true;
+}
+
 std::vector<NeighbourPose> packingNeighbours(const Packing& packing, float radius) {
     std::vector<NeighbourPose> out;
     const size_t n = packing.poses.size();

@@ -37,6 +37,10 @@ struct Packing {
 };
 Packing loadPacking(const std::string& path);
 
+/// The mesh the program loads for a bundled model (models/NAME_l.obj if there is one, else
+/// models/NAME.obj), with its polygons fanned into triangles. False when it cannot be read.
+bool loadModelMesh(const std::string& name, col::ColGeometry& outGeom, std::vector<std::vector<unsigned>>& outTris);
+
 /// Neighbours of a packing: the pose pairs of objects whose trees' enclosing spheres (radius
 /// `radius`, about the model origin) overlap.
 std::vector<NeighbourPose> packingNeighbours(const Packing& packing, float radius);

@@ -4,6 +4,7 @@
 
 #include <fcl/fcl.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,4 +16,13 @@ void compare(const std::string& ours, const std::string& peer);
 std::shared_ptr<fcl::BVHModel<fcl::OBBRSSd>> fclMesh(const std::vector<Vectormath::Aos::Point3>& pts,
                                                      const std::vector<std::vector<unsigned>>& tris);
 fcl::Transform3d fclPose(const Vectormath::Aos::Matrix4& m);
+
+/// One fixture per model name, built on first use and kept for the whole run.
+template <class Fixture>
+Fixture& cachedFixture(const std::string& name) {
+    static std::map<std::string, std::unique_ptr<Fixture>> cache;
+    auto& f = cache[name];
+    if (!f) f = std::make_unique<Fixture>(name);
+    return *f;
+}
 }  // namespace colbench

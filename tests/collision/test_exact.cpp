@@ -62,6 +62,14 @@ bool windingInside(const std::vector<Tri>& tris, const Point3& p) {
     return std::abs(sum / (4 * M_PI)) > 0.5;
 }
 
+float bruteDistance(const std::vector<Tri>& tris, const Point3& p) {
+    const Point3 pt[3] = {p, p, p};
+    float best = INFINITY;
+    Point3 x, y;
+    for (const Tri& t : tris) best = std::min(best, col::TriDist(x, y, pt, t.data()));
+    return best;
+}
+
 // Some triangle pair at distance 0 (TriDist, independent of TriIntersect); boxes first.
 bool bruteSurfaces(const std::vector<Tri>& a, const std::vector<Tri>& b) {
     auto box = [](const Tri& t, Point3& lo, Point3& hi) {
@@ -93,11 +101,9 @@ Brute brute(const Model& a, const Matrix4& X_WA, const Model& b, const Matrix4& 
 bool fclCollide(const std::vector<Tri>& a, const std::vector<Tri>& b) {
     auto model = [](const std::vector<Tri>& tris) {
         auto m = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
+        auto v = [](const Point3& p) { return fcl::Vector3d(p.getX(), p.getY(), p.getZ()); };
         m->beginModel();
-        for (const Tri& t : tris)
-            m->addTriangle(fcl::Vector3d(d3(t[0]).x, d3(t[0]).y, d3(t[0]).z),
-                           fcl::Vector3d(d3(t[1]).x, d3(t[1]).y, d3(t[1]).z),
-                           fcl::Vector3d(d3(t[2]).x, d3(t[2]).y, d3(t[2]).z));
+        for (const Tri& t : tris) m->addTriangle(v(t[0]), v(t[1]), v(t[2]));
         m->endModel();
         return m;
     };
@@ -180,12 +186,7 @@ TEST(ExactMesh, ContainsAndSurfaceDistanceMatchBruteForce) {
         int inside = 0, compared = 0;
         for (int n = 0; n < 300; ++n) {
             const Point3 p = m.mesh.centre() + mulPerElem(Vector3(u(rng), u(rng), u(rng)), 0.5f * (hi - lo));
-            float ref = INFINITY;
-            for (const Tri& t : tris) {
-                const Point3 pt[3] = {p, p, p};
-                Point3 x, y;
-                ref = std::min(ref, col::TriDist(x, y, pt, t.data()));
-            }
+            const float ref = bruteDistance(tris, p);
             ASSERT_EQ(m.mesh.surfaceDistance(p), ref) << name << " point " << n;  // same triangles: same minimum
             if (ref < kBand * size) continue;
             ASSERT_EQ(m.mesh.contains(p), windingInside(tris, p)) << name << " point " << n;
@@ -338,17 +339,18 @@ TEST(ExactOverlap, PenetrationDepthMatchesSeparatingAxes) {
     EXPECT_GT(sampleDepths, 20);
 }
 
-// Objects near the wall of each bundled container: on a random ray from the centre, at the wall's
-// distance plus up to half the object's size either way.
+// Objects near the wall of each bundled container: on a random ray from the centre, from 1.2
+// object sizes inside the wall to the wall. Half the poses go to the box, where convex objects
+// take the face-plane test.
 TEST(ExactContainment, BundledContainersMatchBruteForce) {
     const std::array<Model, 3> containers = {load("box"), load("cylinder_container"), load("sphere_container")};
     const std::array<Model, 3> objects = {load("sphere_l"), load("cube"), load("torus")};
     std::mt19937 rng(4096u);
     std::uniform_real_distribution<float> u(-1.f, 1.f);
     int inside = 0, compared = 0;
-    for (int n = 0; n < 90; ++n) {
-        const Model& box = containers[size_t(n % 3)];
-        const Model& obj = objects[size_t((n / 3) % 3)];
+    for (int n = 0; n < 180; ++n) {
+        const Model& box = containers[size_t(std::max(n % 4 - 1, 0))];
+        const Model& obj = objects[size_t((n / 4) % 3)];
         const Vector3 dir = normalize(Vector3(u(rng), u(rng), u(rng) + 1e-3f));
         float lo = 0.f, hi = box.mesh.radius() * 2;
         for (int k = 0; k < 30; ++k) (box.mesh.contains(Point3(dir * (0.5f * (lo + hi)))) ? lo : hi) = 0.5f * (lo + hi);
@@ -365,26 +367,27 @@ TEST(ExactContainment, BundledContainersMatchBruteForce) {
         q.X_WO = col::ScaledPose::fromMatrix(X_WO);
         const col::ContainmentResult r = col::exactContainment(q);
         ASSERT_EQ(r.inside, ref(1)) << obj.name << " in " << box.name << " pose " << n;
+        // Moving, turning and scaling the whole scene changes nothing but the depth's unit.
+        const Matrix4 G =
+            Matrix4::translation(Vector3(u(rng), u(rng), u(rng))) * randomRotation(rng) * Matrix4::scale(Vector3(1.5f));
+        q.X_WC = col::ScaledPose::fromMatrix(G), q.X_WO = col::ScaledPose::fromMatrix(G * X_WO);
+        const col::ContainmentResult moved = col::exactContainment(q);
+        ASSERT_EQ(moved.inside, r.inside) << obj.name << " in " << box.name << " pose " << n << " moved";
+        EXPECT_NEAR(moved.depth, 1.5f * r.depth, kBand * 10) << obj.name << " in " << box.name << " pose " << n;
         // The containers are convex: the distance to them is convex, so the farthest point
         // outside is a vertex.
         if (&obj != &objects[2]) {
             float depth = 0;
             for (const Point3& v : obj.pts) {
-                const Point3 p((X_WO * v).getXYZ()), pt[3] = {p, p, p};
-                if (windingInside(boxTris, p)) continue;
-                float d = INFINITY;
-                for (const Tri& t : boxTris) {
-                    Point3 x, y;
-                    d = std::min(d, col::TriDist(x, y, pt, t.data()));
-                }
-                depth = std::max(depth, d);
+                const Point3 p((X_WO * v).getXYZ());
+                if (!windingInside(boxTris, p)) depth = std::max(depth, bruteDistance(boxTris, p));
             }
             EXPECT_NEAR(r.depth, depth, kBand) << obj.name << " in " << box.name << " pose " << n;
         }
         inside += r.inside;
         ++compared;
     }
-    EXPECT_GT(compared, 85);
+    EXPECT_GT(compared, 170);
     EXPECT_GT(inside, compared / 4);
     EXPECT_LT(inside, compared * 3 / 4);
 }
@@ -416,6 +419,13 @@ TEST(ExactOverlap, EmptyMeshesTouchingAndOneInsideTheOther) {
     EXPECT_EQ(col::exactOverlap(q).depth, 0.f);
     q.X_WB.translation = Vector3(0.8001f, 0.1f, 0.f);
     EXPECT_FALSE(col::exactOverlap(q).overlap);
+    // Two cubes take the box test on the default path.
+    EXPECT_TRUE(cube.mesh.isBox());
+    EXPECT_FALSE(sphere.mesh.isBox());
+    q.useTriangles = false;
+    EXPECT_FALSE(col::exactOverlap(q).overlap);
+    q.X_WB.translation = Vector3(0.7999f, 0.1f, 0.f);
+    EXPECT_TRUE(col::exactOverlap(q).overlap);
 
     // A small sphere in the torus's hole is outside it; in its tube, inside.
     q.a = &torus.mesh, q.b = &sphere.mesh, q.useTriangles = false;
@@ -425,7 +435,10 @@ TEST(ExactOverlap, EmptyMeshesTouchingAndOneInsideTheOther) {
     q.X_WB.translation = Vector3(0.35f, 0.f, 0.f);
     EXPECT_TRUE(col::exactOverlap(q).overlap);
 
-    // A cube (half edge 0.4) 2.9 along x in the box of half edge 3 sticks out by 0.3.
+    // A cube (half edge 0.4) 2.9 along x in the box of half edge 3 sticks out by 0.3. The box
+    // has few face planes: convex objects are tested against them, not the trees.
+    EXPECT_TRUE(box.mesh.fewPlanes());
+    EXPECT_FALSE(sphere.mesh.fewPlanes());
     col::ContainmentQuery c;
     c.object = &cube.mesh, c.container = &box.mesh, c.wantDepth = true;
     EXPECT_TRUE(col::exactContainment(c).inside);
