@@ -102,11 +102,10 @@ void SetBoxInertia(MovingObject& o) {
     o.m_inverseInertia.setElem(2, 2, 3.0f / (m * (hx * hx + hy * hy)));
 }
 
-void ScaleObject(MovingObject& o, float s, bool geometryToo) {
+void ScaleObject(MovingObject& o, float s) {
     o.m_scaleMatrix.setElem(0, 0, s);
     o.m_scaleMatrix.setElem(1, 1, s);
     o.m_scaleMatrix.setElem(2, 2, s);
-    if (geometryToo) o.m_geometry->setScale(s);
 }
 
 float ScaleOf(const MovingObject& o) { return o.m_scaleMatrix.getElem(0, 0); }

@@ -38,8 +38,9 @@ class ColGeometry {
     void setExtraData(ExtraData* e);
     ExtraData_SphereTree* sphereTree() const;
 
-    /// Geometry scale value (default 1): sphere radii are multiplied by it in overlap queries.
-    /// A record made with shareFrom reads its source's value live.
+    /// Geometry scale value (default 1): overlap queries multiply sphere radii by it on top of the
+    /// model matrix's scale, which already sizes the object (centres and radii). Distance queries
+    /// ignore it. A record made with shareFrom reads its source's value live.
     float getScale() const { return m_scaleSource ? m_scaleSource->getScale() : m_scale; }
     void setScale(float s);
 

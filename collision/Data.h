@@ -13,7 +13,7 @@ class ColGeometry;
 /// One overlapping leaf-sphere pair.
 struct SphereIntersectionData {
     Point3 center1;  ///< sphere of the callback's FIRST object, its model frame
-    float radius1;   ///< tree radius x that object's geometry scale
+    float radius1;   ///< world units: tree radius x the model matrix's scale x the geometry scale
     Point3 center2;  ///< sphere of the SECOND object, its model frame
     float radius2;
 };

@@ -33,6 +33,7 @@ void PosedTree::set(const SphereTree* t, const Matrix4& X_WM, float geometryScal
             toWorld[r * 4 + c] = static_cast<float>(m[r][c]);
         }
     modelScale = static_cast<float>(std::sqrt(m[0][0] * m[0][0] + m[1][0] * m[1][0] + m[2][0] * m[2][0]));
+    radiusScale = (std::fabs(modelScale - 1.0f) <= kUnitScaleTolerance ? 1.0f : modelScale) * geometryScale;
     // General 3x3 inverse by cofactors: the model matrix is affine, possibly scaled.
     const double c00 = m[1][1] * m[2][2] - m[1][2] * m[2][1];
     const double c01 = m[1][2] * m[2][0] - m[1][0] * m[2][2];
@@ -63,8 +64,8 @@ void PosedTree::worldSphere(float outCentre[3], float& outRadius) const {
     const float x = t.rootX, y = t.rootY, z = t.rootZ;
     for (int r = 0; r < 3; ++r)
         outCentre[r] = toWorld[r * 4] * x + toWorld[r * 4 + 1] * y + toWorld[r * 4 + 2] * z + toWorld[r * 4 + 3];
-    // Centres scale with the matrix, radii with the geometry value: the larger bounds both.
-    outRadius = std::max(modelScale, geomScale) * t.rootR * (1.0f + 1e-5f);
+    // Centres scale with k, radii with k * s: the larger bounds both.
+    outRadius = std::max(modelScale, radiusScale) * t.rootR * (1.0f + 1e-5f);
 }
 
 namespace {
@@ -234,17 +235,20 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
         }
     const float k1 = t1.modelScale > 0 ? t1.modelScale : 1.0f;
     const float k2 = t2.modelScale > 0 ? t2.modelScale : 1.0f;
-    const Side sa{&A, std::max(k1, t1.geomScale) / k1, t1.geomScale / k1};
-    const Side sb{&B, std::max(k2, t2.geomScale) / k1, t2.geomScale / k1};
-    const Reporter rep{t1.tree, t2.tree, A.leafNode.data(), B.leafNode.data(), t1.geomScale, t2.geomScale, k1, &out};
+    // An inner node's sphere holds its leaves scaled by the larger of the centres' and the
+    // radii's factor.
+    const Side sa{&A, std::max(k1, t1.radiusScale) / k1, t1.radiusScale / k1};
+    const Side sb{&B, std::max(k2, t2.radiusScale) / k1, t2.radiusScale / k1};
+    const Reporter rep{t1.tree, t2.tree, A.leafNode.data(), B.leafNode.data(), t1.radiusScale, t2.radiusScale,
+                       k1,      &out};
 
     // Slack for float rounding in the inner-node tests only; leaf pairs get the exact test.
     const float tlen = std::sqrt(T[3] * T[3] + T[7] * T[7] + T[11] * T[11]);
     const float eps = 1e-5f * (1.0f + tlen + sa.fInner * A.rootR + sb.fInner * B.rootR);
     const F4 EPS = F4::set(eps), ZERO = F4::set(0.0f);
-    // A box holds its leaves only while radii grow no faster than centres (geometry scale at
-    // most the matrix scale); otherwise its test is skipped and the spheres alone cull.
-    const bool boxA = t1.geomScale <= k1, boxB = t2.geomScale <= k2;
+    // A box holds its leaves only while radii grow no faster than centres; otherwise its test is
+    // skipped and the spheres alone cull.
+    const bool boxA = t1.radiusScale <= k1, boxB = t2.radiusScale <= k2;
     const float toB = k1 / k2;  // tree 1 frame lengths into tree 2 frame lengths
 
     const F4 T0 = F4::set(T[0]), T1 = F4::set(T[1]), T2 = F4::set(T[2]), T3 = F4::set(T[3]);
@@ -441,7 +445,7 @@ bool clearOfWalls(const PosedTree& container, const PosedTree& object) {
     if (g.invCell == 0 || !object.tree || object.tree->empty()) return false;
     const float* w = container.toWorld;
     const float k = container.modelScale;
-    if (!(k > 0) || container.geomScale > k) return false;
+    if (!(k > 0) || container.radiusScale > k) return false;
     for (int c = 1; c < 3; ++c) {
         const float len = std::sqrt(w[c] * w[c] + w[4 + c] * w[4 + c] + w[8 + c] * w[8 + c]);
         if (std::fabs(len - k) > 1e-5f * k) return false;

@@ -3,9 +3,11 @@
 /// Pair query: every overlapping leaf-sphere pair of two posed sphere trees.
 ///
 /// Two leaf spheres overlap when |c1' - c2'| < r1' + r2' (strict: touching is not overlap), with
-/// c' = X_W * c (the full model matrix, which may carry a uniform scale) and r' = r * geometry
-/// scale. The traversal runs in tree 1's model frame, descends the larger node of each pair with
-/// a fixed stack and reports pairs in traversal order (deterministic for given inputs).
+/// c' = X_W * c (the full model matrix, which may carry a uniform scale k) and r' = r * k * s, s
+/// the geometry scale value: an object drawn at half size collides at half size, and s is a
+/// further factor on the radii alone (1 unless a caller wants a margin). The traversal runs in
+/// tree 1's model frame, descends the larger node of each pair with a fixed stack and reports
+/// pairs in traversal order (deterministic for given inputs).
 
 #include <cstdint>
 #include <vector>
@@ -13,6 +15,11 @@
 #include "collision/Data.h"
 
 namespace col {
+
+/// A model matrix whose first column is this close to unit length is unscaled: a rotation's
+/// columns miss 1 by float rounding, and by up to about 1e-6 when read back from a placement
+/// file's six digits.
+constexpr float kUnitScaleTolerance = 1e-5f;
 
 /// Intersection volume of two spheres at centre distance d: 0 when d >= r1 + r2, the smaller
 /// sphere's volume when one contains the other, else the lens formula.
@@ -23,8 +30,11 @@ struct PosedTree {
     const SphereTree* tree = nullptr;
     float toWorld[12] = {};    ///< rows of the 3x4 model-to-world matrix
     float fromWorld[12] = {};  ///< rows of its inverse
-    float modelScale = 1;      ///< uniform scale of the model matrix (length of its first column)
-    float geomScale = 1;       ///< geometry scale value: multiplies radii
+    float modelScale = 1;      ///< uniform scale k of the model matrix (length of its first column)
+    float geomScale = 1;       ///< geometry scale value s
+    /// k * s: world length of a unit tree radius. k within kUnitScaleTolerance of 1 counts as 1,
+    /// so an unscaled pose keeps the tree's radii exactly.
+    float radiusScale = 1;
 
     void set(const SphereTree* t, const Matrix4& X_WM, float geometryScale);
     /// Centre of the bounding sphere of all leaf spheres in world coordinates, and its radius.

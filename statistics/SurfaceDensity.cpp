@@ -15,11 +15,12 @@ using Vectormath::Aos::Matrix4;
 namespace {
 constexpr col::LevelOfDetectionE kLevel = col::LEVEL_CONTACT;
 
+// The matrix scales the wall spheres' centres and radii alike: the shrunk copy is the container
+// shrunk, and its band of spheres moves inwards by the shell's width.
 void SetContainerScale(MovingObject* container, float s) {
     container->m_scaleMatrix.setElem(0, 0, s);
     container->m_scaleMatrix.setElem(1, 1, s);
     container->m_scaleMatrix.setElem(2, 2, s);
-    container->m_geometry->setScale(s);
     container->m_modelMatrix = container->m_translationMatrix * container->m_rotationMatrix * container->m_scaleMatrix;
 }
 }  // namespace

@@ -46,7 +46,7 @@ void GrowingSeedAlgorithm::Init() {
         std::lock_guard<std::mutex> lock(g_packingMutex);
         m_placedObjects->push_back(seed);
         Packing::SetPosition(*seed, p);
-        Packing::ScaleObject(*seed, m_seedScale, true);
+        Packing::ScaleObject(*seed, m_seedScale);
         seed->m_rotationMatrix = Packing::RandomRotation();
         Packing::RebuildModel(*seed);
         m_collisionPipeline->deactivate(seed->m_id);
@@ -125,7 +125,7 @@ bool GrowingSeedAlgorithm::Grow(MovingObject* seed) {
         if (m_finalScale - s < kLastStep) s = m_finalScale;
         {
             std::lock_guard<std::mutex> lock(g_packingMutex);
-            Packing::ScaleObject(*seed, s, true);
+            Packing::ScaleObject(*seed, s);
         }
         m_collisionPipeline->activate(seed->m_id);
         if (!Compact()) {

@@ -155,17 +155,17 @@ bool BatchHeuristic::DropBatch(bool report) {
 void BatchHeuristic::ScaleContainer(float s, bool activate) {
     {
         std::lock_guard<std::mutex> lock(g_packingMutex);
-        Packing::ScaleObject(*m_container, s, false);
+        Packing::ScaleObject(*m_container, s);
         Packing::RebuildModel(*m_container);
     }
     if (activate) m_collisionPipeline->activate(m_container->m_id);
     m_collisionPipeline->moveObject(m_container->m_id, &m_container->m_modelMatrix, nullptr);
 }
 
-void BatchHeuristic::ScalePlaced(float s, bool geometryToo) {
+void BatchHeuristic::ScalePlaced(float s) {
     std::lock_guard<std::mutex> lock(g_packingMutex);
     for (MovingObject* o : *m_placedObjects) {
-        Packing::ScaleObject(*o, s, geometryToo);
+        Packing::ScaleObject(*o, s);
         Packing::RebuildModel(*o);
     }
 }

@@ -66,11 +66,11 @@ class BatchHeuristic : public ImpulseImprovement {
     /// with `report` prints the flag after each drop. False when an object finds no place.
     bool DropBatch(bool report);
 
-    /// The container at scale s (scale matrix only), moved in the main pipeline (and activated
-    /// there unless `activate` is false).
+    /// The container at scale s, walls and all, moved in the main pipeline (and activated there
+    /// unless `activate` is false).
     void ScaleContainer(float s, bool activate = true);
     /// Every placed object at scale s; its model is rebuilt.
-    void ScalePlaced(float s, bool geometryToo);
+    void ScalePlaced(float s);
 
     /// The pulling steps aim at the world origin and scale the container about its own origin.
     /// False, after one line on standard error, for a container whose box is not centred there.

@@ -90,7 +90,7 @@ float CavityFillingGrowing::Grow(MovingObject* c) {
         if (m_targetScale - s < kSnap) s = 1.0f;
         {
             std::lock_guard<std::mutex> lock(g_packingMutex);
-            Packing::ScaleObject(*c, s, true);
+            Packing::ScaleObject(*c, s);
         }
         if (!Compact()) return s;
     }
@@ -125,7 +125,7 @@ void CavityFillingGrowing::ImprovementHeuristic() {
         c->m_overlap = 0.0f;
         {
             std::lock_guard<std::mutex> lock(g_packingMutex);
-            Packing::ScaleObject(*c, m_startScale, true);
+            Packing::ScaleObject(*c, m_startScale);
             Packing::RebuildModel(*c);
         }
         MovePlaced();

@@ -13,7 +13,7 @@ void CavityHeuristic::FillUpBuffer() {
         MovingObject* obj = AddParked(GenerateObject(static_cast<int>(t)), nullptr);
         if (m_candidateScale != 1.0f) {
             std::lock_guard<std::mutex> lock(g_packingMutex);
-            Packing::ScaleObject(*obj, m_candidateScale, true);
+            Packing::ScaleObject(*obj, m_candidateScale);
             Packing::RebuildModel(*obj);
         }
         m_collisionPipeline->deactivate(obj->m_id);

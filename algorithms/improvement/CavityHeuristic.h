@@ -12,7 +12,7 @@ class CavityHeuristic : public ImpulseImprovement {
     using ImpulseImprovement::ImpulseImprovement;
 
     /// Gives every type without a candidate a new one: parked, inactive, registered against every
-    /// known object; scaled to m_candidateScale (with the geometry value) unless that is 1.
+    /// known object; scaled to m_candidateScale unless that is 1.
     void FillUpBuffer();
 
     /// The candidates by type.

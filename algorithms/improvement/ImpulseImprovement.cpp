@@ -174,12 +174,12 @@ void ImpulseImprovement::RemovePlaced(MovingObject* o, col::CollisionPipeline* p
     if (placement != nullptr) placement->deactivate(o->m_id);
 }
 
-void ImpulseImprovement::RestoreFullSize(bool geometryToo) {
+void ImpulseImprovement::RestoreFullSize() {
     {
         std::lock_guard<std::mutex> lock(g_packingMutex);
         LoadObjectStates(m_placedObjects);
         for (MovingObject* o : *m_placedObjects) {
-            Packing::ScaleObject(*o, 1.0f, geometryToo);
+            Packing::ScaleObject(*o, 1.0f);
             Packing::RebuildModel(*o);
         }
     }

@@ -75,9 +75,9 @@ class ImpulseImprovement : public IImprovementHeuristic {
     /// Removes the first placed entry with o's id and deactivates o in the main pipeline and in
     /// `placement` if given.
     void RemovePlaced(MovingObject* o, col::CollisionPipeline* placement);
-    /// Loads the saved states of the placed objects, every scale back to 1 (with the geometry
-    /// value when `geometryToo`), and moves them in the main pipeline.
-    void RestoreFullSize(bool geometryToo);
+    /// Loads the saved states of the placed objects, every scale back to 1, and moves them in the
+    /// main pipeline.
+    void RestoreFullSize();
     /// Moves every placed object to its model matrix in the main pipeline.
     void MovePlaced();
 

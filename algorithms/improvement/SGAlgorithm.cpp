@@ -76,13 +76,13 @@ void SGAlgorithm::ForceApproach() {
                 break;
             }
             HalveBatch();
-            RestoreFullSize(true);
+            RestoreFullSize();
             ReportNaN("NAN AFTER REMOVE");
             inserted = InsertObjects();
         }
     }
     for (MovingObject* a : m_addedObjects) RemovePlaced(a, m_placement);
-    RestoreFullSize(true);
+    RestoreFullSize();
 }
 
 void SGAlgorithm::HalveBatch() {
@@ -110,7 +110,7 @@ void SGAlgorithm::AddObjects(float volume, col::CollisionPipeline* placement) {
         MovingObject* obj = AddParked(DrawObject(), placement);
         {
             std::lock_guard<std::mutex> lock(g_packingMutex);
-            Packing::ScaleObject(*obj, kHalfSize, false);
+            Packing::ScaleObject(*obj, kHalfSize);
             Packing::RebuildModel(*obj);
         }
         m_addedObjects.push_back(obj);
@@ -129,12 +129,12 @@ bool SGAlgorithm::InsertObjects() {
             const float y = randMToN(5000, 50000);
             const float z = randMToN(5000, 50000);
             Packing::SetPosition(*a, Vector3(x, y, z));
-            Packing::ScaleObject(*a, kHalfSize, true);
+            Packing::ScaleObject(*a, kHalfSize);
             a->m_colorPtr = a->m_color;
             Packing::RebuildModel(*a);
         }
     }
-    ScalePlaced(kHalfSize, true);
+    ScalePlaced(kHalfSize);
     for (MovingObject* o : *m_placedObjects) o->m_velocity = Vector3(0.0f);
     for (MovingObject* a : m_addedObjects) AppendPlaced(a);
     const bool inserted = DropBatch(true);
@@ -143,7 +143,7 @@ bool SGAlgorithm::InsertObjects() {
 }
 
 bool SGAlgorithm::Optimize(float dt) {
-    ScalePlaced(kHalfSize, true);
+    ScalePlaced(kHalfSize);
     ScaleContainer(1.0f);
     m_timeLimit = 2.0f;
     Spread(25, [this](const MovingObject& o) {
@@ -155,7 +155,7 @@ bool SGAlgorithm::Optimize(float dt) {
 
     ScaleSchedule schedule = Growth(dt);
     schedule.maxFailures = kGrowthFailures;
-    schedule.apply = [this](float scale) { ScalePlaced(scale, true); };
+    schedule.apply = [this](float scale) { ScalePlaced(scale); };
     schedule.shake = [](const MovingObject& o) { return o.m_velocity; };
     return RunSchedule(schedule);
 }

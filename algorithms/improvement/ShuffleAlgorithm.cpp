@@ -39,7 +39,7 @@ void ShuffleAlgorithm::ForceApproach() {
     }
     for (MovingObject* a : m_addedObjects) RemovePlaced(a, m_placement);
     ScaleContainer(1.0f);
-    RestoreFullSize(false);
+    RestoreFullSize();
 }
 
 bool ShuffleAlgorithm::SmallerTypeDrawable() const {

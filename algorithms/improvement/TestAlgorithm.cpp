@@ -49,7 +49,7 @@ void TestAlgorithm::ForceApproach() {
             }
             if (inserted && Optimize(Packing::kImpulseTimeStep)) break;
             percentage = 0.5f * percentage;
-            RestoreFullSize(false);
+            RestoreFullSize();
             // Out of attempts, or no place for it at all: the packing goes back to how it was
             // before this object, without it.
             if (tries >= kAttemptsPerType || !inserted) {
@@ -63,7 +63,7 @@ void TestAlgorithm::ForceApproach() {
     }
     for (MovingObject* a : m_addedObjects) RemovePlaced(a, m_placement);
     ScaleContainer(1.0f);
-    RestoreFullSize(false);
+    RestoreFullSize();
 }
 
 MovingObject* TestAlgorithm::CreateObject(col::CollisionPipeline*, col::CollisionPipeline* placement, int typeIndex) {
@@ -72,12 +72,12 @@ MovingObject* TestAlgorithm::CreateObject(col::CollisionPipeline*, col::Collisio
 
 bool TestAlgorithm::InsertObjects() {
     m_collisionPipeline->deactivate(m_container->m_id);
-    ScalePlaced(kHalfSize, false);
+    ScalePlaced(kHalfSize);
     return DropBatch(false);
 }
 
 bool TestAlgorithm::Optimize(float dt) {
-    ScalePlaced(kHalfSize, false);
+    ScalePlaced(kHalfSize);
     ScaleContainer(1.0f);
     Spread(kGatherPasses, [](const MovingObject& o) { return -Packing::AwayFromOrigin(o); });
     m_timeLimit = 30.0f;
@@ -85,7 +85,7 @@ bool TestAlgorithm::Optimize(float dt) {
     ScaleSchedule schedule = Growth(dt);
     schedule.maxIterations = kScaleSteps;
     schedule.apply = [this](float scale) {
-        ScalePlaced(scale, false);
+        ScalePlaced(scale);
         for (MovingObject* o : *m_placedObjects) o->m_velocity = kOutwardSpeed * Packing::AwayFromOrigin(*o);
     };
     schedule.shake = [](const MovingObject& o) { return -Packing::AwayFromOrigin(o); };

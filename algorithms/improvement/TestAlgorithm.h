@@ -20,7 +20,7 @@ class TestAlgorithm : public WithCallback<TestAlgorithm, BatchHeuristic, TestCal
 
     /// A parked object of type `typeIndex`, registered in both pipelines.
     MovingObject* CreateObject(col::CollisionPipeline* main, col::CollisionPipeline* placement, int typeIndex);
-    /// The packing at half size (scale matrix only), the batch dropped with the container
+    /// The packing at half size, the batch dropped with the container
     /// inactive; false when the object finds no place.
     bool InsertObjects();
     /// Gathering towards the centre, then growth to full size in steps of 0.66 dt while pushing

@@ -249,6 +249,24 @@ TEST(ConstructionTest, GrowingSeedRemovesASeedThatCannotGrowAndTheTypeChoiceEnds
     scene.placed.clear();
 }
 
+// A growing seed collides at the size it is drawn: the ball fits the box of half width 0.37 up to
+// scale 0.74, so the growth fails at 0.75, the first step beyond (0.05 + 21/30). The seed starts
+// just off the centre, where the six walls' pushes would cancel exactly.
+TEST(ConstructionTest, GrowingSeedCollidesAtItsDrawnSize) {
+    seedGlobalRandom(3);
+    testscene::StepLimits limits(5);
+    Scene scene(0.37f, {MakeType("ball", 100, 0.5f, 0.5f)});
+    scene.points = {Vector3(0.001f, 0.002f, 0.003f)};
+    auto* algo = scene.Make<GrowingSeedAlgorithm*>();
+    StdoutOf([&] { algo->Init(); });
+    ASSERT_EQ(scene.placed.size(), 1u);
+    const MovingObject* seed = scene.placed.front();
+    StdoutOf([&] { algo->ConstructionHeuristic(); });
+    EXPECT_TRUE(scene.placed.empty());
+    EXPECT_EQ(algo->removedSeeds(), 1);
+    EXPECT_NEAR(seed->m_scaleMatrix[0][0], 0.75f, 1e-4f);
+}
+
 // Attach closes the gap to the target along its shortest distance; an object whose recent
 // neighbours are out of reach stays exactly at its point, in its type's remembered turn.
 TEST(ConstructionTest, DistanceAttachMeetsTheTargetAndFarObjectsStayAtTheirPoint) {

@@ -138,6 +138,10 @@ BruteResult bruteForce(const col::SphereTree& t1, const Matrix4& M1, float s1, c
         int i;
     };
     auto world = [](const col::SphereTree& t, const Matrix4& M, float s) {
+        // Radii follow the matrix's uniform scale as the centres do, times the geometry value.
+        const double k =
+            std::sqrt(double(M.getElem(0, 0)) * M.getElem(0, 0) + double(M.getElem(0, 1)) * M.getElem(0, 1) +
+                      double(M.getElem(0, 2)) * M.getElem(0, 2));
         std::vector<W> out;
         for (size_t i = 0; i < t.nodes().size(); ++i) {
             const col::SphereNode& n = t.nodes()[i];
@@ -146,7 +150,7 @@ BruteResult bruteForce(const col::SphereTree& t1, const Matrix4& M1, float s1, c
             for (int r = 0; r < 3; ++r)
                 p[r] = double(M.getElem(0, r)) * n.center.getX() + double(M.getElem(1, r)) * n.center.getY() +
                        double(M.getElem(2, r)) * n.center.getZ() + M.getElem(3, r);
-            out.push_back({p[0], p[1], p[2], double(n.radius) * s, static_cast<int>(i)});
+            out.push_back({p[0], p[1], p[2], double(n.radius) * k * s, static_cast<int>(i)});
         }
         return out;
     };

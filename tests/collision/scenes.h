@@ -38,7 +38,8 @@ std::unique_ptr<col::ExtraData_SphereTree> roundTrip(const col::SphereTree& tree
 /// A fresh per-process temporary directory.
 std::string tempDir();
 
-/// Reference answer: every leaf pair, compared in world coordinates in double precision.
+/// Reference answer: every leaf pair, compared in world coordinates in double precision (centres
+/// through M, radii times M's scale and s).
 /// `ambiguous` receives pairs whose gap is within float rounding of touching.
 struct BruteResult {
     std::vector<std::pair<int, int>> overlapping;

@@ -139,8 +139,9 @@ TEST(CollisionPipeline, BroadPhasesAgreeThroughMovesActivationAndThreads) {
             // Object 1 of the data is the callback's own first id.
             const auto& cb = *brute.cbs[size_t(c.cb)];
             ASSERT_EQ(c.id1, cb.obj1);
-            // Its first sphere is a sphere of object 1's tree with its geometry scale.
-            ASSERT_EQ(c.spheres[3], c.nodes[0]->radius * w.geoms[size_t(c.id1)].getScale());
+            // Its first sphere is a sphere of object 1's tree, its radius in world units.
+            const float k = length(w.poses[size_t(c.id1)].getCol0().getXYZ());
+            ASSERT_FLOAT_EQ(c.spheres[3], c.nodes[0]->radius * k * w.geoms[size_t(c.id1)].getScale());
         }
         EXPECT_TRUE(container);
         // Every overlapping pair was reported: compare with direct pair queries.

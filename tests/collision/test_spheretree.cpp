@@ -48,10 +48,11 @@ TEST(SphereTreeQuery, MatchesAllLeafPairsOnRandomTreesAndPoses) {
         auto b = roundTrip(buildTree(leavesB, 4), dir, std::string("b").append(std::to_string(t)));
         ASSERT_TRUE(a && a->isValid() && b && b->isValid()) << (a ? a->error() : "write failed");
         for (int p = 0; p < 40; ++p) {
-            // Unscaled, matrix-scaled with matching geometry scale, and radii scaled on their own.
+            // Unscaled, scaled by the matrix (as the heuristics scale), and the radii scaled once
+            // more by the geometry value on top.
             const float k1 = p % 3 == 0 ? 1.0f : 0.5f + 0.1f * float(p % 7);
             const float k2 = p % 3 == 0 ? 1.0f : 1.3f;
-            const float s1 = p % 3 == 2 ? 1.4f * k1 : k1, s2 = p % 3 == 2 ? 0.7f * k2 : k2;
+            const float s1 = p % 3 == 2 ? 1.4f : 1.0f, s2 = p % 3 == 2 ? 0.7f : 1.0f;
             const Matrix4 M1 = randomPose(rng, 2.0f, k1), M2 = randomPose(rng, 5.0f, k2);
             OverlapResult r;
             col::queryOverlap(a->tree(), M1, s1, b->tree(), M2, s2, r);
@@ -61,10 +62,10 @@ TEST(SphereTreeQuery, MatchesAllLeafPairsOnRandomTreesAndPoses) {
             ASSERT_EQ(got.size(), r.nodePairs.size()) << "a leaf pair was reported twice";
             ASSERT_TRUE(sameLeafPairs(got, ref)) << "tree " << t << " pose " << p;
             EXPECT_NEAR(r.overlap, ref.overlap, 1e-3 * ref.overlap + 1e-6);
-            // Each entry carries the model-frame spheres with radii times the geometry scale.
+            // Each entry carries the model-frame centres and the world radii.
             for (size_t i = 0; i < r.nodePairs.size(); ++i) {
-                EXPECT_FLOAT_EQ(r.intersections[i].radius1, r.nodePairs[i].node1->radius * s1);
-                EXPECT_FLOAT_EQ(r.intersections[i].radius2, r.nodePairs[i].node2->radius * s2);
+                EXPECT_FLOAT_EQ(r.intersections[i].radius1, r.nodePairs[i].node1->radius * k1 * s1);
+                EXPECT_FLOAT_EQ(r.intersections[i].radius2, r.nodePairs[i].node2->radius * k2 * s2);
                 EXPECT_EQ(r.intersections[i].center2.getX(), r.nodePairs[i].node2->center.getX());
             }
             overlapping += !got.empty();
@@ -74,6 +75,54 @@ TEST(SphereTreeQuery, MatchesAllLeafPairsOnRandomTreesAndPoses) {
     // Guard against a vacuous pass: the poses must mix hits and misses.
     EXPECT_GT(overlapping, cases / 5);
     EXPECT_LT(overlapping, cases * 4 / 5);
+}
+
+// An object drawn at half size collides at half size: at matrix scale 1/2 the query finds exactly
+// the leaf pairs of the tree whose centres and radii were halved by hand, and a container grown
+// to twice its size by its matrix meets objects as its doubled copy does.
+TEST(SphereTreeQuery, MatrixScaleSizesCentresAndRadiiAlike) {
+    std::mt19937 rng(4242);
+    auto scaled = [](std::vector<Sphere> v, float f) {
+        for (Sphere& s : v) s = {s.x * f, s.y * f, s.z * f, s.r * f};  // powers of two: exact
+        return v;
+    };
+    const auto leavesA = randomLeaves(rng, 80, 1.0f, 0.05f, 0.3f), leavesB = randomLeaves(rng, 50, 0.8f, 0.05f, 0.4f);
+    const col::SphereTree a = buildTree(leavesA, 4), b = buildTree(leavesB, 3);
+    const col::SphereTree aHalf = buildTree(scaled(leavesA, 0.5f), 4), bHalf = buildTree(scaled(leavesB, 0.5f), 3);
+    ASSERT_EQ(a.nodes().size(), aHalf.nodes().size());  // same layout: node indices correspond
+    const Matrix4 half = Matrix4::scale(Vector3(0.5f));
+    int hits = 0;
+    for (int p = 0; p < 300; ++p) {
+        const Matrix4 M1 = randomPose(rng, 1.0f), M2 = randomPose(rng, 1.0f);
+        const bool h1 = p % 3 != 1, h2 = p % 3 != 0;  // the first, the second or both at half size
+        OverlapResult r;
+        col::queryOverlap(&a, h1 ? M1 * half : M1, 1.0f, &b, h2 ? M2 * half : M2, 1.0f, r);
+        const BruteResult ref = bruteForce(h1 ? aHalf : a, M1, 1.0f, h2 ? bHalf : b, M2, 1.0f);
+        ASSERT_TRUE(sameLeafPairs(pairsOf(a, b, r), ref)) << "pose " << p;
+        EXPECT_NEAR(r.overlap, ref.overlap, 1e-3 * ref.overlap + 1e-7);
+        for (size_t i = 0; i < r.nodePairs.size(); ++i)
+            EXPECT_FLOAT_EQ(r.intersections[i].radius2, r.nodePairs[i].node2->radius * (h2 ? 0.5f : 1.0f));
+        hits += !r.intersections.empty();
+    }
+    EXPECT_GT(hits, 60);
+    EXPECT_LT(hits, 240);
+
+    const auto shell = boxShell(2.0f, 0.25f);
+    const col::SphereTree box = buildTree(shell, 4, col::SphereTreeKind::Container);
+    const col::SphereTree boxDouble = buildTree(scaled(shell, 2.0f), 4, col::SphereTreeKind::Container);
+    hits = 0;
+    for (int p = 0; p < 200; ++p) {
+        const Matrix4 Mo = randomPose(rng, 5.0f);  // from the centre to across the doubled walls
+        OverlapResult r, byHand;
+        col::queryOverlap(&box, Matrix4::scale(Vector3(2.0f)), 1.0f, &a, Mo, 1.0f, r);
+        col::queryOverlap(&boxDouble, Matrix4::identity(), 1.0f, &a, Mo, 1.0f, byHand);
+        ASSERT_TRUE(sameLeafPairs(pairsOf(box, a, r), bruteForce(boxDouble, Matrix4::identity(), 1.0f, a, Mo, 1.0f)))
+            << "pose " << p;
+        EXPECT_NEAR(r.overlap, byHand.overlap, 1e-3 * byHand.overlap + 1e-7);
+        hits += !r.intersections.empty();
+    }
+    EXPECT_GT(hits, 20);
+    EXPECT_LT(hits, 180);
 }
 
 // Boxy trees side by side, turned at random: the separating-axis test of the leaf boxes ends most
@@ -113,11 +162,12 @@ TEST(SphereTreeQuery, ContainerClearanceKeepsEveryPair) {
     const col::SphereTree ball = buildTree(randomLeaves(rng, 60, 0.6f, 0.05f, 0.3f), 4);
     int hits = 0, skipped = 0;
     for (int p = 0; p < 400; ++p) {
-        const float k = p % 4 == 3 ? 1.25f : 1.0f;
+        // Scaled walls and all, or with wall radii grown on their own (the grid then cannot vouch).
+        const float k = p % 4 == 3 ? 1.25f : 1.0f, s = p % 4 == 1 ? 1.1f : 1.0f;
         const Matrix4 Mc = Matrix4::scale(Vector3(k)), Mo = randomPose(rng, 5.0f * k);
         OverlapResult r;
-        col::queryOverlap(&box, Mc, k, &ball, Mo, 1.0f, r);
-        const BruteResult ref = bruteForce(box, Mc, k, ball, Mo, 1.0f);
+        col::queryOverlap(&box, Mc, s, &ball, Mo, 1.0f, r);
+        const BruteResult ref = bruteForce(box, Mc, s, ball, Mo, 1.0f);
         const auto got = pairsOf(box, ball, r);
         ASSERT_TRUE(sameLeafPairs(got, ref)) << "pose " << p;
         hits += !got.empty();
