@@ -114,7 +114,8 @@ TEST_F(Cli, StartUpFaultsEndWithStatusOneAndOneLineBeforeSamplingOrAnyAlgorithm)
         // Checked before sampling, which a missing point file would start.
         {Config("NoSuchAlgorithm", "cube 100 rand 1\n", "nopoints.txt smallest 0.5 2"),
          "densepack: unknown construction heuristic 'NoSuchAlgorithm' in [Construction Heuristic]; known: "
-         "PlacementAlgorithm, HybridAlgorithm, GrowingSeedAlgorithm, DistanceAlgorithm, RandomSequentialAddition.\n"},
+         "PlacementAlgorithm, HybridAlgorithm, GrowingSeedAlgorithm, DistanceAlgorithm, RandomSequentialAddition, "
+         "CompressionAlgorithm.\n"},
         // A tree that does not load would collide with nothing: the reader's line, like a missing mesh.
         {Config("PlacementAlgorithm", "sphere 100 rand 1\n", "points.txt smallest 0.5 2", "None", "cutsphere/"),
          "cutsphere/sphere.spheres: line "},
@@ -123,6 +124,8 @@ TEST_F(Cli, StartUpFaultsEndWithStatusOneAndOneLineBeforeSamplingOrAnyAlgorithm)
         {Config("PlacementAlgorithm", "cube 50 0.2 0.4 0.9 1.0\ncube 50 blue 0.4 0.9 1.0\n"),
          "run.cfg:19: invalid colour value 'blue' in object line"},
         {Config("PlacementAlgorithm", ""), "names no object types"},
+        {"[Compression]\nmaxGrowth=0.01 rate=2\n" + Config("CompressionAlgorithm", "cube 100 rand 1\n"),
+         "run.cfg:2: unknown compression setting \"rate=2\""},
         {Config("PlacementAlgorithm", "sphere 100 rand 1\n"), "Object model could not be loaded. Model: sphere"},
         {Config("PlacementAlgorithm", "cube 100 rand 1\n", "nopoints.txt biggest 0.5 2"),
          "sampling volume 'biggest' is neither"},
@@ -199,7 +202,7 @@ TEST_F(Cli, UnknownImprovementIsNamedWithTheKnownOnesAndTheRunGoesOnWithoutIt) {
               "densepack: unknown improvement heuristic 'CompactionAlgoritm' in [Improvement Heuristic]; the run has "
               "no improvement phase and no report. Known: CompactionAlgorithm, CavityFillingAlgorithm, "
               "CavityFillingGrowingAlgorithm, ShuffleAlgorithm, SGAlgorithm, TestAlgorithm, "
-              "RandomSequentialAddition.\n");
+              "RandomSequentialAddition, CompressionAlgorithm.\n");
     EXPECT_TRUE(Has(typo.out, "Construction Heuristic time: ")) << typo.out;
     EXPECT_FALSE(Has(typo.out, "Improvement Heuristic time: ")) << typo.out;
 
