@@ -1,5 +1,6 @@
 // densepack-modelgen: writes the bundled object and container meshes as OBJ files.
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -41,7 +42,32 @@ int main(int argc, char** argv) {
         std::printf(
             "usage: densepack-modelgen OUTDIR [NAME...]\n"
             "Writes OUTDIR/NAME.obj for every bundled model (or only the named ones).\n"
-            "       densepack-modelgen --list   prints the model names\n");
+            "       densepack-modelgen --list   prints the model names\n"
+            "       densepack-modelgen --box OUTDIR NAME X Y Z   writes a box container of that size\n");
+        return 0;
+    }
+    if (argc >= 2 && std::string(argv[1]) == "--box") {
+        // A box container of any size, for runs at scale (say 10,000 spheres in 22 x 22 x 22).
+        double size[3] = {0, 0, 0};
+        bool ok = argc == 7;
+        for (int k = 0; ok && k < 3; ++k) {
+            char* end = nullptr;
+            size[k] = std::strtod(argv[4 + k], &end);
+            ok = end != argv[4 + k] && *end == '\0' && size[k] > 0.0 && size[k] < 1e6;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "densepack-modelgen: --box needs OUTDIR NAME and three sizes above 0\n");
+            return 1;
+        }
+        const std::string path = std::string(argv[2]) + "/" + argv[3] + ".obj";
+        char title[128];
+        std::snprintf(title, sizeof title, "container: box %g x %g x %g", size[0], size[1], size[2]);
+        const std::string text = ToObj(Box(size[0], size[1], size[2]), title);
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) {
+            std::fprintf(stderr, "densepack-modelgen: cannot write %s\n", path.c_str());
+            return 1;
+        }
         return 0;
     }
     if (argc == 2 && std::string(argv[1]) == "--list") {
