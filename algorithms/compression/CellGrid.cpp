@@ -46,8 +46,8 @@ uint32_t CellGrid::CellOf(const Vector3& p) const {
     return static_cast<uint32_t>((static_cast<size_t>(idx[2]) * m_dims[1] + idx[1]) * m_dims[0] + idx[0]);
 }
 
-void CellGrid::Insert(int32_t body, uint32_t cell) {
-    const size_t b = static_cast<size_t>(body);
+void CellGrid::Insert(const Entry& entry, uint32_t cell) {
+    const size_t b = static_cast<size_t>(entry.body);
     if (m_cellOf.size() <= b) {
         m_cellOf.resize(b + 1, 0);
         m_slotOf.resize(b + 1, 0);
@@ -55,28 +55,32 @@ void CellGrid::Insert(int32_t body, uint32_t cell) {
     auto& list = m_cells[cell];
     m_cellOf[b] = cell;
     m_slotOf[b] = static_cast<uint32_t>(list.size());
-    list.push_back(body);
+    list.push_back(entry);
 }
 
 void CellGrid::Remove(int32_t body) {
     const size_t b = static_cast<size_t>(body);
     auto& list = m_cells[m_cellOf[b]];
     const uint32_t slot = m_slotOf[b];
-    const int32_t last = list.back();
+    const Entry last = list.back();
     list[slot] = last;
-    m_slotOf[static_cast<size_t>(last)] = slot;
+    m_slotOf[static_cast<size_t>(last.body)] = slot;
     list.pop_back();
 }
 
-void CellGrid::Move(int32_t body, uint32_t cell) {
-    if (m_cellOf[static_cast<size_t>(body)] == cell) return;
-    Remove(body);
-    Insert(body, cell);
+void CellGrid::Move(const Entry& entry, uint32_t cell) {
+    const size_t b = static_cast<size_t>(entry.body);
+    if (m_cellOf[b] == cell) {
+        m_cells[cell][m_slotOf[b]] = entry;
+        return;
+    }
+    Remove(entry.body);
+    Insert(entry, cell);
 }
 
 void CellGrid::Renumber(int32_t from, int32_t to) {
     const size_t f = static_cast<size_t>(from), t = static_cast<size_t>(to);
-    m_cells[m_cellOf[f]][m_slotOf[f]] = to;
+    m_cells[m_cellOf[f]][m_slotOf[f]].body = to;
     m_cellOf[t] = m_cellOf[f];
     m_slotOf[t] = m_slotOf[f];
 }

@@ -14,6 +14,13 @@ namespace Packing::compression {
 
 class CellGrid {
  public:
+    /// What a cell holds per body: its centre and outer radius at scale 1 beside its index, so
+    /// that a neighbour scan reads one cell's entries in a row instead of jumping through memory.
+    struct Entry {
+        float x, y, z, r;
+        int32_t body;
+    };
+
     /// Cells of at least `minCellSize` over [lo, hi]; at most about `maxCells` of them.
     void Init(const Vectormath::Aos::Vector3& lo, const Vectormath::Aos::Vector3& hi, float minCellSize,
               size_t maxCells);
@@ -21,15 +28,15 @@ class CellGrid {
     void Clear();
 
     uint32_t CellOf(const Vectormath::Aos::Vector3& p) const;
-    void Insert(int32_t body, uint32_t cell);
+    void Insert(const Entry& entry, uint32_t cell);
     void Remove(int32_t body);
-    /// Moves a body to `cell` (nothing happens when it is already there).
-    void Move(int32_t body, uint32_t cell);
+    /// A body's entry moves to `cell` (or is only updated when it is already there).
+    void Move(const Entry& entry, uint32_t cell);
     /// A body's index changed (the compression keeps its bodies packed: the last one fills a hole).
     void Renumber(int32_t from, int32_t to);
     uint32_t CellOfBody(int32_t body) const { return m_cellOf[static_cast<size_t>(body)]; }
 
-    /// Calls f(other) for every body in the 27 cells around `cell`; f returns false to stop early.
+    /// Calls f(entry) for every body in the 27 cells around `cell`; f returns false to stop early.
     /// Returns false when f stopped it.
     template <class F>
     bool ForEachNear(uint32_t cell, F&& f) const {
@@ -43,7 +50,7 @@ class CellGrid {
             for (int y = y0; y <= y1; ++y) {
                 const size_t row = (static_cast<size_t>(z) * m_dims[1] + y) * m_dims[0];
                 for (int x = x0; x <= x1; ++x)
-                    for (int32_t other : m_cells[row + static_cast<size_t>(x)])
+                    for (const Entry& other : m_cells[row + static_cast<size_t>(x)])
                         if (!f(other)) return false;
             }
         return true;
@@ -58,7 +65,7 @@ class CellGrid {
     Vectormath::Aos::Vector3 m_stretch;  ///< actual cell extents: the box divided by the counts
     float m_cellSize = 1.0f;
     int m_dims[3] = {1, 1, 1};
-    std::vector<std::vector<int32_t>> m_cells;
+    std::vector<std::vector<Entry>> m_cells;
     std::vector<uint32_t> m_cellOf;  ///< per body
     std::vector<uint32_t> m_slotOf;  ///< per body: its place in its cell's list
 };

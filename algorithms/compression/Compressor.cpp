@@ -28,9 +28,10 @@ Compressor::Compressor(const Shapes& shapes, std::vector<TypeSpec> types, double
 
 void Compressor::AddBody(const Body& body) {
     m_bodies.push_back(body);
+    m_pairCache.Resize(m_bodies.size());
     m_count.push_back(0);
     ++m_typeCount[static_cast<size_t>(body.type)];
-    m_grid.Insert(static_cast<int32_t>(m_bodies.size() - 1), m_grid.CellOf(body.position));
+    m_grid.Insert(EntryOf(body, static_cast<int32_t>(m_bodies.size() - 1)), m_grid.CellOf(body.position));
 }
 
 double Compressor::Fraction() const {
@@ -47,22 +48,24 @@ bool Compressor::PairOverlap(const Body& a, int32_t ia, const Body& b, int32_t i
     // One order per pair, whoever asks: the test's rounding may differ between the two orders,
     // and the overlap counts must agree.
     if (ia < 0 || ib < 0) return ia < ib ? m_shapes.Overlap(a, b, scale) : m_shapes.Overlap(b, a, scale);
+    // The asking body (a) keeps the hint, whichever order the test runs in.
     return ia < ib ? m_shapes.Overlap(a, b, scale, m_pairCache.At(ia, ib))
-                   : m_shapes.Overlap(b, a, scale, m_pairCache.At(ib, ia));
+                   : m_shapes.Overlap(b, a, scale, m_pairCache.At(ia, ib));
 }
 
 bool Compressor::Blocked(const Body& b, int32_t self) const {
     if (!m_shapes.Inside(b, m_scale)) return true;
     const float rb = m_scale * m_shapes.OuterRadius(b.type);
     const float maxReach = rb + m_scale * m_shapes.MaxOuterRadius();
-    return !m_grid.ForEachNear(m_grid.CellOf(b.position), [&](int32_t j) {
-        if (j == self) return true;
-        const Body& o = m_bodies[static_cast<size_t>(j)];
-        const float d2 = lengthSqr(o.position - b.position);
-        if (d2 >= maxReach * maxReach) return true;
-        const float reach = rb + m_scale * m_shapes.OuterRadius(o.type);
+    const float bx = b.position.getX(), by = b.position.getY(), bz = b.position.getZ();
+    return !m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
+        const int32_t j = o.body;
+        const float dx = o.x - bx, dy = o.y - by, dz = o.z - bz;
+        const float d2 = dx * dx + dy * dy + dz * dz;
+        if (d2 >= maxReach * maxReach || j == self) return true;
+        const float reach = rb + m_scale * o.r;
         if (d2 >= reach * reach) return true;
-        return !PairOverlap(b, self, o, j, m_scale);
+        return !PairOverlap(b, self, m_bodies[static_cast<size_t>(j)], j, m_scale);
     });
 }
 
@@ -70,11 +73,14 @@ int Compressor::Partners(const Body& b, int32_t self, std::vector<int32_t>& out,
     out.clear();
     outWall = !m_shapes.Inside(b, m_scale);
     const float rb = m_scale * m_shapes.OuterRadius(b.type);
-    m_grid.ForEachNear(m_grid.CellOf(b.position), [&](int32_t j) {
+    m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
+        const int32_t j = o.body;
         if (j == self) return true;
-        const Body& o = m_bodies[static_cast<size_t>(j)];
-        const float reach = rb + m_scale * m_shapes.OuterRadius(o.type);
-        if (lengthSqr(o.position - b.position) < reach * reach && PairOverlap(b, self, o, j, m_scale)) out.push_back(j);
+        const float reach = rb + m_scale * o.r;
+        const float dx = o.x - b.position.getX(), dy = o.y - b.position.getY(), dz = o.z - b.position.getZ();
+        if (dx * dx + dy * dy + dz * dz < reach * reach &&
+            PairOverlap(b, self, m_bodies[static_cast<size_t>(j)], j, m_scale))
+            out.push_back(j);
         return true;
     });
     return static_cast<int>(out.size()) + (outWall ? 1 : 0);
@@ -92,12 +98,14 @@ int64_t Compressor::CountAll(float scale, std::vector<int32_t>& outCount, int64_
             ++outWall;
         }
         const float rb = scale * m_shapes.OuterRadius(b.type);
-        m_grid.ForEachNear(m_grid.CellOf(b.position), [&](int32_t j) {
+        m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
+            const int32_t j = o.body;
             if (static_cast<size_t>(j) <= i) return true;  // each pair once
-            const Body& o = m_bodies[static_cast<size_t>(j)];
-            const float reach = rb + scale * m_shapes.OuterRadius(o.type);
-            if (lengthSqr(o.position - b.position) < reach * reach &&
-                m_shapes.Overlap(b, o, scale, m_pairCache.At(static_cast<int32_t>(i), j))) {
+            const float reach = rb + scale * o.r;
+            const float dx = o.x - b.position.getX(), dy = o.y - b.position.getY(), dz = o.z - b.position.getZ();
+            if (dx * dx + dy * dy + dz * dz < reach * reach &&
+                m_shapes.Overlap(b, m_bodies[static_cast<size_t>(j)], scale,
+                                 m_pairCache.At(static_cast<int32_t>(i), j))) {
                 ++outCount[i];
                 ++outCount[static_cast<size_t>(j)];
                 ++outPairs;
@@ -171,13 +179,13 @@ int32_t Compressor::MostWantedType() const {
 }
 
 void Compressor::RemoveBody(int32_t i) {
-    m_pairCache.Clear();
     const size_t idx = static_cast<size_t>(i);
     const int32_t last = static_cast<int32_t>(m_bodies.size() - 1);
     --m_typeCount[static_cast<size_t>(m_bodies[idx].type)];
     m_grid.Remove(i);
     if (i != last) {
         m_bodies[idx] = m_bodies.back();
+        m_pairCache.Move(last, i);
         m_count[idx] = m_count.back();
         m_grid.Renumber(last, i);
     }
@@ -235,7 +243,33 @@ void Compressor::RemoveOverlapping() {
 void Compressor::RebuildGrid() {
     m_grid.Clear();
     for (size_t i = 0; i < m_bodies.size(); ++i)
-        m_grid.Insert(static_cast<int32_t>(i), m_grid.CellOf(m_bodies[i].position));
+        m_grid.Insert(EntryOf(m_bodies[i], static_cast<int32_t>(i)), m_grid.CellOf(m_bodies[i].position));
+}
+
+void Compressor::SortBodies() {
+    // Bodies in the order of their cells: a trial's neighbours then sit near it in memory, which
+    // kept the cost per body from growing with the count (cache misses at 100,000 bodies).
+    const size_t n = m_bodies.size();
+    std::vector<int32_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = static_cast<int32_t>(i);
+    std::vector<uint32_t> cell(n);
+    for (size_t i = 0; i < n; ++i) cell[i] = m_grid.CellOfBody(static_cast<int32_t>(i));
+    std::stable_sort(order.begin(), order.end(), [&cell](int32_t x, int32_t y) {
+        return cell[static_cast<size_t>(x)] < cell[static_cast<size_t>(y)];
+    });
+    std::vector<int32_t> newIndex(n);
+    std::vector<Body> bodies(n);
+    std::vector<int32_t> count(n);
+    for (size_t k = 0; k < n; ++k) {
+        const size_t from = static_cast<size_t>(order[k]);
+        newIndex[from] = static_cast<int32_t>(k);
+        bodies[k] = m_bodies[from];
+        count[k] = m_count[from];
+    }
+    m_bodies.swap(bodies);
+    m_count.swap(count);
+    m_pairCache.Renumber(newIndex);
+    RebuildGrid();
 }
 
 void Compressor::Snapshot() {
@@ -245,8 +279,9 @@ void Compressor::Snapshot() {
 }
 
 void Compressor::Restore() {
-    m_pairCache.Clear();
     m_bodies = m_freeBodies;
+    m_pairCache.Resize(m_bodies.size());
+    m_pairCache.Clear();
     m_scale = m_freeScale;
     std::fill(m_typeCount.begin(), m_typeCount.end(), 0);
     for (const Body& b : m_bodies) ++m_typeCount[static_cast<size_t>(b.type)];

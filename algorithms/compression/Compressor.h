@@ -84,6 +84,10 @@ class Compressor {
     /// Volume fraction of the bodies at the current scale.
     double Fraction() const;
 
+    /// Trial moves at the current scale and nothing else: `count` sweeps of one trial per body. What
+    /// a compression repeats, for measuring its cost per body.
+    void Sweeps(int count);
+
     /// Brute force over all pairs and the wall, for tests: the number of overlapping pairs plus
     /// bodies not inside, at the current scale.
     int64_t CountOverlapsBruteForce() const;
@@ -115,6 +119,7 @@ class Compressor {
     double GrowthCap(const Pace& pace) const;
     Outcome Compress(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);
     void Reset(const std::vector<Body>& start);
+    void SortBodies();
     void Snapshot();
     void Restore();
     void RemoveBody(int32_t i);
@@ -134,6 +139,10 @@ class Compressor {
     double m_containerVolume;
     CompressionSettings m_settings;
     std::mt19937_64 m_rng;
+
+    CellGrid::Entry EntryOf(const Body& b, int32_t index) const {
+        return {b.position.getX(), b.position.getY(), b.position.getZ(), m_shapes.OuterRadius(b.type), index};
+    }
 
     std::vector<Body> m_bodies;
     std::vector<int32_t> m_count;  ///< per body: overlapping neighbours, plus one when not inside

@@ -26,6 +26,8 @@ constexpr double kLargestGrowth = 0.1;
 constexpr double kMinOverlapBudget = 4.0;
 // Overlapping bodies try moves down to 2^-(levels-1) of the tuned size.
 constexpr size_t kFineLevels = 12;
+// Bodies are put back in the order of their cells every this many sweeps.
+constexpr int64_t kSortEvery = 64;
 
 }  // namespace
 
@@ -47,6 +49,7 @@ bool Compressor::Separating(const Body& from, const Body& to) const {
 }
 
 void Compressor::Sweep() {
+    if (m_stats.sweeps % kSortEvery == 0) SortBodies();
     const size_t n = m_bodies.size();
     for (size_t k = 0; k < n; ++k) {
         const int32_t i = static_cast<int32_t>(UniformIndex(n));
@@ -109,11 +112,19 @@ void Compressor::Sweep() {
             count = fresh;
         }
         b = trial;
-        m_grid.Move(i, m_grid.CellOf(b.position));
+        m_grid.Move(EntryOf(b, i), m_grid.CellOf(b.position));
         ++m_took[kind];
         ++m_stats.accepted;
     }
     ++m_stats.sweeps;
+}
+
+void Compressor::Sweeps(int count) {
+    Recount();
+    for (int k = 0; k < count; ++k) {
+        Sweep();
+        if (m_stats.sweeps % kTuneEvery == 0) TuneSteps();
+    }
 }
 
 void Compressor::TuneSteps() {

@@ -1,8 +1,10 @@
 #pragma once
 /// @file PairCache.h
-/// What the overlap test remembers per pair of near bodies (the last separating direction), in one
-/// open-addressing table keyed by the ordered pair. Only pairs that came near get an entry; the
-/// table is emptied whenever bodies are renumbered.
+/// What the overlap test remembers per pair of near bodies (the last separating direction), kept
+/// with the body that asks: a few slots per body, found by the neighbour's index. A trial move asks
+/// for all its neighbours from one body, so the lookups stay in one small block of memory. A slot
+/// is only a hint (the test checks the direction it gets), so slots left over from renumbered or
+/// removed bodies cost time at worst, never a wrong answer.
 
 #include <cstdint>
 #include <vector>
@@ -13,56 +15,63 @@ namespace Packing::compression {
 
 class PairCache {
  public:
-    /// The entry of (lo, hi), made on first use; valid until the next call that adds an entry.
-    col::ConvexPairCache& At(int32_t lo, int32_t hi) {
-        if ((m_used + 1) * 2 > m_slots.size()) Grow();
-        const uint64_t key = Key(lo, hi);
-        size_t i = Hash(key) & (m_slots.size() - 1);
-        while (true) {
-            Slot& s = m_slots[i];
-            if (s.key == key) return s.cache;
-            if (s.key == kEmpty) {
-                s.key = key;
-                s.cache = col::ConvexPairCache();
-                ++m_used;
-                return s.cache;
+    /// Slots for bodies [0, count).
+    void Resize(size_t count) {
+        m_slots.resize(count * kSlots);
+        m_next.resize(count, 0);
+    }
+    /// Body `from`'s slots become body `to`'s (the last body fills a removed one's place).
+    void Move(int32_t from, int32_t to) {
+        for (int k = 0; k < kSlots; ++k) m_slots[Index(to) + k] = m_slots[Index(from) + k];
+        m_next[static_cast<size_t>(to)] = m_next[static_cast<size_t>(from)];
+    }
+    /// Bodies get new indices: body i becomes newIndex[i]; the slots follow, and so do the
+    /// neighbours they name.
+    void Renumber(const std::vector<int32_t>& newIndex) {
+        std::vector<Slot> slots(m_slots.size());
+        std::vector<uint8_t> next(m_next.size());
+        for (size_t i = 0; i < newIndex.size(); ++i) {
+            const size_t to = static_cast<size_t>(newIndex[i]);
+            for (int k = 0; k < kSlots; ++k) {
+                Slot s = m_slots[i * kSlots + k];
+                if (s.other >= 0)
+                    s.other =
+                        static_cast<size_t>(s.other) < newIndex.size() ? newIndex[static_cast<size_t>(s.other)] : -1;
+                slots[to * kSlots + k] = s;
             }
-            i = (i + 1) & (m_slots.size() - 1);
+            next[to] = m_next[i];
         }
+        m_slots.swap(slots);
+        m_next.swap(next);
     }
+    /// Forgets everything.
     void Clear() {
-        for (Slot& s : m_slots) s.key = kEmpty;
-        m_used = 0;
+        for (Slot& s : m_slots) s.other = -1;
     }
-    size_t Size() const { return m_used; }
+    /// The entry `owner` keeps for `other`, made (in place of its oldest) on first use.
+    col::ConvexPairCache& At(int32_t owner, int32_t other) {
+        Slot* slots = &m_slots[Index(owner)];
+        for (int k = 0; k < kSlots; ++k)
+            if (slots[k].other == other) return slots[k].cache;
+        uint8_t& next = m_next[static_cast<size_t>(owner)];
+        Slot& s = slots[next];
+        next = static_cast<uint8_t>((next + 1) % kSlots);
+        s.other = other;
+        s.cache = col::ConvexPairCache();
+        return s.cache;
+    }
 
  private:
-    static constexpr uint64_t kEmpty = ~uint64_t(0);
+    // Enough for the near neighbours of a body in a dense packing of similar sizes.
+    static constexpr int kSlots = 16;
     struct Slot {
-        uint64_t key = kEmpty;
+        int32_t other = -1;
         col::ConvexPairCache cache;
     };
-    static uint64_t Key(int32_t lo, int32_t hi) { return (uint64_t(uint32_t(lo)) << 32) | uint32_t(hi); }
-    static uint64_t Hash(uint64_t k) {
-        k ^= k >> 33;
-        k *= 0xff51afd7ed558ccdull;
-        k ^= k >> 33;
-        return k;
-    }
-    void Grow() {
-        std::vector<Slot> old;
-        old.swap(m_slots);
-        m_slots.assign(old.empty() ? 1024 : old.size() * 2, Slot());
-        m_used = 0;
-        for (const Slot& s : old)
-            if (s.key != kEmpty) {
-                const int32_t lo = int32_t(s.key >> 32), hi = int32_t(s.key & 0xffffffffu);
-                At(lo, hi) = s.cache;
-            }
-    }
+    static size_t Index(int32_t body) { return static_cast<size_t>(body) * kSlots; }
 
     std::vector<Slot> m_slots;
-    size_t m_used = 0;
+    std::vector<uint8_t> m_next;
 };
 
 }  // namespace Packing::compression

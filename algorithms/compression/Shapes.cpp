@@ -51,6 +51,7 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
         if (cells <= kMaxWallCells) break;
         m_cellSize *= 1.5f;
     }
+    m_invCellSize = 1.0f / m_cellSize;
     const float halfDiag = 0.5f * m_cellSize * std::sqrt(3.0f);
     const float reach = m_maxOuter + halfDiag;  // an object of scale <= 1 in the cell reaches no farther
     const auto& planes = m_container.planes();
@@ -81,7 +82,7 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
 size_t Shapes::CellIndex(const Vector3& p) const {
     int idx[3];
     for (int k = 0; k < 3; ++k) {
-        const int i = static_cast<int>((p[k] - m_lo[k]) / m_cellSize);
+        const int i = static_cast<int>((p[k] - m_lo[k]) * m_invCellSize);
         idx[k] = std::clamp(i, 0, m_dims[k] - 1);
     }
     return (static_cast<size_t>(idx[2]) * m_dims[1] + idx[1]) * m_dims[0] + idx[0];

@@ -74,6 +74,7 @@ class Shapes {
     col::ConvexShape m_container;
     Vector3 m_lo, m_hi;  ///< container bounding box
     float m_cellSize = 1.0f;
+    float m_invCellSize = 1.0f;
     int m_dims[3] = {1, 1, 1};
     std::vector<WallCell> m_cells;
     std::vector<col::Plane> m_cellPlanes;
