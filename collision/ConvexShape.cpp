@@ -362,12 +362,15 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
     if (dist2 < inner * inner) return true;
 
     if (lengthSqr(ioCache.axis_W) > 0.0f) {
-        // The last separating direction, tried first, in the world frame: two support queries.
+        // The last separating direction, tried first, in the world frame: two support queries,
+        // each climbing from where it ended last time (a step or none after a small move).
         const Vector3& axis = ioCache.axis_W;
         const Vector3 la = transpose(X_WA.rotation) * axis;
         const Vector3 lb = transpose(X_WB.rotation) * (-axis);
-        const float maxA = sA * dot(a.vertices()[static_cast<size_t>(a.support(la))], la);
-        const float maxB = sB * dot(b.vertices()[static_cast<size_t>(b.support(lb))], lb);
+        ioCache.supportA = a.support(la, ioCache.supportA);
+        ioCache.supportB = b.support(lb, ioCache.supportB);
+        const float maxA = sA * dot(a.vertices()[static_cast<size_t>(ioCache.supportA)], la);
+        const float maxB = sB * dot(b.vertices()[static_cast<size_t>(ioCache.supportB)], lb);
         // A reaches dot(axis, tA) + maxA along the axis, B starts at dot(axis, tB) - maxB.
         if (dot(axis, dW) - maxA - maxB > touch * Vectormath::Aos::length(axis)) return false;
     }
@@ -391,8 +394,10 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
     };
 
     Simplex s;
-    // First point: the difference's extreme towards the origin as seen from its centre.
-    D3 v = ToD3(supportDiff(dist2 > 0.0f ? tAB : Vector3(1.0f, 0.0f, 0.0f)));
+    // First point: the difference's extreme towards the origin, seen along the last separating
+    // direction when there is one (it still points nearly the right way), else from the centre.
+    const bool warm = lengthSqr(ioCache.axis_W) > 0.0f;
+    D3 v = ToD3(supportDiff(warm ? rotAT * ioCache.axis_W : (dist2 > 0.0f ? tAB : Vector3(1.0f, 0.0f, 0.0f))));
     if (Len2(v) == 0.0) v = ToD3(-tAB);
     if (Len2(v) == 0.0) v = D3{1.0, 0.0, 0.0};
     bool overlap = true;
@@ -435,6 +440,7 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
     ioCache.axis_W =
         overlap ? Vector3(0.0f)
                 : X_WA.rotation * Vector3(static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z));
+    ioCache.supportA = ioCache.supportB = -1;
     return overlap;
 }
 

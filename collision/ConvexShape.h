@@ -71,8 +71,9 @@ class ConvexShape {
 /// What convexOverlap may remember about one ordered pair of shapes between calls. A default-made
 /// cache is valid for any pair; a cache used for another pair only costs time, never correctness.
 struct ConvexPairCache {
-    int hint[2] = {-1, -1};          ///< support start vertices of a and b
     Vector3 axis_W = Vector3(0.0f);  ///< the last separating direction (a to b), world frame; 0: none
+    int32_t supportA = -1;           ///< a's and b's extreme vertices along it when last checked
+    int32_t supportB = -1;
 };
 
 /// Whether two posed convex shapes intersect. Shapes closer than 1e-6 of their size (the sum of
