@@ -318,7 +318,10 @@ bool ConvexShape::build(const std::vector<Point3>& points, const std::vector<std
 }
 
 int ConvexShape::support(const Vector3& d, int hint) const {
-    int best = hint >= 0 ? hint : m_startTable[static_cast<size_t>(TableCell(d))];
+    // A hint from another shape (a stale pair hint) may be out of range: the table then starts.
+    int best = hint >= 0 && static_cast<size_t>(hint) < m_vertices.size()
+                   ? hint
+                   : m_startTable[static_cast<size_t>(TableCell(d))];
     float bestDot = dot(m_vertices[static_cast<size_t>(best)], d);
     // Steepest ascent over the vertex graph: on a convex polyhedron a vertex with no better
     // neighbour is a global maximum.

@@ -45,8 +45,8 @@ class ConvexShape {
     bool empty() const { return m_vertices.empty(); }
 
     /// Index of a vertex farthest along d (model frame); ties go to any of them. `hint` is where
-    /// the hill climb starts (any valid index; a vertex near the answer makes it short); -1 starts
-    /// from a table of answers for a grid of directions, a step or two from the answer.
+    /// the hill climb starts (a vertex near the answer makes it short); -1, or any index that is
+    /// not a vertex, starts from a table of answers for a grid of directions, a step or two away.
     int support(const Vector3& d, int hint = -1) const;
 
     const std::vector<Vector3>& vertices() const { return m_vertices; }
