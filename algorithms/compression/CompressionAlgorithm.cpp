@@ -53,6 +53,7 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
         {"maxRounds", nullptr, &s.maxRounds, 1, 1e6},
         {"insertTriesPerBody", &s.insertTriesPerBody, nullptr, 0.0, 1e4},
         {"limitSeconds", &s.limitSeconds, nullptr, 1e-3, 1e9},
+        {"threads", nullptr, &s.threads, 0, 64},
     };
     std::istringstream in(line);
     in.imbue(std::locale::classic());

@@ -41,6 +41,7 @@ struct CompressionSettings {
     int maxRounds = 20;               ///< jam-and-remove rounds at most
     double insertTriesPerBody = 2.0;  ///< tries to fill voids at full size, per body
     double limitSeconds = 600.0;      ///< the whole compression's limit (seconds, or sweeps under --limits steps)
+    int threads = 0;  ///< sweep threads: 0 all cores (at most 2 are used), 1 one; the same result either way
 };
 
 /// Per type: its share of the bodies (any non-negative weights) and its volume at scale 1.
@@ -104,9 +105,10 @@ class Compressor {
     void Drop(int64_t target, Limit& limit);
     bool TryInsert(int32_t type, float scale, int tries);
     void Sweep();
-    // Whether every overlap of the move's new place (m_scratchNew) is an old one (m_scratchOld)
-    // that the move does not deepen, judged by the distance of the centres.
-    bool Separating(const Body& from, const Body& to) const;
+    // Whether every overlap of the move's new place (after) is an old one (before) that the move
+    // does not deepen, judged by the distance of the centres.
+    bool Separating(const Body& from, const Body& to, const std::vector<int32_t>& before,
+                    const std::vector<int32_t>& after) const;
     void TuneSteps();
     enum class Outcome { Reached, Jammed, Limit };
     /// How fast a compression goes: rest sweeps before a growth (at the guessed density), sweeps a
@@ -131,8 +133,32 @@ class Compressor {
     Body RandomPose(int32_t type);
     // Own conversions, so the numbers do not depend on the standard library's distributions.
     float Uniform() { return static_cast<float>(m_rng() >> 40) * (1.0f / 16777216.0f); }
-    size_t UniformIndex(size_t n) { return static_cast<size_t>(m_rng() % n); }
-    Vector3 RandomAxis();
+
+    /// A small generator per slab and sweep (splitmix64), so a slab's moves do not depend on how
+    /// many threads share the sweep.
+    struct Rng {
+        uint64_t state;
+        uint64_t Next() {
+            uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+            return z ^ (z >> 31);
+        }
+        float Uniform() { return static_cast<float>(Next() >> 40) * (1.0f / 16777216.0f); }
+        size_t Index(size_t n) { return static_cast<size_t>(Next() % n); }
+        Vector3 Axis();
+    };
+    /// One slab's share of a sweep: its bodies, its generator, its scratch and its counts, merged
+    /// into the compressor's once the sweep is done.
+    struct SlabWork {
+        Rng rng{0};
+        int xBegin = 0, xEnd = 0;  ///< the slab's cell columns
+        std::vector<int32_t> bodies;
+        std::vector<int32_t> scratchOld, scratchNew;
+        int64_t tried[2] = {0, 0}, took[2] = {0, 0};
+        int64_t pairDelta = 0, wallDelta = 0;
+    };
+    void SweepSlab(SlabWork& w);
 
     const Shapes& m_shapes;
     std::vector<TypeSpec> m_types;
@@ -163,7 +189,8 @@ class Compressor {
     int64_t m_tried[2] = {0, 0}, m_took[2] = {0, 0};  ///< since the last tuning: moves, turns
     Phase m_phase = Phase::Drop;
     CompressionStats m_stats;
-    std::vector<int32_t> m_scratchOld, m_scratchNew, m_scratchCount;
+    std::vector<int32_t> m_scratchOld, m_scratchCount;
+    std::vector<SlabWork> m_slabs;
 };
 
 }  // namespace Packing::compression

@@ -1,7 +1,9 @@
 // The compression protocol: drop, then rounds of growth and local moves until jammed, removal of
 // what cannot reach full size, and the last fill at full size.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "algorithms/Limits.h"
 #include "algorithms/compression/Compressor.h"
@@ -28,10 +30,13 @@ constexpr double kMinOverlapBudget = 4.0;
 constexpr size_t kFineLevels = 12;
 // Bodies are put back in the order of their cells every this many sweeps.
 constexpr int64_t kSortEvery = 64;
+// Slabs are this many cell columns wide; a sweep uses two threads from this many bodies on.
+constexpr int kSlabColumns = 2;
+constexpr size_t kParallelBodies = 2000;
 
 }  // namespace
 
-Vector3 Compressor::RandomAxis() {
+Vector3 Compressor::Rng::Axis() {
     while (true) {
         const Vector3 v(2.0f * Uniform() - 1.0f, 2.0f * Uniform() - 1.0f, 2.0f * Uniform() - 1.0f);
         const float l2 = Vectormath::Aos::lengthSqr(v);
@@ -39,39 +44,40 @@ Vector3 Compressor::RandomAxis() {
     }
 }
 
-bool Compressor::Separating(const Body& from, const Body& to) const {
-    for (int32_t j : m_scratchNew) {
-        if (std::find(m_scratchOld.begin(), m_scratchOld.end(), j) == m_scratchOld.end()) return false;
+bool Compressor::Separating(const Body& from, const Body& to, const std::vector<int32_t>& before,
+                            const std::vector<int32_t>& after) const {
+    for (int32_t j : after) {
+        if (std::find(before.begin(), before.end(), j) == before.end()) return false;
         const Vector3& q = m_bodies[static_cast<size_t>(j)].position;
         if (Vectormath::Aos::lengthSqr(to.position - q) < Vectormath::Aos::lengthSqr(from.position - q)) return false;
     }
     return true;
 }
 
-void Compressor::Sweep() {
-    if (m_stats.sweeps % kSortEvery == 0) SortBodies();
-    const size_t n = m_bodies.size();
+void Compressor::SweepSlab(SlabWork& w) {
+    Rng& rng = w.rng;
+    const size_t n = w.bodies.size();
     for (size_t k = 0; k < n; ++k) {
-        const int32_t i = static_cast<int32_t>(UniformIndex(n));
+        const int32_t i = w.bodies[rng.Index(n)];
         Body& b = m_bodies[static_cast<size_t>(i)];
         Body trial = b;
-        const int kind = Uniform() < 0.5f ? 1 : 0;  // 1: turn, 0: move
+        const int kind = rng.Uniform() < 0.5f ? 1 : 0;  // 1: turn, 0: move
         int32_t& count = m_count[static_cast<size_t>(i)];
         bool wallOld = false;
-        if (count > 0) Partners(b, i, m_scratchOld, wallOld);
+        if (count > 0) Partners(b, i, w.scratchOld, wallOld);
         // An overlapping body needs moves of every size: large ones find free room, small ones
         // clear a shallow overlap without running into the next neighbour.
-        const float size = count == 0 ? 1.0f : std::ldexp(1.0f, -static_cast<int>(UniformIndex(kFineLevels)));
+        const float size = count == 0 ? 1.0f : std::ldexp(1.0f, -static_cast<int>(rng.Index(kFineLevels)));
         if (kind == 1) {
-            const float angle = (2.0f * Uniform() - 1.0f) * m_turnStep * size;
-            trial.orientation = Vectormath::Aos::normalize(Quat::rotation(angle, RandomAxis()) * b.orientation);
+            const float angle = (2.0f * rng.Uniform() - 1.0f) * m_turnStep * size;
+            trial.orientation = Vectormath::Aos::normalize(Quat::rotation(angle, rng.Axis()) * b.orientation);
             trial.rotation = Matrix3(trial.orientation);
-        } else if (count > 0 && Uniform() < 0.5f) {
+        } else if (count > 0 && rng.Uniform() < 0.5f) {
             // Half the moves of an overlapping body go straight away from what it overlaps (the
             // container's centre stands in for a wall): random ones alone took a cube out of a
             // corner-to-corner overlap only after hundreds of sweeps.
             Vector3 away(0.0f);
-            for (int32_t j : m_scratchOld) {
+            for (int32_t j : w.scratchOld) {
                 const Vector3 d = b.position - m_bodies[static_cast<size_t>(j)].position;
                 const float l = Vectormath::Aos::length(d);
                 if (l > 0.0f) away += d / l;
@@ -82,14 +88,18 @@ void Compressor::Sweep() {
                 if (l > 0.0f) away += in / l;
             }
             const float l = Vectormath::Aos::length(away);
-            const Vector3 dir = l > 0.0f ? away / l : RandomAxis();
-            trial.position += (Uniform() * size * m_scale * m_shapes.OuterRadius(b.type)) * dir;
+            const Vector3 dir = l > 0.0f ? away / l : rng.Axis();
+            trial.position += (rng.Uniform() * size * m_scale * m_shapes.OuterRadius(b.type)) * dir;
         } else {
             const float step = m_moveStep * size * m_scale * m_shapes.OuterRadius(b.type);
-            trial.position += step * Vector3(2.0f * Uniform() - 1.0f, 2.0f * Uniform() - 1.0f, 2.0f * Uniform() - 1.0f);
+            trial.position +=
+                step * Vector3(2.0f * rng.Uniform() - 1.0f, 2.0f * rng.Uniform() - 1.0f, 2.0f * rng.Uniform() - 1.0f);
         }
-        ++m_tried[kind];
-        ++m_stats.trials;
+        ++w.tried[kind];
+        // A body stays in its slab's columns, so no two slabs at work ever meet.
+        const uint32_t cell = m_grid.CellOf(trial.position);
+        const int column = m_grid.Column(cell);
+        if (column < w.xBegin || column >= w.xEnd) continue;
 
         if (count == 0) {
             if (Blocked(trial, i)) continue;
@@ -98,23 +108,75 @@ void Compressor::Sweep() {
             // keeps its distance to) each one it overlaps, so overlaps only ever clear and never
             // sink deeper.
             bool wallNew = false;
-            const int fresh = Partners(trial, i, m_scratchNew, wallNew);
+            const int fresh = Partners(trial, i, w.scratchNew, wallNew);
             if (fresh > count) continue;
-            if (!Separating(b, trial)) continue;
+            if (!Separating(b, trial, w.scratchOld, w.scratchNew)) continue;
             // The wall gives way to nothing: a body may cross it only less than before, or it would
             // trade a neighbour for the outside and wander off.
             if (wallNew && (!wallOld || m_shapes.Protrusion(trial, m_scale) > m_shapes.Protrusion(b, m_scale)))
                 continue;
-            for (int32_t j : m_scratchOld) --m_count[static_cast<size_t>(j)];
-            for (int32_t j : m_scratchNew) ++m_count[static_cast<size_t>(j)];
-            m_pairOverlaps += static_cast<int64_t>(m_scratchNew.size()) - static_cast<int64_t>(m_scratchOld.size());
-            m_wallOverlaps += (wallNew ? 1 : 0) - (wallOld ? 1 : 0);
+            // Neighbours in the next slabs may be counted by two slabs at once.
+            for (int32_t j : w.scratchOld)
+                std::atomic_ref<int32_t>(m_count[static_cast<size_t>(j)]).fetch_sub(1, std::memory_order_relaxed);
+            for (int32_t j : w.scratchNew)
+                std::atomic_ref<int32_t>(m_count[static_cast<size_t>(j)]).fetch_add(1, std::memory_order_relaxed);
+            w.pairDelta += static_cast<int64_t>(w.scratchNew.size()) - static_cast<int64_t>(w.scratchOld.size());
+            w.wallDelta += (wallNew ? 1 : 0) - (wallOld ? 1 : 0);
             count = fresh;
         }
         b = trial;
-        m_grid.Move(EntryOf(b, i), m_grid.CellOf(b.position));
-        ++m_took[kind];
-        ++m_stats.accepted;
+        m_grid.Move(EntryOf(b, i), cell);
+        ++w.took[kind];
+    }
+}
+
+void Compressor::Sweep() {
+    if (m_stats.sweeps % kSortEvery == 0) SortBodies();
+    // Slabs of whole cell columns along x, at least two columns wide, so that two slabs with one
+    // between them never hold bodies that could touch. The even slabs move first, then the odd
+    // ones; the boundaries shift by a column every other sweep, so no plane stays a barrier.
+    const int columns = m_grid.Columns();
+    const int shift = columns >= 4 ? static_cast<int>(m_stats.sweeps % 2) : 0;
+    const int slabCount = std::max(1, (columns - shift) / kSlabColumns);
+    m_slabs.resize(static_cast<size_t>(slabCount));
+    const uint64_t base = m_rng();
+    for (int k = 0; k < slabCount; ++k) {
+        SlabWork& w = m_slabs[static_cast<size_t>(k)];
+        w.xBegin = k == 0 ? 0 : shift + k * kSlabColumns;
+        w.xEnd = k + 1 == slabCount ? columns : shift + (k + 1) * kSlabColumns;
+        w.rng.state = base ^ (0xD1B54A32D192ED03ull * static_cast<uint64_t>(k + 1));
+        w.bodies.clear();
+        w.tried[0] = w.tried[1] = w.took[0] = w.took[1] = 0;
+        w.pairDelta = w.wallDelta = 0;
+    }
+    for (size_t i = 0; i < m_bodies.size(); ++i) {
+        const int column = m_grid.Column(m_grid.CellOfBody(static_cast<int32_t>(i)));
+        int k = column < shift ? 0 : std::min(slabCount - 1, (column - shift) / kSlabColumns);
+        m_slabs[static_cast<size_t>(k)].bodies.push_back(static_cast<int32_t>(i));
+    }
+    // Two workers when there is enough to share; the result is the same with one.
+    const bool parallel =
+        m_bodies.size() >= kParallelBodies && slabCount >= 3 && std::thread::hardware_concurrency() > 1;
+    for (int parity = 0; parity < 2; ++parity) {
+        if (!parallel) {
+            for (int k = parity; k < slabCount; k += 2) SweepSlab(m_slabs[static_cast<size_t>(k)]);
+            continue;
+        }
+        std::thread helper([this, parity, slabCount] {
+            for (int k = parity + 2; k < slabCount; k += 4) SweepSlab(m_slabs[static_cast<size_t>(k)]);
+        });
+        for (int k = parity; k < slabCount; k += 4) SweepSlab(m_slabs[static_cast<size_t>(k)]);
+        helper.join();
+    }
+    for (const SlabWork& w : m_slabs) {
+        for (int kind = 0; kind < 2; ++kind) {
+            m_tried[kind] += w.tried[kind];
+            m_took[kind] += w.took[kind];
+            m_stats.trials += w.tried[kind];
+            m_stats.accepted += w.took[kind];
+        }
+        m_pairOverlaps += w.pairDelta;
+        m_wallOverlaps += w.wallDelta;
     }
     ++m_stats.sweeps;
 }

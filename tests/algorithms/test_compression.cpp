@@ -155,6 +155,42 @@ TEST(Compressor, SameSeedSameBodiesAndTheLimitStillEndsClean) {
     EXPECT_LE(cut.sweeps, 21);
 }
 
+TEST(Compressor, SweepsGiveTheSameBodiesOnOneThreadAndOnTwo) {
+    // 2,744 spheres on a lattice 3 % apart, enough for the sweeps to share out their slabs.
+    const col::ColGeometry* sphere = Load("sphere_l");
+    auto* box = new col::ColGeometry();
+    const float half = 7.0f * 1.03f;
+    std::vector<Vectormath::Aos::Point3> p;
+    for (int i = 0; i < 8; ++i) p.emplace_back(i & 1 ? half : -half, i & 2 ? half : -half, i & 4 ? half : -half);
+    *box = col::ColGeometry(p, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}},
+                            col::PRIM_POLYGONS);
+    Shapes shapes;
+    std::string error;
+    ASSERT_TRUE(shapes.Build({sphere}, *box, error)) << error;
+    std::vector<Body> result[2];
+    for (int threads : {1, 2}) {
+        Packing::compression::CompressionSettings settings;
+        settings.threads = threads;
+        Compressor c(shapes, {{1.0, 0.5}}, 8.0 * half * half * half, settings, 9u);
+        std::mt19937 rng(4u);
+        for (int n = 0; n < 14 * 14 * 14; ++n) {
+            Body b = RandomBody(rng, 0, 0.0f);
+            b.position = Vector3((n % 14 + 0.5f) * 1.03f - half, (n / 14 % 14 + 0.5f) * 1.03f - half,
+                                 (n / 196 + 0.5f) * 1.03f - half);
+            c.AddBody(b);
+        }
+        c.Sweeps(70);  // past a resorting of the bodies
+        EXPECT_GT(c.Stats().accepted, c.Stats().trials / 10);
+        EXPECT_EQ(c.CountOverlapsBruteForce(), 0);
+        result[threads - 1] = c.Bodies();
+    }
+    ASSERT_EQ(result[0].size(), result[1].size());
+    for (size_t i = 0; i < result[0].size(); ++i) {
+        ASSERT_EQ(length(result[0][i].position - result[1][i].position), 0.0f) << i;
+        ASSERT_EQ(result[0][i].orientation.getW(), result[1][i].orientation.getW()) << i;
+    }
+}
+
 TEST(CompressionSettings, KeyValueWordsAndWhatIsWrongWithThem) {
     Packing::compression::CompressionSettings s;
     std::string error;
