@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "collision/ColGeometry.h"
+#include "collision/MeshOverlap.h"
 
 namespace Packing::compression {
 namespace {
@@ -19,26 +20,31 @@ constexpr double kMaxWallCells = 4.0e6;
 
 bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col::ColGeometry& container,
                    std::string& outError) {
-    m_types.assign(types.size(), col::ConvexShape());
+    m_types.clear();
     m_maxOuter = 0.0f;
     for (size_t t = 0; t < types.size(); ++t) {
-        if (!m_types[t].build(types[t]->getPoints(), types[t]->getPrimitives())) {
-            outError = "object type " + std::to_string(t) + " is not a closed convex mesh";
+        auto type = std::make_unique<Type>();
+        if (!type->mesh.build(types[t]->getPoints(), types[t]->getPrimitives())) {
+            outError = "object type " + std::to_string(t) + " has no triangle";
             return false;
         }
-        m_maxOuter = std::max(m_maxOuter, m_types[t].outerRadius());
+        for (const Vectormath::Aos::Point3& p : type->mesh.points())
+            type->outer = std::max(type->outer, Vectormath::Aos::length(Vector3(p)));
+        m_maxOuter = std::max(m_maxOuter, type->outer);
+        m_types.push_back(std::move(type));
     }
     if (!m_container.build(container.getPoints(), container.getPrimitives())) {
-        outError = "the container is not a closed convex mesh";
+        outError = "the container has no triangle";
         return false;
     }
+    m_planes = m_container.convex() != nullptr ? &m_container.convex()->planes() : nullptr;
 
     // Wall grid over the container's box, cells about one object radius wide.
-    const auto& verts = m_container.vertices();
-    m_lo = m_hi = verts[0];
-    for (const Vector3& v : verts) {
-        m_lo = Vectormath::Aos::minPerElem(m_lo, v);
-        m_hi = Vectormath::Aos::maxPerElem(m_hi, v);
+    const auto& points = m_container.points();
+    m_lo = m_hi = Vector3(points[0]);
+    for (const Vectormath::Aos::Point3& p : points) {
+        m_lo = Vectormath::Aos::minPerElem(m_lo, Vector3(p));
+        m_hi = Vectormath::Aos::maxPerElem(m_hi, Vector3(p));
     }
     const Vector3 extent = m_hi - m_lo;
     m_cellSize = std::max(m_maxOuter, 1e-6f * Vectormath::Aos::maxElem(extent));
@@ -54,7 +60,6 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
     m_invCellSize = 1.0f / m_cellSize;
     const float halfDiag = 0.5f * m_cellSize * std::sqrt(3.0f);
     const float reach = m_maxOuter + halfDiag;  // an object of scale <= 1 in the cell reaches no farther
-    const auto& planes = m_container.planes();
 
     m_cells.clear();
     m_cellPlanes.clear();
@@ -64,13 +69,18 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
             for (int x = 0; x < m_dims[0]; ++x) {
                 const Vector3 c =
                     m_lo + Vector3((x + 0.5f) * m_cellSize, (y + 0.5f) * m_cellSize, (z + 0.5f) * m_cellSize);
-                // For a convex container the smallest plane clearance is the signed distance to the
-                // wall, and it changes by at most the distance moved.
+                // The signed distance to the wall (inside positive) changes by at most the distance
+                // moved. For a convex container the smallest plane clearance is that distance.
                 float sd = std::numeric_limits<float>::infinity();
-                for (const col::Plane& p : planes) sd = std::min(sd, p.offset - dot(p.normal, c));
+                if (m_planes != nullptr) {
+                    for (const col::Plane& p : *m_planes) sd = std::min(sd, p.offset - dot(p.normal, c));
+                } else {
+                    const float d = m_container.surfaceDistance(Vectormath::Aos::Point3(c));
+                    sd = m_container.contains(Vectormath::Aos::Point3(c)) ? d : -d;
+                }
                 WallCell cell{sd - halfDiag, static_cast<uint32_t>(m_cellPlanes.size()), 0};
-                if (sd + halfDiag >= 0.0f && cell.clearance < m_maxOuter) {
-                    for (const col::Plane& p : planes)
+                if (m_planes != nullptr && sd + halfDiag >= 0.0f && cell.clearance < m_maxOuter) {
+                    for (const col::Plane& p : *m_planes)
                         if (p.offset - dot(p.normal, c) < reach) m_cellPlanes.push_back(p);
                 }
                 cell.count = static_cast<uint32_t>(m_cellPlanes.size()) - cell.first;
@@ -89,16 +99,21 @@ size_t Shapes::CellIndex(const Vector3& p) const {
 }
 
 bool Shapes::Overlap(const Body& a, const Body& b, float scale) const {
-    const col::ScaledPose pa{a.rotation, a.position, scale};
-    const col::ScaledPose pb{b.rotation, b.position, scale};
-    return col::convexOverlap(m_types[static_cast<size_t>(a.type)], pa, m_types[static_cast<size_t>(b.type)], pb);
+    col::ConvexPairCache cache;
+    return Overlap(a, b, scale, cache);
 }
 
 bool Shapes::Overlap(const Body& a, const Body& b, float scale, col::ConvexPairCache& ioCache) const {
-    const col::ScaledPose pa{a.rotation, a.position, scale};
-    const col::ScaledPose pb{b.rotation, b.position, scale};
-    return col::convexOverlap(m_types[static_cast<size_t>(a.type)], pa, m_types[static_cast<size_t>(b.type)], pb,
-                              ioCache);
+    const col::ExactMesh& ma = m_types[static_cast<size_t>(a.type)]->mesh;
+    const col::ExactMesh& mb = m_types[static_cast<size_t>(b.type)]->mesh;
+    if (ma.convex() != nullptr && mb.convex() != nullptr)
+        return col::convexOverlap(*ma.convex(), Pose(a, scale), *mb.convex(), Pose(b, scale), ioCache);
+    col::ExactOverlapQuery q;
+    q.a = &ma;
+    q.X_WA = Pose(a, scale);
+    q.b = &mb;
+    q.X_WB = Pose(b, scale);
+    return col::exactOverlap(q).overlap;
 }
 
 bool Shapes::Inside(const Body& b, float scale) const {
@@ -106,10 +121,27 @@ bool Shapes::Inside(const Body& b, float scale) const {
     for (int k = 0; k < 3; ++k)
         if (!(p[k] >= m_lo[k] && p[k] <= m_hi[k])) return false;
     const WallCell& cell = m_cells[CellIndex(p)];
-    const col::ConvexShape& shape = m_types[static_cast<size_t>(b.type)];
-    const float r = scale * shape.outerRadius();
+    const Type& type = *m_types[static_cast<size_t>(b.type)];
+    const float r = scale * type.outer;
     if (cell.clearance >= r) return true;
+    if (m_planes == nullptr) {
+        col::ContainmentQuery q;
+        q.object = &type.mesh;
+        q.X_WO = Pose(b, scale);
+        q.container = &m_container;
+        return col::exactContainment(q).inside;
+    }
     if (cell.count == 0) return false;  // the whole cell lies outside the wall
+    if (type.mesh.convex() == nullptr) {
+        // A non-convex object against the planes: its vertices all behind every near plane.
+        for (uint32_t k = cell.first; k < cell.first + cell.count; ++k) {
+            const col::Plane& plane = m_cellPlanes[k];
+            for (const Vectormath::Aos::Point3& v : type.mesh.points())
+                if (dot(plane.normal, p + scale * (b.rotation * Vector3(v))) > plane.offset) return false;
+        }
+        return true;
+    }
+    const col::ConvexShape& shape = *type.mesh.convex();
     const Matrix3 rt = transpose(b.rotation);
     int hint = -1;
     for (uint32_t k = cell.first; k < cell.first + cell.count; ++k) {
@@ -124,23 +156,39 @@ bool Shapes::Inside(const Body& b, float scale) const {
 }
 
 float Shapes::Protrusion(const Body& b, float scale) const {
-    const col::ConvexShape& shape = m_types[static_cast<size_t>(b.type)];
+    const Type& type = *m_types[static_cast<size_t>(b.type)];
     const Vector3& p = b.position;
     bool inBox = true;
     for (int k = 0; k < 3; ++k) inBox = inBox && p[k] >= m_lo[k] && p[k] <= m_hi[k];
     const WallCell* cell = inBox ? &m_cells[CellIndex(p)] : nullptr;
-    if (cell != nullptr && cell->clearance >= scale * shape.outerRadius()) return 0.0f;
+    if (cell != nullptr && cell->clearance >= scale * type.outer) return 0.0f;
+    if (m_planes == nullptr) {
+        col::ContainmentQuery q;
+        q.object = &type.mesh;
+        q.X_WO = Pose(b, scale);
+        q.container = &m_container;
+        q.wantDepth = true;
+        const col::ContainmentResult r = col::exactContainment(q);
+        return r.inside ? 0.0f : r.depth;
+    }
     // Near the wall the cell's planes are all that can be crossed; out of the box, or where the
     // whole cell is outside, every plane is asked.
-    const col::Plane* first = m_container.planes().data();
-    size_t count = m_container.planes().size();
+    const col::Plane* first = m_planes->data();
+    size_t count = m_planes->size();
     if (cell != nullptr && cell->count > 0) {
         first = m_cellPlanes.data() + cell->first;
         count = cell->count;
     }
+    float worst = 0.0f;
+    if (type.mesh.convex() == nullptr) {
+        for (size_t k = 0; k < count; ++k)
+            for (const Vectormath::Aos::Point3& v : type.mesh.points())
+                worst = std::max(worst, dot(first[k].normal, p + scale * (b.rotation * Vector3(v))) - first[k].offset);
+        return worst;
+    }
+    const col::ConvexShape& shape = *type.mesh.convex();
     const Matrix3 rt = transpose(b.rotation);
     int hint = -1;
-    float worst = 0.0f;
     for (size_t k = 0; k < count; ++k) {
         const col::Plane& plane = first[k];
         const Vector3 local = rt * plane.normal;

@@ -5,10 +5,12 @@
 /// no overlapping meshes.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "collision/ConvexShape.h"
+#include "collision/ExactMesh.h"
 #include "vectormath/vectormath_aos.h"
 
 namespace col {
@@ -33,46 +35,55 @@ struct Body {
 /// The unit quaternion of a rotation matrix (the largest-component branch: stable for every rotation).
 Quat QuatFromRotation(const Matrix3& m);
 
-/// Per type: the convex shape of its mesh. The container: its face planes, with a grid that keeps
-/// per cell a lower bound of the clearance to the wall and the planes of the wall triangles within
-/// reach of an object in the cell.
+/// Per type its exact mesh, and its convex shape when the mesh is convex. The container: its exact
+/// mesh, with a grid that keeps per cell a lower bound of the clearance to the wall and, for a
+/// convex container, the face planes within reach of an object in the cell.
 class Shapes {
  public:
-    /// False with `outError` set when a type's mesh or the container's is not a closed convex mesh
-    /// (the exact test used here needs convex shapes).
+    /// False with `outError` set when a type's mesh or the container's has no triangle.
     bool Build(const std::vector<const col::ColGeometry*>& types, const col::ColGeometry& container,
                std::string& outError);
 
-    /// Whether the two bodies' meshes intersect at `scale`; touching counts as apart.
+    /// Whether the two bodies' meshes intersect at `scale`; touching counts as overlapping. Two
+    /// convex meshes by GJK, any other pair by the triangle trees and an inside test.
     bool Overlap(const Body& a, const Body& b, float scale) const;
-    /// The same, remembering what helps the next test of this pair in `ioCache`.
+    /// The same, remembering what helps the next test of this pair in `ioCache` (convex pairs).
     bool Overlap(const Body& a, const Body& b, float scale, col::ConvexPairCache& ioCache) const;
-    /// Whether the body's mesh lies inside the container at `scale` (touching the wall is inside).
+    /// Whether the body's mesh lies inside the container at `scale` (touching the wall is inside for
+    /// a convex container, may go either way for another).
     bool Inside(const Body& b, float scale) const;
-    /// How far the body reaches beyond the wall at `scale` (0 when inside): the largest distance of
-    /// its mesh beyond a wall plane near it; a centre outside the container's box adds its distance
-    /// to the box.
+    /// How far the body reaches beyond the wall at `scale` (0 when inside): for a convex container
+    /// the largest distance of its mesh beyond a wall plane, for another the estimate of
+    /// col::exactContainment.
     float Protrusion(const Body& b, float scale) const;
 
     size_t TypeCount() const { return m_types.size(); }
+    bool Convex(int type) const { return m_types[static_cast<size_t>(type)]->mesh.convex() != nullptr; }
+    bool ContainerConvex() const { return m_planes != nullptr; }
     /// Largest vertex distance from the model origin at scale 1.
-    float OuterRadius(int type) const { return m_types[static_cast<size_t>(type)].outerRadius(); }
+    float OuterRadius(int type) const { return m_types[static_cast<size_t>(type)]->outer; }
     float MaxOuterRadius() const { return m_maxOuter; }
     const Vector3& BoxMin() const { return m_lo; }
     const Vector3& BoxMax() const { return m_hi; }
 
  private:
+    struct Type {
+        col::ExactMesh mesh;
+        float outer = 0.0f;
+    };
     struct WallCell {
         float clearance;  ///< every point of the cell is at least this far inside the wall
-        uint32_t first;   ///< planes: m_cellPlanes[first, first + count)
+        uint32_t first;   ///< convex container: planes m_cellPlanes[first, first + count)
         uint32_t count;
     };
     size_t CellIndex(const Vector3& p) const;
+    col::ScaledPose Pose(const Body& b, float scale) const { return {b.rotation, b.position, scale}; }
 
-    std::vector<col::ConvexShape> m_types;
+    std::vector<std::unique_ptr<Type>> m_types;
     float m_maxOuter = 0.0f;
-    col::ConvexShape m_container;
-    Vector3 m_lo, m_hi;  ///< container bounding box
+    col::ExactMesh m_container;
+    const std::vector<col::Plane>* m_planes = nullptr;  ///< the convex container's face planes, else null
+    Vector3 m_lo, m_hi;                                 ///< container bounding box
     float m_cellSize = 1.0f;
     float m_invCellSize = 1.0f;
     int m_dims[3] = {1, 1, 1};

@@ -68,11 +68,32 @@ TEST(CompressionShapes, WallTestMatchesEveryVertexAgainstEveryPlane) {
     }
     EXPECT_GT(inside, 800);
     EXPECT_GT(outside, 800);
+}
 
-    // A mesh that is not convex is refused with its type named.
+TEST(CompressionShapes, ANonConvexMeshIsTestedOnItsTriangles) {
+    // A small ball (the sphere scaled to diameter 0.3) in the hole of the torus (hole diameter 0.4)
+    // lies inside the torus's hull but touches nothing; moved onto the tube it overlaps.
     const col::ColGeometry* torus = Load("torus");
-    EXPECT_FALSE(shapes.Build({types[0], torus}, *container, error));
-    EXPECT_EQ(error, "object type 1 is not a closed convex mesh");
+    auto* ball = new col::ColGeometry(*Load("sphere_l"));
+    for (auto& p : *ball->editPointsPtr()) p = Vectormath::Aos::Point3(Vector3(p) * 0.3f);
+    Shapes shapes;
+    std::string error;
+    ASSERT_TRUE(shapes.Build({torus, ball}, *Load("box"), error)) << error;
+    EXPECT_FALSE(shapes.Convex(0));
+    EXPECT_TRUE(shapes.Convex(1));
+    Body ring, inHole, onTube;
+    ring.type = 0;
+    inHole.type = onTube.type = 1;
+    onTube.position = Vector3(0.35f, 0.0f, 0.0f);
+    for (const Quat& q : {Quat::identity(), Vectormath::Aos::normalize(Quat(0.3f, -0.2f, 0.1f, 0.9f))}) {
+        ring.orientation = q;
+        ring.rotation = Matrix3(q);
+        inHole.position = ring.rotation * Vector3(0.0f);
+        onTube.position = ring.rotation * Vector3(0.35f, 0.0f, 0.0f);
+        EXPECT_FALSE(shapes.Overlap(ring, inHole, 1.0f));
+        EXPECT_TRUE(shapes.Overlap(ring, onTube, 1.0f));
+        EXPECT_TRUE(shapes.Overlap(onTube, ring, 1.0f));
+    }
 }
 
 TEST(CompressionShapes, QuaternionOfARotationMatrixGivesItBack) {
