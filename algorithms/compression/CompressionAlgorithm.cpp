@@ -45,6 +45,7 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
         {"maxGrowth", &s.maxGrowth, nullptr, 1e-7, 0.5},
         {"minGrowth", &s.minGrowth, nullptr, 1e-9, 0.5},
         {"overlapShare", &s.overlapShare, nullptr, 0.0, 10.0},
+        {"restOverlapShare", &s.restOverlapShare, nullptr, 0.0, 1.0},
         {"acceptance", &s.acceptance, nullptr, 0.01, 0.99},
         {"clearSweeps", nullptr, &s.clearSweeps, 1, 1e7},
         {"relaxSweeps", nullptr, &s.relaxSweeps, 0, 1e7},

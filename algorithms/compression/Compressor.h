@@ -33,6 +33,7 @@ struct CompressionSettings {
     double maxGrowth = 0.002;         ///< largest relative growth per step (the compression rate)
     double minGrowth = 1e-5;          ///< a step halved below this ends the round as jammed
     double overlapShare = 0.05;       ///< a growth may leave at most this share of the bodies overlapping
+    double restOverlapShare = 0.001;  ///< growth goes on while at most this share of the bodies still overlaps
     double acceptance = 0.25;         ///< target acceptance of the trial moves
     int clearSweeps = 500;            ///< sweeps a growth may take to clear its overlaps before it is halved
     int relaxSweeps = 20;             ///< sweeps at rest before each growth near the jam (more: slower, denser)
@@ -120,6 +121,7 @@ class Compressor {
     };
     double GrowthCap(const Pace& pace) const;
     Outcome Compress(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);
+    Outcome Settle(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);
     void Reset(const std::vector<Body>& start);
     void SortBodies();
     void Snapshot();

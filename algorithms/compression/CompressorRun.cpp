@@ -26,6 +26,8 @@ constexpr int kQuickClearDivisor = 8;
 constexpr double kGrowthSpeedUp = 1.5;
 constexpr double kLargestGrowth = 0.1;
 constexpr double kMinOverlapBudget = 4.0;
+// A jammed packing that does not clear backs off by this share of its size at a time.
+constexpr double kSettleBackOff = 1e-3;
 // Overlapping bodies try moves down to 2^-(levels-1) of the tuned size.
 constexpr size_t kFineLevels = 12;
 // Bodies are put back in the order of their cells every this many sweeps.
@@ -226,15 +228,20 @@ Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
     m_growth = std::min(m_settings.growth, pace.maxGrowth);
     Recount();
     const double n = static_cast<double>(m_bodies.size());
+    // A large packing may grow on while a few of its overlaps are still being cleared: waiting for
+    // the very last of thousands held 15,000 spheres for hundreds of sweeps at every step.
+    const int64_t allowance = static_cast<int64_t>(m_settings.restOverlapShare * n);
     int sinceGrowth = 0, rested = 0;
     bool clearing = false;
     while (true) {
         if (Overlaps() == 0) {
+            Snapshot();
+            if (m_scale >= 1.0f) return Outcome::Reached;
+        }
+        if (Overlaps() <= allowance && m_scale < 1.0f) {
             if (clearing && sinceGrowth * kQuickClearDivisor <= pace.clearSweeps)
                 m_growth = std::min(GrowthCap(pace), m_growth * kGrowthSpeedUp);
             clearing = false;
-            Snapshot();
-            if (m_scale >= 1.0f) return Outcome::Reached;
             // Rest longer the denser it gets: a dilute packing needs no rest, and near the jam
             // the rest decides how dense it ends.
             const double closeness = std::min(1.0, Fraction() / m_settings.packingGuess);
@@ -248,7 +255,7 @@ Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
                 rested = 0;
                 if (static_cast<double>(total) > std::max(kMinOverlapBudget, m_settings.overlapShare * n)) {
                     m_growth *= 0.5;
-                    if (m_growth < m_settings.minGrowth) return Outcome::Jammed;
+                    if (m_growth < m_settings.minGrowth) return Settle(pace, limit, observe);
                     continue;
                 }
                 m_scale = next;
@@ -268,17 +275,14 @@ Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
             ++m_stats.undone;
             m_growth *= 0.5;
             sinceGrowth = 0;
-            if (m_growth < m_settings.minGrowth) {
-                Restore();
-                return Outcome::Jammed;
-            }
+            if (m_growth < m_settings.minGrowth) return Settle(pace, limit, observe);
             m_scale = std::max(m_freeScale, static_cast<float>(m_scale / (1.0 + m_growth)));
             Recount();
             continue;
         }
         Sweep();
         ++sinceGrowth;
-        if (Overlaps() == 0) ++rested;
+        if (Overlaps() <= allowance) ++rested;
         if (m_stats.sweeps % kTuneEvery == 0) TuneSteps();
         observe(*this);
         if (limit.Passed()) {
@@ -286,6 +290,28 @@ Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
             return Outcome::Limit;
         }
     }
+}
+
+Compressor::Outcome Compressor::Settle(const Pace& pace, Limit& limit,
+                                       const std::function<void(const Compressor&)>& observe) {
+    // Jammed: clear what still overlaps where it is, backing off a little at a time, rather than
+    // go back to the last state without overlap, which a large packing may have left long ago.
+    while (Overlaps() > 0) {
+        for (int k = 0; k < pace.clearSweeps && Overlaps() > 0; ++k) {
+            Sweep();
+            if (m_stats.sweeps % kTuneEvery == 0) TuneSteps();
+            observe(*this);
+            if (limit.Passed()) {
+                m_stats.limitReached = true;
+                return Outcome::Limit;
+            }
+        }
+        if (Overlaps() == 0) break;
+        m_scale = std::max(m_freeScale, static_cast<float>(m_scale / (1.0 + kSettleBackOff)));
+        Recount();
+    }
+    Snapshot();
+    return Outcome::Jammed;
 }
 
 void Compressor::Reset(const std::vector<Body>& start) {
@@ -332,7 +358,7 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
     // A quick compression first, to learn how many bodies full size has room for; the careful one
     // then starts afresh with that many (a slow jam packs a little denser than a quick one).
     Outcome outcome = Outcome::Jammed;
-    if (m_settings.estimateSpeed > 1.0) {
+    if (m_settings.estimateSpeed >= 1.0) {
         const Pace quick{slow.restSweeps / m_settings.estimateSpeed,
                          std::max(1, static_cast<int>(slow.clearSweeps / m_settings.estimateSpeed)),
                          std::min(0.5, slow.maxGrowth * m_settings.estimateSpeed)};
