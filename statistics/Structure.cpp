@@ -7,6 +7,8 @@
 #include <random>
 #include <sstream>
 
+#include "statistics/Cubatic.h"
+
 namespace check {
 namespace {
 
@@ -253,32 +255,47 @@ StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<Plac
         }
     }
 
-    // Orientational order of the shortest box axis, per type that has one.
+    // Orientational order per type: of the shortest box axis where the extents differ, of all three
+    // box axes where they agree and the mesh is not round about them.
     for (size_t t = 0; t < scene.types.size(); ++t) {
         const Extents& e = typeBox[t];
         const float ext[3] = {e.hi[0] - e.lo[0], e.hi[1] - e.lo[1], e.hi[2] - e.lo[2]};
         const float longest = std::max({ext[0], ext[1], ext[2]});
         const int axis = static_cast<int>(std::min_element(ext, ext + 3) - ext);
-        if (longest <= 0 || (longest - ext[axis]) / longest < kSphericalExtents) continue;
+        if (longest <= 0) continue;
+        const bool cubic = (longest - ext[axis]) / longest < kSphericalExtents;
+        if (cubic && !HasCubicAxes(scene.types[t].Points())) continue;
         TypeOrder to;
         to.type = static_cast<int>(t);
+        to.kind = cubic ? OrderKind::Cubatic : OrderKind::Nematic;
         double q[2][9] = {};
+        std::vector<Matrix3> frames[2];
         for (size_t i = 0; i < objects.size(); ++i) {
             if (objects[i].type != static_cast<int>(t)) continue;
+            ++to.count;
+            to.bulkCount += placed[i].bulk;
+            if (cubic) {
+                for (int set = 0; set < (placed[i].bulk ? 2 : 1); ++set)
+                    frames[set].push_back(objects[i].model.getUpper3x3());
+                continue;
+            }
             const Vector3 u = normalize(objects[i].model.getCol(axis).getXYZ());
             const double uu[3] = {u.getX(), u.getY(), u.getZ()};
             for (int set = 0; set < (placed[i].bulk ? 2 : 1); ++set)
                 for (int a = 0; a < 3; ++a)
                     for (int b = 0; b < 3; ++b) q[set][3 * a + b] += 1.5 * uu[a] * uu[b] - (a == b ? 0.5 : 0.0);
-            ++to.count;
-            to.bulkCount += placed[i].bulk;
         }
         if (to.count == 0) continue;
-        for (double& v : q[0]) v /= double(to.count);
-        to.order = LargestEigenvalue(q[0]);
-        if (to.bulkCount > 0) {
-            for (double& v : q[1]) v /= double(to.bulkCount);
-            to.bulkOrder = LargestEigenvalue(q[1]);
+        if (cubic) {
+            to.order = CubaticOrder(frames[0]);
+            to.bulkOrder = CubaticOrder(frames[1]);
+        } else {
+            for (double& v : q[0]) v /= double(to.count);
+            to.order = LargestEigenvalue(q[0]);
+            if (to.bulkCount > 0) {
+                for (double& v : q[1]) v /= double(to.bulkCount);
+                to.bulkOrder = LargestEigenvalue(q[1]);
+            }
         }
         r.order.push_back(to);
     }
@@ -330,13 +347,14 @@ std::string StructureJson(const StructureReport& r, const std::vector<std::strin
         const TypeOrder& t = r.order[i];
         o += i ? ", {\"name\": \"" : "{\"name\": \"";
         o += static_cast<size_t>(t.type) < typeNames.size() ? typeNames[static_cast<size_t>(t.type)] : "";
+        const bool cubatic = t.kind == OrderKind::Cubatic;
         o += "\", \"count\": ";
         AppendNumber(o, double(t.count));
-        o += ", \"nematicOrder\": ";
+        o += cubatic ? ", \"cubaticOrder\": " : ", \"nematicOrder\": ";
         AppendNumber(o, t.order);
         o += ", \"bulkCount\": ";
         AppendNumber(o, double(t.bulkCount));
-        o += ", \"bulkNematicOrder\": ";
+        o += cubatic ? ", \"bulkCubaticOrder\": " : ", \"bulkNematicOrder\": ";
         AppendNumber(o, t.bulkOrder);
         o += "}";
     }

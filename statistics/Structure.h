@@ -2,7 +2,8 @@
 /// @file Structure.h
 /// Density and structure of a finished packing on the exact meshes: global and bulk fraction
 /// (away from the container wall), contacts, the radial distribution of the centres and the
-/// orientational order of non-spherical types. Works on any placement, also one made elsewhere.
+/// orientational order of non-spherical types (nematic for elongated or flat types, cubatic for
+/// cube-like ones). Works on any placement, also one made elsewhere.
 
 #include <cstdint>
 #include <string>
@@ -25,11 +26,17 @@ struct StructureOptions {
     double rdfBinDiameters = 0.02;  ///< width of a g(r) bin, in mean diameters
 };
 
-/// Nematic order of one type's shortest axis.
+enum class OrderKind {
+    Nematic,  ///< box extents differ: the shortest box axis u, largest eigenvalue of <3/2 u u^T - 1/2 I>
+    Cubatic,  ///< box extents equal and the mesh HasCubicAxes (Cubatic.h): CubaticOrder of its three box axes
+};
+
+/// Orientational order of one type.
 struct TypeOrder {
     int type = 0;
+    OrderKind kind = OrderKind::Nematic;
     size_t count = 0;      ///< objects of the type
-    double order = 0.0;    ///< largest eigenvalue of <3/2 u u^T - 1/2 I> over all of them
+    double order = 0.0;    ///< of all of them, of the kind above
     size_t bulkCount = 0;  ///< of them, centres in the bulk region
     double bulkOrder = 0.0;
 };
@@ -57,7 +64,8 @@ struct StructureReport {
     /// inside the container); r is the bin centre in mean diameters.
     std::vector<double> rdfR, rdfG;
 
-    std::vector<TypeOrder> order;  ///< types whose box extents differ, with objects placed
+    /// Types with objects placed whose box extents differ (nematic) or that are cube-like (cubatic).
+    std::vector<TypeOrder> order;
 
     double worstPenetration = 0.0;          ///< deepest exact penetration, world units
     double worstPenetrationRelative = 0.0;  ///< of the thinner object's thickness

@@ -1,5 +1,5 @@
 // Structure figures on packings whose values are known by hand: a simple cubic lattice of
-// touching spheres, a dilute random gas, aligned and random ellipsoids.
+// touching spheres, a dilute random gas, aligned and random ellipsoids, aligned and random cubes.
 
 #include <gtest/gtest.h>
 
@@ -162,6 +162,31 @@ TEST(Structure, NematicOrderOfTheShortAxisAndTheLargestEigenvalue) {
     // Q = 3/2 u u^T - 1/2 I for u = (1, 1, 0) / sqrt 2: eigenvalues 1, -1/2, -1/2.
     const double q[9] = {0.25, 0.75, 0, 0.75, 0.25, 0, 0, 0, -0.5};
     EXPECT_NEAR(check::LargestEigenvalue(q), 1.0, 1e-12);
+}
+
+TEST(Structure, CubaticOrderOfCubesInTheBulkAndOverAll) {
+    // 6 x 6 x 6 cubes one apart, the 4 x 4 x 4 of the bulk aligned up to quarter turns, the others at
+    // random: these add mean 0 and s.d. sqrt(152 x 4/21) / 216 = 0.025 to 64 / 216 at the bulk's axis.
+    const check::CheckScene scene = Scene(3.0f, "cube");
+    std::mt19937 rng(9);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    std::vector<check::PlacedObject> objects;
+    for (int i = 0; i < 216; ++i) {
+        const int x = i % 6, y = i / 6 % 6, z = i / 36;
+        const bool bulk = std::min({x, y, z}) >= 1 && std::max({x, y, z}) <= 4;
+        const Quat q = bulk ? Quat::rotationZ(float(i % 4 * kPi / 2)) : normalize(Quat(g(rng), g(rng), g(rng), g(rng)));
+        objects.push_back(At(x - 2.5f, y - 2.5f, z - 2.5f, 1.0f, q));
+    }
+    check::StructureOptions opt;
+    opt.samples = 2000;
+    const check::StructureReport r = check::AnalyzeStructure(scene, objects, opt);
+    ASSERT_EQ(r.order.size(), 1u);
+    EXPECT_EQ(r.order[0].kind, check::OrderKind::Cubatic);
+    EXPECT_NEAR(r.order[0].bulkOrder, 1.0, 1e-4);
+    EXPECT_NEAR(r.order[0].order, 64.0 / 216, 0.1);
+    const std::string json = check::StructureJson(r, scene.typeNames);
+    EXPECT_NE(json.find("{\"name\": \"cube\", \"count\": 216, \"cubaticOrder\": "), std::string::npos) << json;
+    EXPECT_NE(json.find(", \"bulkCount\": 64, \"bulkCubaticOrder\": "), std::string::npos) << json;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ give the same CSV as the local one.
 """
 
 import csv
+import json
 import os
 import shutil
 import subprocess
@@ -19,6 +20,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 BIN = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release", "bin")
 # Columns that depend on the machine's speed.
 TIMED = {"times.constructionMinutes", "times.improvementMinutes", "peerWallSeconds", "wallSeconds"}
+ORDER_KEYS = ["nematicOrder", "bulkNematicOrder", "cubaticOrder", "bulkCubaticOrder"]
 
 
 def tiny_config(path, model="sphere", construction="PlacementAlgorithm", improvement="CompactionAlgorithm",
@@ -155,7 +157,24 @@ timeout = 1
             table = f.read().splitlines()
         good = next(line for line in table if "Placement + Compaction" in line and "tiny" in line)
         self.assertIn("| 2 | 8.0 |", good)
-        self.assertIn("| broken.cfg | failed runs, left out | 4 | | | | | | | | |", table)
+        self.assertIn("| broken.cfg | failed runs, left out | 4 | | | | | | | | | |", table)
+
+    def test_order_columns_take_the_first_type_of_each_kind(self):
+        # Spheres have no order entry; an entry holds nematic or cubatic keys, cube-like types first.
+        case = "tiny__PlacementAlgorithm__CompactionAlgorithm__s3"
+        self.assertEqual([self.local[case][k] for k in ORDER_KEYS], ["", "", "", ""])
+        out = os.path.join(self.tmp, "out-order")
+        shutil.copytree(os.path.join(self.tmp, "out-local"), out)
+        path = os.path.join(out, "cases", case, "analysis.json")
+        with open(path) as f:
+            analysis = json.load(f)
+        analysis["order"] = [{"name": "cube", "cubaticOrder": 0.25, "bulkCubaticOrder": 0.5},
+                             {"name": "mm", "nematicOrder": 0.125, "bulkNematicOrder": None},
+                             {"name": "box", "cubaticOrder": 1, "bulkCubaticOrder": 1}]
+        with open(path, "w") as f:
+            json.dump(analysis, f)
+        rows = self.sweep("local", out, ["--collect-only"])
+        self.assertEqual([rows[case][k] for k in ORDER_KEYS], ["0.125", "", "0.25", "0.5"])
 
     @unittest.skipUnless(os.environ.get("SLURM_CONF"), "no local Slurm cluster (tools/slurm-local.sh start)")
     def test_slurm_gives_the_same_csv(self):

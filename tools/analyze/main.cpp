@@ -94,8 +94,9 @@ int main(int argc, char** argv) {
               << "Mean contacts: " << r.meanContacts << " (bulk objects: " << r.bulkObjects << ", their mean "
               << r.bulkMeanContacts << ")\n";
     for (const check::TypeOrder& t : r.order)
-        std::cout << "Nematic order " << scene.typeNames[static_cast<size_t>(t.type)] << ": " << t.order << " ("
-                  << t.count << " objects), bulk " << t.bulkOrder << " (" << t.bulkCount << ")\n";
+        std::cout << (t.kind == check::OrderKind::Cubatic ? "Cubatic order " : "Nematic order ")
+                  << scene.typeNames[static_cast<size_t>(t.type)] << ": " << t.order << " (" << t.count
+                  << " objects), bulk " << t.bulkOrder << " (" << t.bulkCount << ")\n";
     std::cout << "Worst penetration: " << r.worstPenetration << " = " << r.worstPenetrationRelative * 100
               << " % of object thickness; worst protrusion " << r.worstProtrusionRelative * 100 << " %\n";
     if (!r.rdfG.empty()) {
