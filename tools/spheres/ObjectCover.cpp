@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <queue>
 #include <random>
@@ -19,6 +20,7 @@ namespace {
 constexpr int kCheckLevels = 3;  ///< the check refines cells to e / 2^kCheckLevels
 constexpr int kSeedStride = 3;   ///< medial balls from every third layer point per axis
 constexpr int kMaxRounds = 12;
+constexpr size_t kMaxOpenCells = size_t{1} << 20;  ///< per level of the check (memory bound)
 /// Targets lie this many grid spacings above the depth limit: the cover between target points
 /// sags a little, and without the margin the check sends back many thin slivers.
 constexpr double kLevelMargin = 0.25;
@@ -35,14 +37,14 @@ Sphere Inscribed(const MeshDistance& mesh, const Vec3& c) {
 }
 
 /// Largest inscribed ball holding p that touches the surface at p's closest point: the centre
-/// moves from that point through p while the depth keeps growing as fast as the distance.
-Sphere MedialBall(const MeshDistance& mesh, const Vec3& p, double reach) {
+/// moves from that point through p while the depth keeps growing as fast as the distance. The
+/// centre is found to within eps by bisection; no inscribed ball is wider than maxRadius.
+Sphere MedialBall(const MeshDistance& mesh, const Vec3& p, double maxRadius, double eps) {
     ClosestHit hit;
     const double d = mesh.Depth(p, hit);
     if (!(d > 0.0)) return {p, 0.0};
     const Vec3 n = (p - hit.point) / hit.distance;
-    double lo = d, hi = d + reach;
-    const double eps = 1e-9 * reach;
+    double lo = d, hi = std::max(d, maxRadius);
     while (hi - lo > eps) {
         const double t = 0.5 * (lo + hi);
         if (mesh.Depth(hit.point + n * t) >= t - eps)
@@ -72,12 +74,16 @@ struct Visited {
 };
 
 /// Level-by-level octree descent. decide(cell, centre, depth) runs in parallel and must only
-/// read; the kept cells of the last level come back in a fixed order.
+/// read; the kept cells of the last level come back in a fixed order. When more than maxOpen
+/// cells would be opened at one level (a large hole in a cover), the descent stops there and
+/// returns those cells instead, with outLevel telling their level.
 template <class Decide>
 std::vector<Visited> Descend(const MeshDistance& mesh, const CubeOctree& tree, int lastLevel, int threads,
-                             Decide&& decide, double* outWitness = nullptr, Vec3* outWitnessPoint = nullptr) {
+                             Decide&& decide, size_t maxOpen, int* outLevel = nullptr, double* outWitness = nullptr,
+                             Vec3* outWitnessPoint = nullptr) {
     std::vector<Cell> active{Cell{}};
     std::vector<Visited> kept;
+    if (outLevel) *outLevel = lastLevel;
     for (int level = 0; level <= lastLevel && !active.empty(); ++level) {
         std::vector<Visited> cells(active.size());
         std::vector<Visit> visits(active.size());
@@ -87,6 +93,13 @@ std::vector<Visited> Descend(const MeshDistance& mesh, const CubeOctree& tree, i
             cells[i] = {active[i], q, d};
             visits[i] = decide(active[i], q, d);
         });
+        const auto opening = std::count_if(visits.begin(), visits.end(), [](const Visit& v) { return v.open; });
+        if (level != lastLevel && static_cast<size_t>(opening) > maxOpen) {
+            for (size_t i = 0; i < active.size(); ++i)
+                if (visits[i].open) kept.push_back(cells[i]);
+            if (outLevel) *outLevel = level;
+            return kept;
+        }
         std::vector<Cell> next;
         for (size_t i = 0; i < active.size(); ++i) {
             if (outWitness && visits[i].witness > *outWitness) {
@@ -258,12 +271,14 @@ CoverCheck Check(const MeshDistance& mesh, const Frame& f, const std::vector<Sph
         return v;
     };
     c.deepestSample = 0.0;
+    int level = last;
     const std::vector<Visited> failing =
-        Descend(mesh, f.tree, last, threads, decide, &c.deepestSample, &c.deepestPoint);
+        Descend(mesh, f.tree, last, threads, decide, kMaxOpenCells, &level, &c.deepestSample, &c.deepestPoint);
     c.failingCells = static_cast<long>(failing.size());
     for (const Visited& v : failing) {
-        c.failingDepth = std::max(c.failingDepth, v.depth + f.tree.Reach(last));
-        if (outFailing) outFailing->push_back({v.q, 0.5 * f.tree.Edge(last)});
+        c.failingDepth = std::max(c.failingDepth, v.depth + f.tree.Reach(level));
+        // Cut short: the centres of the open cells are what the next round covers first.
+        if (outFailing) outFailing->push_back({v.q, level == last ? 0.5 * f.tree.Edge(last) : 0.0});
     }
     c.met = failing.empty();
     return c;
@@ -285,7 +300,8 @@ ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& set
         v.keep = d >= top && d < top + band;
         return v;
     };
-    const std::vector<Visited> layer = Descend(mesh, f.tree, f.gridLevel, threads, inLayer);
+    const std::vector<Visited> layer =
+        Descend(mesh, f.tree, f.gridLevel, threads, inLayer, std::numeric_limits<size_t>::max());
 
     TargetSet targets(f.tree.Lo(), f.tree.RootEdge(), 1 << f.lookupLevel);
     std::vector<Vec3> seeds;
@@ -320,7 +336,8 @@ ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& set
     };
     auto propose = [&](const std::vector<Vec3>& from, bool thin) {
         std::vector<Sphere> balls(from.size());
-        ParallelFor(from.size(), threads, [&](size_t i) { balls[i] = MedialBall(mesh, from[i], f.reach); });
+        ParallelFor(from.size(), threads,
+                    [&](size_t i) { balls[i] = MedialBall(mesh, from[i], 0.5 * f.thickness, 1e-3 * f.limit); });
         const size_t first = candidates.size();
         for (const Sphere& b : balls)
             if (b.radius > 0.0 && (!thin || seen.insert(key(b.center)).second)) candidates.push_back(b);
@@ -332,7 +349,7 @@ ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& set
     auto full = [&] { return static_cast<int>(out.spheres.size()) >= settings.maxSpheres; };
 
     propose(seeds, true);
-    size_t proposedUpTo = 0;  ///< targets before this one have proposed their own ball (or were seeds' layer)
+    size_t proposedUpTo = 0;  // targets below this index have proposed their own medial ball
     for (out.rounds = 1;; ++out.rounds) {
         // Greedy cover of the targets; uncovered ones that no candidate holds propose their own.
         while (targets.Uncovered() > 0 && !full()) {
