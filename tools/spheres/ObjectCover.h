@@ -9,8 +9,9 @@
 // float, so the leaf as written lies inside the mesh (protrusion <= 0 up to double rounding).
 //
 // Construction, a greedy set cover:
-//  - Targets: the points of a grid of spacing e = limit / 2 whose depth lies in [limit, limit +
-//    e*sqrt(3)), a layer just under the depth limit, found by descending an octree.
+//  - Targets: the points of a grid of spacing e = limit / 2 in a layer of depth e*sqrt(3) just
+//    under the level limit - e/4 (found by descending an octree), each moved along its distance
+//    ray onto that level.
 //  - Candidates: the medial ball of a point p, the largest inscribed ball that touches the surface
 //    at p's closest point (its centre moves from there through p until the depth stops growing).
 //    Seeds are every third grid point along each axis of the layer.
@@ -19,8 +20,9 @@
 // Check, sound on cells: an octree descends from the mesh's bounding cube; a cell is done when its
 // centre depth plus its half-diagonal is at most the limit (no point of it is deeper), or when one
 // leaf holds the cell's eight corners. Cells left at edge e / 8 fail; they become targets of the
-// next round. The cover is accepted when no cell fails: then every point deeper than the limit
-// lies in some leaf.
+// next round (a level with more than a million open cells stops the check early, and their
+// centres become the targets). The cover is accepted when no cell fails: then every point deeper
+// than the limit lies in some leaf, up to the rounding of the distance computations.
 #include <vector>
 
 #include "MeshDistance.h"
