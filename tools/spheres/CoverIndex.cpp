@@ -26,34 +26,33 @@ bool BallHoldsCube(const Sphere& s, const Vec3& q, double h) {
     return far2 <= s.radius * s.radius;
 }
 
+int CubeGrid::Coord(double v, int axis) const {
+    return std::clamp(static_cast<int>(std::floor((v - lo[axis]) / cell)), 0, n - 1);
+}
+
+void CubeGrid::Span(const Sphere& s, int outFrom[3], int outTo[3]) const {
+    for (int a = 0; a < 3; ++a) {
+        outFrom[a] = Coord(s.center[a] - s.radius, a);
+        outTo[a] = Coord(s.center[a] + s.radius, a);
+    }
+}
+
 BallIndex::BallIndex(const Vec3& lo, double edge, int cellsPerAxis)
-    : m_lo(lo), m_cell(edge / std::max(cellsPerAxis, 1)), m_n(std::max(cellsPerAxis, 1)) {
-    const size_t count = static_cast<size_t>(m_n) * m_n * m_n;
-    m_full.assign(count, -1);
-    m_partial.resize(count);
-}
-
-int BallIndex::Coord(double v, int axis) const {
-    return std::clamp(static_cast<int>(std::floor((v - m_lo[axis]) / m_cell)), 0, m_n - 1);
-}
-
-size_t BallIndex::Index(const Vec3& p) const {
-    return (static_cast<size_t>(Coord(p.x, 0)) * m_n + Coord(p.y, 1)) * m_n + Coord(p.z, 2);
+    : m_grid{lo, edge / std::max(cellsPerAxis, 1), std::max(cellsPerAxis, 1)} {
+    m_full.assign(m_grid.Count(), -1);
+    m_partial.resize(m_grid.Count());
 }
 
 void BallIndex::Add(int id, const Sphere& s) {
     int from[3], to[3];
-    for (int a = 0; a < 3; ++a) {
-        from[a] = Coord(s.center[a] - s.radius, a);
-        to[a] = Coord(s.center[a] + s.radius, a);
-    }
-    const double r2 = s.radius * s.radius, h = 0.5 * m_cell;
+    m_grid.Span(s, from, to);
+    const double r2 = s.radius * s.radius, h = 0.5 * m_grid.cell;
     for (int ix = from[0]; ix <= to[0]; ++ix)
         for (int iy = from[1]; iy <= to[1]; ++iy)
             for (int iz = from[2]; iz <= to[2]; ++iz) {
-                const size_t idx = (static_cast<size_t>(ix) * m_n + iy) * m_n + iz;
+                const size_t idx = m_grid.Index(ix, iy, iz);
                 if (m_full[idx] >= 0) continue;
-                const Vec3 q{m_lo.x + (ix + 0.5) * m_cell, m_lo.y + (iy + 0.5) * m_cell, m_lo.z + (iz + 0.5) * m_cell};
+                const Vec3 q = m_grid.CellCenter(ix, iy, iz);
                 if (BallHoldsCube(s, q, h)) {
                     m_full[idx] = id;
                     std::vector<int>().swap(m_partial[idx]);
@@ -69,7 +68,7 @@ void BallIndex::Add(int id, const Sphere& s) {
 }
 
 int BallIndex::Holding(const std::vector<Sphere>& balls, const Vec3& p) const {
-    const size_t idx = Index(p);
+    const size_t idx = m_grid.IndexOf(p);
     if (m_full[idx] >= 0) return m_full[idx];
     for (int id : m_partial[idx]) {
         const Vec3 d = p - balls[id].center;
@@ -79,7 +78,7 @@ int BallIndex::Holding(const std::vector<Sphere>& balls, const Vec3& p) const {
 }
 
 int BallIndex::HoldingCube(const std::vector<Sphere>& balls, const Vec3& q, double h) const {
-    const size_t idx = Index(q);
+    const size_t idx = m_grid.IndexOf(q);
     if (m_full[idx] >= 0 && BallHoldsCube(balls[m_full[idx]], q, h)) return m_full[idx];
     for (int id : m_partial[idx])
         if (BallHoldsCube(balls[id], q, h)) return id;

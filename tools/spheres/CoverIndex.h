@@ -34,6 +34,23 @@ class CubeOctree {
     double m_rootEdge = 1.0;
 };
 
+/// Cubic grid of n^3 cells from lo; points outside it fall into the border cells.
+struct CubeGrid {
+    Vec3 lo;
+    double cell = 1.0;
+    int n = 1;
+
+    int Coord(double v, int axis) const;
+    size_t Count() const { return static_cast<size_t>(n) * n * n; }
+    size_t Index(int ix, int iy, int iz) const { return (static_cast<size_t>(ix) * n + iy) * n + iz; }
+    size_t IndexOf(const Vec3& p) const { return Index(Coord(p.x, 0), Coord(p.y, 1), Coord(p.z, 2)); }
+    Vec3 CellCenter(int ix, int iy, int iz) const {
+        return {lo.x + (ix + 0.5) * cell, lo.y + (iy + 0.5) * cell, lo.z + (iz + 0.5) * cell};
+    }
+    /// The range of cells that the bounding box of s touches.
+    void Span(const Sphere& s, int outFrom[3], int outTo[3]) const;
+};
+
 /// True when the whole axis-aligned cube (centre q, half edge h) lies in the closed ball s:
 /// its farthest corner is within the radius.
 bool BallHoldsCube(const Sphere& s, const Vec3& q, double h);
@@ -48,9 +65,9 @@ class BallIndex {
     /// Registers ball number id (its index in the caller's list).
     void Add(int id, const Sphere& s);
     /// The ball that holds p's whole cell, or -1.
-    int Full(const Vec3& p) const { return m_full[Index(p)]; }
+    int Full(const Vec3& p) const { return m_full[m_grid.IndexOf(p)]; }
     /// The other balls that touch p's cell (none when Full(p) >= 0).
-    const std::vector<int>& Partial(const Vec3& p) const { return m_partial[Index(p)]; }
+    const std::vector<int>& Partial(const Vec3& p) const { return m_partial[m_grid.IndexOf(p)]; }
 
     /// First ball (full one first, then in registration order) that holds point p, or -1.
     int Holding(const std::vector<Sphere>& balls, const Vec3& p) const;
@@ -60,12 +77,7 @@ class BallIndex {
     int HoldingCube(const std::vector<Sphere>& balls, const Vec3& q, double h) const;
 
  private:
-    size_t Index(const Vec3& p) const;
-    int Coord(double v, int axis) const;
-
-    Vec3 m_lo;
-    double m_cell = 1.0;
-    int m_n = 1;
+    CubeGrid m_grid;
     std::vector<int> m_full;
     std::vector<std::vector<int>> m_partial;
 };

@@ -123,7 +123,7 @@ std::vector<Visited> Descend(const MeshDistance& mesh, const CubeOctree& tree, i
 /// that a ball holding a whole bucket is counted at once.
 class TargetSet {
  public:
-    TargetSet(const Vec3& lo, double edge, int n) : m_lo(lo), m_cell(edge / n), m_n(n) {}
+    TargetSet(const Vec3& lo, double edge, int n) : m_grid{lo, edge / n, n} {}
 
     void Add(const Target& t) {
         m_targets.push_back(t);
@@ -136,13 +136,13 @@ class TargetSet {
 
     /// Sorts the targets into their buckets; call after adding.
     void Index() {
-        const size_t count = static_cast<size_t>(m_n) * m_n * m_n;
+        const size_t count = m_grid.Count();
         m_begin.assign(count + 1, 0);
         m_open.assign(count, 0);
         m_hmax.assign(count, 0.0);
         std::vector<size_t> bucket(m_targets.size());
         for (size_t t = 0; t < m_targets.size(); ++t) {
-            bucket[t] = BucketOf(m_targets[t].q);
+            bucket[t] = m_grid.IndexOf(m_targets[t].q);
             ++m_begin[bucket[t] + 1];
         }
         for (size_t b = 0; b < count; ++b) m_begin[b + 1] += m_begin[b];
@@ -166,17 +166,15 @@ class TargetSet {
     long Gain(const Sphere& s, bool mark) {
         if (!(s.radius > 0.0)) return 0;
         int from[3], to[3];
-        for (int a = 0; a < 3; ++a) {
-            from[a] = Coord(s.center[a] - s.radius, a);
-            to[a] = Coord(s.center[a] + s.radius, a);
-        }
+        m_grid.Span(s, from, to);
         long gain = 0;
         // A large ball spans many empty buckets: then the list of used ones is shorter.
         const size_t span = static_cast<size_t>(to[0] - from[0] + 1) * (to[1] - from[1] + 1) * (to[2] - from[2] + 1);
         if (span > m_used.size()) {
             for (size_t b : m_used) {
-                const int ix = static_cast<int>(b / (static_cast<size_t>(m_n) * m_n));
-                const int iy = static_cast<int>((b / m_n) % m_n), iz = static_cast<int>(b % m_n);
+                const int n = m_grid.n;
+                const int ix = static_cast<int>(b / (static_cast<size_t>(n) * n));
+                const int iy = static_cast<int>((b / n) % n), iz = static_cast<int>(b % n);
                 if (ix >= from[0] && ix <= to[0] && iy >= from[1] && iy <= to[1] && iz >= from[2] && iz <= to[2])
                     gain += BucketGain(s, ix, iy, iz, mark);
             }
@@ -190,10 +188,10 @@ class TargetSet {
 
  private:
     long BucketGain(const Sphere& s, int ix, int iy, int iz, bool mark) {
-        const size_t b = (static_cast<size_t>(ix) * m_n + iy) * m_n + iz;
+        const size_t b = m_grid.Index(ix, iy, iz);
         if (m_open[b] == 0) return 0;
-        const double half = 0.5 * m_cell;
-        const Vec3 q{m_lo.x + (ix + 0.5) * m_cell, m_lo.y + (iy + 0.5) * m_cell, m_lo.z + (iz + 0.5) * m_cell};
+        const double half = 0.5 * m_grid.cell;
+        const Vec3 q = m_grid.CellCenter(ix, iy, iz);
         double near2 = 0.0;
         for (int a = 0; a < 3; ++a) {
             const double v = std::max(0.0, std::fabs(q[a] - s.center[a]) - half - m_hmax[b]);
@@ -215,16 +213,7 @@ class TargetSet {
         }
         return gain;
     }
-    int Coord(double v, int axis) const {
-        return std::clamp(static_cast<int>(std::floor((v - m_lo[axis]) / m_cell)), 0, m_n - 1);
-    }
-    size_t BucketOf(const Vec3& p) const {
-        return (static_cast<size_t>(Coord(p.x, 0)) * m_n + Coord(p.y, 1)) * m_n + Coord(p.z, 2);
-    }
-
-    Vec3 m_lo;
-    double m_cell;
-    int m_n;
+    CubeGrid m_grid;
     std::vector<Target> m_targets;
     std::vector<char> m_covered;
     std::vector<size_t> m_begin;
