@@ -25,10 +25,17 @@ constexpr size_t kMaxOpenCells = size_t{1} << 20;  ///< per level of the check (
 /// slivers (on the cube about 20 times as many failing cells, and more leaves in the end).
 constexpr double kLevelMargin = 0.25;
 
+/// The float nearest to v. Through a volatile, because GCC 12's vectoriser drops a
+/// double-float-double round trip of three coordinates at -O2 and -O3.
+double ToFloat(double v) {
+    volatile float f = static_cast<float>(v);
+    return f;
+}
+
 /// The ball as the file will hold it: float centre, radius a hair below the depth there, rounded
 /// down to a float. Radius 0 when the centre is not inside.
 Sphere Inscribed(const MeshDistance& mesh, const Vec3& c) {
-    const Vec3 cf(static_cast<float>(c.x), static_cast<float>(c.y), static_cast<float>(c.z));
+    const Vec3 cf(ToFloat(c.x), ToFloat(c.y), ToFloat(c.z));
     const double r = mesh.Depth(cf) * (1.0 - 1e-6);
     if (!(r > 0.0)) return {cf, 0.0};
     float rf = static_cast<float>(r);
