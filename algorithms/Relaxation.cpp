@@ -1,12 +1,14 @@
 #include "algorithms/Relaxation.h"
 
 #include <mutex>
+#include <utility>
 
 #include "algorithms/Limits.h"
 #include "algorithms/ObjectPose.h"
 #include "collision/CollisionPipeline.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingLock.h"
+#include "geometry/Progress.h"
 
 using Vectormath::Aos::Matrix3;
 using Vectormath::Aos::Vector3;
@@ -19,6 +21,8 @@ constexpr float kAngularDamping = 0.4f;
 constexpr float kSettleLinearDamping = 0.4f;
 constexpr float kSettleAngularDamping = 0.05f;
 constexpr float kFallOutY = -1000.0f;
+
+std::atomic<int64_t> g_limitsReached{0};
 
 // First-order turn of the first two columns by w, then Gram-Schmidt; the third column is rebuilt
 // from the first two, so stepping it would change nothing.
@@ -103,9 +107,20 @@ RelaxResult Relaxation::Run() {
         pipeline->check();
         if (afterCheck && !afterCheck()) return RelaxResult::Stopped;
 
-        if (limit.Passed()) return RelaxResult::Limit;
+        if (limit.Passed()) {
+            ++g_limitsReached;
+            return RelaxResult::Limit;
+        }
         if (*flag != flagMeansOverlap) return RelaxResult::Converged;
+        Progress::Tick();
     }
+}
+
+const std::atomic<int64_t>* RelaxationLimitsReached() { return &g_limitsReached; }
+
+void BeginPhase(Progress& progress, std::string phase, uint64_t total, std::string unit) {
+    progress.begin(std::move(phase), total, std::move(unit));
+    progress.track("time-outs", &g_limitsReached);
 }
 
 RelaxResult RelaxSeparation(col::CollisionPipeline* pipeline, std::list<MovingObject*>* objects, bool& flag,

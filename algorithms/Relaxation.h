@@ -8,9 +8,11 @@
 /// Each heuristic keeps its own callback and constants; it hands the loop the pipeline, the objects,
 /// the step and its hooks.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <string>
 
 #include "vectormath/vectormath_aos.h"
 
@@ -21,6 +23,8 @@ class CollisionPipeline;
 }
 
 namespace Packing {
+
+class Progress;
 
 /// 1/30 as the constructions and the base overlap resolution write it.
 inline constexpr float kSeparationTimeStep = 0.03333333f;
@@ -98,6 +102,12 @@ inline std::function<bool(MovingObject&)> ImpulseSteps(float dt = kImpulseTimeSt
 /// `pipeline` (flag cleared by the heuristic's callbacks) until a check reports no overlap
 /// (Converged) or the limit passes (Limit). With `newest`, its m_overlap is cleared at the start
 /// of every iteration.
+/// Relaxations of this process that ended on their limit: the time-outs of the progress lines.
+const std::atomic<int64_t>* RelaxationLimitsReached();
+
+/// Begins a heuristic's progress phase with its time-outs counted from here on.
+void BeginPhase(Progress& progress, std::string phase, uint64_t total, std::string unit);
+
 RelaxResult RelaxSeparation(col::CollisionPipeline* pipeline, std::list<MovingObject*>* objects, bool& flag,
                             double limitSeconds, MovingObject* newest = nullptr);
 

@@ -52,6 +52,10 @@ CommandLine ParseCommandLine(int argc, char** argv, std::ostream& err) {
             cl.acceptedConfigOrView = true;
         } else if (arg == "--headless") {
             cl.headless = true;
+        } else if (arg == "--quiet") {
+            cl.quiet = true;
+        } else if (arg == "--frame") {
+            cl.frame = true;
         } else if (arg == "--seed") {
             if (i + 1 >= argc) return fail("--seed option requires one argument.");
             const std::string value = argv[++i];

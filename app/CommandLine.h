@@ -15,6 +15,8 @@ struct CommandLine {
     uint32_t seed = 0;
     bool limitsBySteps = false;         ///< --limits steps: iteration budgets instead of wall-clock limits
     int stepsPerSecond = 0;             ///< --steps-per-second K; 0: the default
+    bool quiet = false;                 ///< --quiet: no per-iteration lines on standard output
+    bool frame = false;                 ///< --frame: the window opens with the packing framed
     bool acceptedConfigOrView = false;  ///< a -c or -v option was taken
     bool exitNow = false;               ///< parsing decided the exit status
     int exitStatus = 0;

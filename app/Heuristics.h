@@ -1,6 +1,7 @@
 #pragma once
 /// @file Heuristics.h
-/// The run's two heuristics and their creation by configured name.
+/// The run's two heuristics and their creation by configured name; the names and their classes
+/// stand in one table in Heuristics.cpp, one line per heuristic.
 
 #include <list>
 #include <string>
@@ -14,8 +15,16 @@ extern IConstructionHeuristic* g_constructionHeuristic;  ///< the construction h
 extern IImprovementHeuristic* g_improvementHeuristic;    ///< the improvement heuristic, or null
 extern std::thread* g_algorithmThread;                   ///< runs both phases; null until started
 
-/// True for the four construction names a configuration may give (exact, case-sensitive).
+/// Exact, case-sensitive match against the names registered for the role.
 bool IsConstructionHeuristicName(const std::string& name);
+bool IsImprovementHeuristicName(const std::string& name);
+/// The names registered for the role, comma-separated, for messages.
+std::string ConstructionHeuristicNames();
+std::string ImprovementHeuristicNames();
+
+/// Improvement names that choose no improvement phase on purpose: empty (no section), "None" and
+/// "none". Any other unknown name is a mistake worth a warning.
+bool MeansNoImprovement(const std::string& name);
 
 /// A new construction heuristic of the named class with the five standard arguments; null when
 /// the name is unknown.

@@ -29,6 +29,15 @@ void MakeBuffers(PackingGeometry* geometry, uint32_t* vertexBuffer, uint32_t* no
     generateNormalVBO(geometry, normalBuffer);
 }
 
+// A tree that does not load is empty and overlaps nothing: objects of the type (or the container)
+// would pass through everything, and the heuristics that add until no room is left would never
+// stop. Its reader has printed the line that says why; the run stops here.
+bool AttachTree(PackingGeometry* geometry, const std::string& path) {
+    auto* tree = new col::ExtraData_SphereTree(path.c_str());
+    geometry->setExtraData(tree);
+    return tree->isValid();
+}
+
 }  // namespace
 
 bool SortByVolume(const PackingObjectInfo& a, const PackingObjectInfo& b) { return a.volume > b.volume; }
@@ -51,8 +60,8 @@ bool createScene() {
         }
         MakeBuffers(geometry, &type.vertexBuffer, &type.normalBuffer);
         // The tree comes from the plain name even when the "_l" mesh was chosen.
-        geometry->setExtraData(new col::ExtraData_SphereTree((modelPath + type.name + ".spheres").c_str()));
         type.geometry = geometry;
+        if (!AttachTree(geometry, modelPath + type.name + ".spheres")) return false;
         geometry->updateBBox();
         type.modelLocation = g_modelID;
         type.colorLocation = g_colorID;
@@ -77,7 +86,7 @@ bool createScene() {
     MakeBuffers(container, &g_container.m_vertexBuffer, &g_container.m_normalBuffer);
     g_container.m_modelLocation = g_modelID;
     // No updateBBox here: the operations that need the container's box refresh it themselves.
-    container->setExtraData(new col::ExtraData_SphereTree((containerBase + ".spheres").c_str()));
+    if (!AttachTree(container, containerBase + ".spheres")) return false;
     g_container.m_colorPtr = g_configData.containerColor;
     g_container.m_colorLocation = g_colorID;
     g_container.m_lightLocation = g_lightID;

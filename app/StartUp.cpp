@@ -17,6 +17,7 @@
 #include "collision/DopTree.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
+#include "geometry/Progress.h"
 #include "geometry/Random.h"
 #include "preprocessing/PointFile.h"
 #include "preprocessing/Sampling.h"
@@ -35,12 +36,13 @@ bool SamplingVolumeIsNumber(const std::string& text) {
 }
 
 // The viewer gets the packing and the placement operations of this run.
-[[noreturn]] void ShowWindow() {
+[[noreturn]] void ShowWindow(const CommandLine& cl) {
     ViewerContext context;
     context.placedObjects = g_placedObjects;
     context.container = &g_container;
     context.types = &g_configData.objects;
     context.placementFiles = g_constructionHeuristic;
+    context.frameAtStart = cl.frame;
     RunWindowLoop(context);
 }
 
@@ -55,7 +57,7 @@ int ViewMode(const CommandLine& cl) {
         std::cout << "Placed objects: " << g_placedObjects->size() << std::endl;
         return 0;
     }
-    ShowWindow();
+    ShowWindow(cl);
 }
 
 // The grid the sampling would scan for this reference volume, checked before anything is
@@ -110,17 +112,32 @@ bool PrepareInteriorPoints() {
     return true;
 }
 
+// The configured heuristic names, checked before sampling spends any time: an unknown construction
+// ends the run; an unknown improvement is only warned about, the run goes on without that phase.
+bool CheckHeuristicNames() {
+    const std::string& construction = g_configData.constructionHeuristic;
+    if (!IsConstructionHeuristicName(construction)) {
+        std::cout << "Error. Missing algorithm in config." << std::endl;
+        std::cerr << "densepack: unknown construction heuristic '" << construction
+                  << "' in [Construction Heuristic]; known: " << ConstructionHeuristicNames() << "." << std::endl;
+        return false;
+    }
+    const std::string& improvement = g_configData.improvementHeuristic;
+    if (!IsImprovementHeuristicName(improvement) && !MeansNoImprovement(improvement))
+        std::cerr << "densepack: unknown improvement heuristic '" << improvement
+                  << "' in [Improvement Heuristic]; the run has no improvement phase and no report. Known: "
+                  << ImprovementHeuristicNames() << "." << std::endl;
+    return true;
+}
+
 int RunMode(const CommandLine& cl) {
+    if (!CheckHeuristicNames()) return 1;
     if (!PrepareInteriorPoints()) return 1;
 
-    const std::string& name = g_configData.constructionHeuristic;
-    if (!IsConstructionHeuristicName(name)) {
-        std::cout << "Error. Missing algorithm in config." << std::endl;
-        return 0;
-    }
-    g_constructionHeuristic = CreateConstructionHeuristic(name, g_configData.objects, &g_container, pointsInside,
-                                                          g_placedObjects, g_configData.gridCells);
-    // Unknown improvement names (e.g. "none") give no improvement phase.
+    g_constructionHeuristic =
+        CreateConstructionHeuristic(g_configData.constructionHeuristic, g_configData.objects, &g_container,
+                                    pointsInside, g_placedObjects, g_configData.gridCells);
+    // "None" (or any name the check above warned about) gives no improvement phase.
     g_improvementHeuristic =
         CreateImprovementHeuristic(g_configData.improvementHeuristic, g_configData.objects, &g_container, pointsInside,
                                    g_placedObjects, g_configData.gridCells);
@@ -154,7 +171,7 @@ int RunMode(const CommandLine& cl) {
         g_algorithmThread->join();
         return reportWritten ? 0 : 1;
     }
-    ShowWindow();
+    ShowWindow(cl);
 }
 
 }  // namespace
@@ -189,6 +206,7 @@ int RunDensepack(int argc, char** argv) {
     if (cl.limitsBySteps) limits.mode = Packing::LimitMode::Steps;
     if (cl.stepsPerSecond > 0) limits.stepsPerSecond = cl.stepsPerSecond;
     Packing::SetLimits(limits);
+    Packing::SetQuiet(cl.quiet);
 
     if (!cl.headless) {
         if (std::getenv("DISPLAY") == nullptr) {

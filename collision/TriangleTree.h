@@ -1,6 +1,7 @@
 #pragma once
 /// @file TriangleTree.h
-/// Bounding-sphere tree over a mesh's triangles and the exact mesh–mesh distance query on it.
+/// Bounding-sphere tree over a mesh's triangles and the exact queries on it: mesh–mesh distance,
+/// surface intersection, ray parity and point distance.
 
 #include <cstddef>
 #include <cstdint>
@@ -42,9 +43,16 @@ class TriangleTree {
         return true;
     }
 
- private:
-    friend MeshDistanceResult meshDistance(const TriangleTree&, const TriangleTree&, const Matrix4&);
+    /// Parity of the number of triangles the ray o + t d, t > 0, passes through (model frame, d
+    /// need not be unit): 0 or 1, or -1 when the ray passes within about 1e-7 (barycentric) of an
+    /// edge or a corner of a triangle it meets, or meets one in its plane, so that the count
+    /// cannot be trusted. Zero-area triangles are never counted. An empty tree gives 0.
+    int rayParity(const double o[3], const double d[3]) const;
+    /// Distance from p (model frame) to the nearest triangle, model units; 0 on the surface,
+    /// +infinity for an empty tree. Zero-area triangles count as their segment or point.
+    float pointDistance(const Point3& p) const;
 
+    /// One node: a bounding sphere cut by a slab. Read-only view for the traversals of col::.
     struct Node {
         float c[3];     ///< sphere centre, model frame
         float r;        ///< sphere radius
@@ -52,6 +60,13 @@ class TriangleTree {
         float n[3];     ///< slab axis (unit): the node's mean face normal, along which a patch is thin
         float lo, hi;   ///< extent of the node's corners along n
     };
+    static_assert(sizeof(Node) == 40, "12 + 4 + 4 + 12 + 8 bytes");
+    const Node* nodes() const { return m_nodes.data(); }
+    /// Corners of triangle i (leaf order, as a leaf's ~child names it), model frame.
+    const detail::Float3* triangle(int32_t i) const { return &m_tris[3 * size_t(i)]; }
+
+ private:
+    friend MeshDistanceResult meshDistance(const TriangleTree&, const TriangleTree&, const Matrix4&);
 
     void computeSlabs();
     void buildRange(int32_t self, std::vector<int32_t>& order, const std::vector<detail::Float3>& cent,
@@ -67,5 +82,13 @@ class TriangleTree {
 /// mesh 2's frame (rigid, optionally with uniform scale). Only surfaces count: a mesh lying wholly
 /// inside the other is at its positive surface gap. Among several equally close pairs any one.
 MeshDistanceResult meshDistance(const TriangleTree& mesh1, const TriangleTree& mesh2, const Matrix4& m12);
+
+/// Whether the triangle surfaces of two meshes have a point in common (TriIntersect on the
+/// triangle pairs: touching counts). m12 maps mesh 1's frame into mesh 2's (rigid, optionally
+/// with uniform scale). Only surfaces count: a mesh wholly inside the other gives false. Stops at
+/// the first intersecting pair; an empty tree intersects nothing. Node bounds carry a slack of
+/// 1e-6 of the coordinates' magnitude in mesh 2's frame, so surfaces that come within rounding
+/// of each other may go either way.
+bool surfacesIntersect(const TriangleTree& mesh1, const TriangleTree& mesh2, const Matrix4& m12);
 
 }  // namespace col

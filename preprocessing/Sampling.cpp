@@ -13,6 +13,7 @@
 #include "collision/ExtraData.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 #include "geometry/Timer.h"
 
 using Vectormath::Aos::Point3;
@@ -118,16 +119,23 @@ void Sampling(int threadCount, PackingGeometry* container, PackingGeometry* samp
     // at most one row for the others, not one slice; every row has its own list, so the
     // concatenation below fixes the slice order.
     std::atomic<size_t> next{0};
+    // Every row tests the same number of points, so the estimate of the time left is fair.
+    const uint64_t rowPoints = GridCoordinates(min[2], max[2], step).size();
+    std::atomic<uint64_t> rowsDone{0};
+    Packing::Progress progress;
+    progress.begin("Sampling", units * rowPoints, "points", true);
     auto work = [&](SubSamplingData* slot) {
         for (size_t u = next++; u < units; u = next++) {
             slot->x = sliceX[u / rowY.size()];
             ScanRow(*slot, rowY[u % rowY.size()], rows[u]);
+            progress.update((++rowsDone) * rowPoints);
         }
     };
     std::vector<std::thread> threads;
     for (int i = 1; i < workers && static_cast<size_t>(i) < units; ++i) threads.emplace_back(work, slots[i]);
     work(slots[0]);
     for (std::thread& t : threads) t.join();
+    progress.end();
 
     for (const auto& row : rows) points.insert(points.end(), row.begin(), row.end());
 

@@ -19,33 +19,6 @@ Point3 Apply(const Matrix4& m, const Point3& p) {
 /// Uniform scale of a model matrix: the length of its first column.
 float ScaleOf(const Matrix4& m) { return length(m.getCol0().getXYZ()); }
 
-/// Deepest sample of `inner` (placed by m: inner's frame into outer's) inside `outer`, in
-/// outer's model units. Only samples inside outer's enclosing sphere are tested.
-float DepthInside(const CheckMesh& inner, const CheckMesh& outer, const Matrix4& m) {
-    float depth = 0.0f;
-    const float r2 = outer.Radius() * outer.Radius();
-    for (const Point3& s : inner.Samples()) {
-        const Point3 q = Apply(m, s);
-        if (lengthSqr(q - outer.Centre()) > r2) continue;
-        if (outer.Inside(q)) depth = std::max(depth, outer.SurfaceDistance(q));
-    }
-    return depth;
-}
-
-/// Farthest sample of `obj` (placed by m in the container's frame) outside the container.
-/// Sets `anyOutside` when a sample lies outside at all.
-float DepthOutside(const CheckMesh& obj, const CheckMesh& container, const Matrix4& m, bool& anyOutside) {
-    float depth = 0.0f;
-    anyOutside = false;
-    for (const Point3& s : obj.Samples()) {
-        const Point3 q = Apply(m, s);
-        if (container.Inside(q)) continue;
-        anyOutside = true;
-        depth = std::max(depth, container.SurfaceDistance(q));
-    }
-    return depth;
-}
-
 struct Bound {
     Point3 centre;
     float radius;
@@ -127,8 +100,8 @@ CheckResult CheckPacking(const CheckScene& scene, const std::vector<PlacedObject
             // Separate surfaces: either apart, or one mesh wholly inside the other.
             if (d.distance > 0.0f && !mb.Inside(Apply(aInB, ma.Points()[0])) && !ma.Inside(Apply(bInA, mb.Points()[0])))
                 continue;
-            const float depth =
-                std::max(DepthInside(ma, mb, aInB) * bounds[b].scale, DepthInside(mb, ma, bInA) * bounds[a].scale);
+            const float depth = std::max(col::deepestInside(ma.Exact(), mb.Exact(), aInB) * bounds[b].scale,
+                                         col::deepestInside(mb.Exact(), ma.Exact(), bInA) * bounds[a].scale);
             const float thickness = std::min(bounds[a].thickness, bounds[b].thickness);
             result.pairs.push_back({a, b, depth, thickness > 0.0f ? depth / thickness : INFINITY});
         }
@@ -144,7 +117,7 @@ CheckResult CheckPacking(const CheckScene& scene, const std::vector<PlacedObject
         if (box.Inside(bd.centre) && box.SurfaceDistance(bd.centre) > bd.radius) continue;
         const CheckMesh& mesh = scene.types[static_cast<size_t>(objects[i].type)];
         bool anyOutside = false;
-        const float depth = DepthOutside(mesh, box, objects[i].model, anyOutside);
+        const float depth = col::farthestOutside(mesh.Exact(), box.Exact(), objects[i].model, anyOutside);
         if (!anyOutside && col::meshDistance(mesh.Tree(), box.Tree(), objects[i].model).distance > 0.0f) continue;
         result.outside.push_back({i, depth, bd.thickness > 0.0f ? depth / bd.thickness : INFINITY});
     }

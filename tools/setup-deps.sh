@@ -12,6 +12,7 @@ PACKAGES=(
   libfcl-dev libbullet-dev
   clang-format-14 clang-14 libclang-rt-14-dev
   slurm-wlm munge parallel python3 python3-matplotlib python3-numpy
+  python3-gsd python3-vtk9
 )
 
 SUDO=""

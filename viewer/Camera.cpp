@@ -3,6 +3,7 @@
 #include <GL/glew.h>
 
 #include <algorithm>
+#include <cmath>
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/quaternion.hpp>
 
@@ -68,6 +69,30 @@ void Camera::Update(bool applyViewport) {
     m_view = glm::lookAtRH(m_eye * m_zoom, m_lookAt, m_up);
     m_model = glm::mat4(1.0f);
     m_mvp = m_projection * m_view * m_model;
+}
+
+void Camera::Frame(glm::vec3 centre, float radius, glm::vec3 fromDirection) {
+    // The projection takes tan(fov / 2) of the value as it is, so the effective half angle is
+    // the one with that tangent, whatever the stored number.
+    const double tanHalfV = std::abs(std::tan(m_fieldOfView / 2.0));
+    const double aspect = m_aspect > 0.0 && std::isfinite(m_aspect) ? m_aspect : 1.0;
+    const double half = std::atan(std::min(tanHalfV, tanHalfV * aspect));
+    // The sphere's silhouette touches the window's edges at radius / sin(half); a little farther
+    // leaves a margin.
+    constexpr double kMargin = 1.08;
+    const double distance = kMargin * static_cast<double>(radius) / std::sin(half);
+
+    glm::vec3 dir = glm::length(fromDirection) > 0.0f ? glm::normalize(fromDirection) : glm::vec3(0, 0, 1);
+    const glm::vec3 up = glm::normalize(m_up);
+    if (std::abs(glm::dot(dir, up)) > 0.999f) dir = glm::normalize(dir + 0.05f * glm::vec3(up.y, up.z, up.x));
+
+    m_lookAt = centre;
+    m_eye = centre + static_cast<float>(distance) * dir;
+    m_zoom = 1.0f;
+    m_heading = m_pitch = 0.0f;
+    m_eyeDelta = glm::vec3(0.0f);
+    const double reach = glm::length(m_eye) + static_cast<double>(radius);
+    if (m_farClip < reach) m_farClip = 2.0 * reach;
 }
 
 void Camera::SetPos(int button, int state, int x, int y) {

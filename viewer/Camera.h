@@ -32,6 +32,15 @@ class Camera {
     /// when `applyViewport` is true (the window does so; unit tests run without GL).
     void Update(bool applyViewport = true);
 
+    /// Looks at `centre` from the side `fromDirection` points to, at the distance where a sphere of
+    /// `radius` just fits the narrower view angle of the current viewport (a viewport not yet set
+    /// counts as square). Pending turns, translation and the zoom are reset; the far clipping
+    /// distance grows when the sphere would reach beyond it. A direction along the up axis is
+    /// tilted a little, since the view cannot look straight along it.
+    void Frame(glm::vec3 centre, float radius, glm::vec3 fromDirection);
+    /// The side the eye currently looks from: eye (with the zoom) minus the look-at point.
+    glm::vec3 viewedFrom() const { return m_eye * m_zoom - m_lookAt; }
+
     /// GLUT mouse button event: 0 left, 2 right, 3/4 wheel; state 0 down, 1 up.
     void SetPos(int button, int state, int x, int y);
     /// Motion with a button held: left turns (each step clamped), right zooms.

@@ -24,6 +24,7 @@
 #include "geometry/Random.h"
 #include "statistics/ViewReports.h"
 #include "viewer/Callbacks.h"
+#include "viewer/Framing.h"
 #include "viewer/Viewer.h"
 
 using Vectormath::Aos::Vector3;
@@ -213,6 +214,9 @@ void keyboard(unsigned char key, int, int) {
             break;
         case 'e':
             ExportPacking();
+            break;
+        case 'f':
+            FramePacking(g_camera, true);
             break;
         case 'g':
             WritePacking();

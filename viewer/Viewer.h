@@ -23,6 +23,7 @@ struct ViewerContext {
     std::vector<PackingObjectInfo>* types = nullptr;  ///< recoloured by "r", reported by "a" and "s"
     /// Writes, reloads and exports placements for "g", "h" and "e"; null: those keys say so.
     IPackingAlgorithm* placementFiles = nullptr;
+    bool frameAtStart = false;  ///< --frame: the first frame shows the packing framed (key "f")
 };
 
 /// Set by start-up before the window loop; the callbacks read it.

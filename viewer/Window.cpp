@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "viewer/Callbacks.h"
+#include "viewer/Framing.h"
 #include "viewer/Viewer.h"
 
 void init() {
@@ -41,6 +42,7 @@ bool OpenWindow(int* argc, char** argv) {
 
 void RunWindowLoop(const ViewerContext& context) {
     g_viewerContext = context;
+    if (context.frameAtStart) FramePacking(g_camera, false);
     glutDisplayFunc(display);
     glutReshapeFunc(reshape);
     glutMouseFunc(mouseClick);

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <iostream>
 #include <mutex>
+#include <string>
 
 #include "algorithms/ObjectPose.h"
+#include "algorithms/Relaxation.h"
 #include "collision/Data.h"
 #include "collision/ExtraData.h"
 #include "collision/TriDist.h"
@@ -12,6 +14,7 @@
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 #include "geometry/Timer.h"
 
 using Vectormath::Aos::Point3;
@@ -62,7 +65,11 @@ void DistanceAlgorithm::PlaceObjectsGrid() {
     if (m_pointsInside->empty()) return;
     MovingObject* obj = nullptr;
     bool needNew = true;
+    uint64_t visited = 0;
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Distance", m_pointsInside->size(), "points");
     for (const Vector3& p : *m_pointsInside) {
+        progress.update(visited++, "placed " + std::to_string(m_placedObjects->size()));
         if (needNew) obj = CreateObject();
         for (MovingObject* o : *m_placedObjects) m_collisionPipeline->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
         Packing::SetPosition(*obj, p);
@@ -70,6 +77,7 @@ void DistanceAlgorithm::PlaceObjectsGrid() {
         // An object that fits nowhere here is carried to the next point.
         needNew = M_overlapConverged && PlaceNear(obj, p);
     }
+    progress.end("placed " + std::to_string(m_placedObjects->size()));
 }
 
 bool DistanceAlgorithm::PlaceNear(MovingObject* obj, const Vector3& p) {

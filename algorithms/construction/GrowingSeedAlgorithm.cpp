@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iostream>
 #include <mutex>
+#include <numeric>
+#include <string>
 
 #include "algorithms/ObjectPose.h"
 #include "algorithms/Relaxation.h"
@@ -11,6 +13,7 @@
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 #include "geometry/Timer.h"
 
 using Vectormath::Aos::Vector3;
@@ -61,7 +64,13 @@ void GrowingSeedAlgorithm::ConstructionHeuristic() {
     // A type found without waiting seeds is disabled and its pass given back, so the loop ends
     // once every seed has been grown or removed.
     size_t total = m_placedObjects->size();
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Growing seeds", total, "seeds");
+    const auto handled = [&] {
+        return static_cast<uint64_t>(std::accumulate(counts.begin(), counts.end(), m_removed));
+    };
     for (size_t pass = 0; pass < total; ++pass) {
+        progress.update(handled(), "removed " + std::to_string(m_removed));
         const int t = ChooseType(counts, enabled, grownCount);
         if (t < 0) break;
         SaveObjectStates(m_placedObjects);
@@ -80,6 +89,8 @@ void GrowingSeedAlgorithm::ConstructionHeuristic() {
             ++counts[static_cast<size_t>(t)];
         }
     }
+    progress.update(handled());
+    progress.end("removed " + std::to_string(m_removed));
     std::cout << "Growing ended." << std::endl;
     std::cout << "Time Min: " << Packing::Timer::ToMinutes(timer.Elapsed()) << std::endl;
     if (m_removed > 0)

@@ -1,9 +1,11 @@
 #include "algorithms/construction/HybridAlgorithm.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <iostream>
 #include <mutex>
+#include <string>
 
 #include "algorithms/ObjectPose.h"
 #include "algorithms/Relaxation.h"
@@ -13,6 +15,7 @@
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 #include "geometry/Timer.h"
 
 using Packing::RebuildModel;
@@ -33,6 +36,34 @@ constexpr double kWallPushLimitSeconds = 1.0;
 constexpr float kPlacementSpin = 0.05f;
 const Vector3 kDropVelocity(0.0f, -9.0f, 0.0f);
 const Packing::SeparationRule kWallRule{0.7854f, false, true};
+
+// Cells smaller than an object: most of them then hold no point ("FurthestIndex Error") and the
+// objects dropped in the others reach into their neighbours. One line says so, with the finest
+// grid whose cells hold the largest object's bounding box in any of its three extents.
+void WarnIfCellsTooSmall(const Vector3& cells, const Vector3& boxSize, const std::vector<PackingObjectInfo>& types) {
+    float object = 0.0f;
+    for (const PackingObjectInfo& t : types) {
+        float mn[3], mx[3];
+        t.geometry->getBBox(mn, mx);
+        for (int i = 0; i < 3; ++i) object = std::max(object, mx[i] - mn[i]);
+    }
+    bool noCells = false, tooSmall = false;
+    for (int i = 0; i < 3; ++i) {
+        noCells = noCells || !(cells[i] >= 1.0f);
+        tooSmall = tooSmall || boxSize[i] / cells[i] < object;
+    }
+    if (!noCells && !tooSmall) return;
+    std::cerr << "densepack: HybridAlgorithm: [Grid] " << cells[0] << " " << cells[1] << " " << cells[2];
+    if (noCells)
+        std::cerr << " gives no cells";
+    else
+        std::cerr << " gives cells of " << boxSize[0] / cells[0] << " x " << boxSize[1] / cells[1] << " x "
+                  << boxSize[2] / cells[2] << ", smaller than the largest object (" << object << " across)";
+    std::cerr << "; the finest grid whose cells hold it is [Grid]";
+    // The small allowance keeps a box of exactly n objects from rounding down to n - 1.
+    for (int i = 0; i < 3; ++i) std::cerr << " " << std::max(1.0f, std::floor(boxSize[i] / object * (1.0f + 1e-5f)));
+    std::cerr << "." << std::endl;
+}
 
 }  // namespace
 
@@ -113,27 +144,39 @@ void HybridAlgorithm::MainAttach() {
     const Vector3 n = m_gridCells;
     const Vector3& lo = m_boxMin;
     const Vector3 size((mx[0] - mn[0]) / n.getX(), (mx[1] - mn[1]) / n.getY(), (mx[2] - mn[2]) / n.getZ());
+    WarnIfCellsTooSmall(n, m_boxMax - m_boxMin, *m_objectTypes);
     int emptyCount = 0;
+    const bool lines = !Packing::Quiet();  // the per-cell lines
+    const auto cellsAlong = [](float cells) { return static_cast<uint64_t>(std::ceil(std::max(0.0f, cells))); };
+    uint64_t cellsDone = 0;
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Hybrid", cellsAlong(n.getX()) * cellsAlong(n.getY()) * cellsAlong(n.getZ()),
+                        "cells");
     for (int y = 0; static_cast<float>(y) < n.getY(); ++y) {
         for (int x = 0; static_cast<float>(x) < n.getX(); ++x) {
-            for (int z = 0; static_cast<float>(z) < n.getZ(); ++z) {
-                std::cout << "Current Cell(xyz): " << x << " " << y << " " << z << std::endl;
+            for (int z = 0; static_cast<float>(z) < n.getZ(); ++z, ++cellsDone) {
+                progress.update(cellsDone, "placed " + std::to_string(m_placedObjects->size()));
+                if (lines) std::cout << "Current Cell(xyz): " << x << " " << y << " " << z << std::endl;
                 const Vector3 cellMin =
                     lo + mulPerElem(Vector3(static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)), size);
                 Vector3 cellMax = cellMin + size;
                 std::vector<Vector3> pts;
                 FindFurthestPosInGrid(cellMin, cellMax, &pts);
                 if (pts.empty()) {
-                    std::cout << cellMin.getX() << "/" << cellMin.getY() << "/" << cellMin.getZ() << std::endl;
-                    std::cout << "FurthestIndex Error" << std::endl;
-                    std::cout << "empty counter: " << ++emptyCount << std::endl;
+                    ++emptyCount;
+                    if (lines) {
+                        std::cout << cellMin.getX() << "/" << cellMin.getY() << "/" << cellMin.getZ() << std::endl;
+                        std::cout << "FurthestIndex Error" << std::endl;
+                        std::cout << "empty counter: " << emptyCount << std::endl;
+                    }
                     continue;
                 }
-                std::cout << "Points in Cell: " << pts.size() << std::endl;
+                if (lines) std::cout << "Points in Cell: " << pts.size() << std::endl;
                 FillCell(m_collisionPipeline, placement, container, pts);
             }
         }
     }
+    progress.end("placed " + std::to_string(m_placedObjects->size()));
     std::cout << "time packing timer: " << Packing::Timer::ToMinutes(timer.Elapsed()) << std::endl;
 }
 
@@ -223,7 +266,7 @@ void HybridAlgorithm::FillCell(col::CollisionPipeline* main, col::CollisionPipel
         bool accepted = false;
         obj->m_velocity = kDropVelocity;
         if (!ResolveOverlap(placement, m_placedObjects)) {
-            std::cout << "DELETE 3" << std::endl;
+            if (!Packing::Quiet()) std::cout << "DELETE 3" << std::endl;
             TakeBack();
             pts.erase(pts.begin() + static_cast<std::ptrdiff_t>(k));
             if (pts.empty()) break;
@@ -276,7 +319,7 @@ bool HybridAlgorithm::SearchPoint(col::CollisionPipeline* main, col::CollisionPi
         for (MovingObject* o : *m_placedObjects) placement->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
         if (Packing::CheckFree(placement, *obj, M_overlapConverged)) break;
         probed = true;
-        std::cout << message << std::endl;
+        if (!Packing::Quiet()) std::cout << message << std::endl;
         pts.erase(pts.begin() + static_cast<std::ptrdiff_t>(idx));
         if (pts.empty()) {
             placement->deactivate(obj->m_id);

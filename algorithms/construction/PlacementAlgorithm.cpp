@@ -1,6 +1,7 @@
 #include "algorithms/construction/PlacementAlgorithm.h"
 
 #include <iostream>
+#include <string>
 
 #include "algorithms/ObjectPose.h"
 #include "algorithms/Relaxation.h"
@@ -11,6 +12,7 @@
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 #include "geometry/Random.h"
 
 using Packing::Park;
@@ -67,9 +69,12 @@ void PlacementAlgorithm::ConstructionHeuristic() {
     bool randomType = true;
     int placedCount = 0;
     MovingObject* obj = nullptr;
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Placement", m_pointsInside->size(), "points");
 
     while (true) {
         if (PlaceObject(placement, randomType, &obj) == 0) break;
+        progress.update(static_cast<uint64_t>(PointIndex()), "placed " + std::to_string(placedCount));
 
         {
             std::lock_guard<std::mutex> lock(g_packingMutex);
@@ -100,6 +105,7 @@ void PlacementAlgorithm::ConstructionHeuristic() {
         }
     }
 
+    progress.end("placed " + std::to_string(placedCount));
     std::cout << "End" << std::endl;
     std::cout << placedCount << std::endl;
     std::lock_guard<std::mutex> lock(g_packingMutex);

@@ -11,6 +11,7 @@
 #include "geometry/MovingObject.h"
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
+#include "geometry/Progress.h"
 #include "geometry/Timer.h"
 
 using Vectormath::Aos::Vector3;
@@ -74,7 +75,7 @@ bool BatchHeuristic::RunSchedule(const ScaleSchedule& schedule) {
     for (int iteration = 1;; ++iteration) {
         const float next = lastScale + schedule.step;
         float scale = schedule.step < 0.0f ? std::max(1.0f, next) : std::min(1.0f, next);
-        std::cout << "C. Scale " << scale << std::endl;
+        if (!Packing::Quiet()) std::cout << "C. Scale " << scale << std::endl;
         lastScale = scale;
         schedule.apply(scale);
 
@@ -89,7 +90,7 @@ bool BatchHeuristic::RunSchedule(const ScaleSchedule& schedule) {
         } else {
             scale = lastScale - 2.0f * schedule.step;
             if (schedule.step > 0.0f) scale = std::max(kMinObjectScale, scale);
-            std::cout << schedule.retreat << scale << std::endl;
+            if (!Packing::Quiet()) std::cout << schedule.retreat << scale << std::endl;
             lastScale = scale;
             schedule.apply(scale);
             m_collisionPipeline->moveObject(m_container->m_id, &m_container->m_modelMatrix, nullptr);
@@ -102,8 +103,10 @@ bool BatchHeuristic::RunSchedule(const ScaleSchedule& schedule) {
         if (schedule.maxFailures > 0 && failures >= schedule.maxFailures) return false;
         if (schedule.maxIterations > 0 && iteration >= schedule.maxIterations) return false;
     }
-    std::cout << "solved: " << solved << std::endl;
-    std::cout << "scale: " << lastScale << std::endl;
+    if (!Packing::Quiet()) {
+        std::cout << "solved: " << solved << std::endl;
+        std::cout << "scale: " << lastScale << std::endl;
+    }
     return true;
 }
 
@@ -142,7 +145,7 @@ bool BatchHeuristic::DropBatch(bool report) {
                 Packing::RebuildModel(o);
             }
             inserted = Compact();
-            if (report) std::cout << OverlapFlag() << std::endl;
+            if (report && !Packing::Quiet()) std::cout << OverlapFlag() << std::endl;
         }
     }
     m_timeLimit = savedLimit;

@@ -1,8 +1,11 @@
 #include "algorithms/improvement/CavityFilling.h"
 
 #include <iostream>
+#include <string>
 
+#include "algorithms/Relaxation.h"
 #include "geometry/MovingObject.h"
+#include "geometry/Progress.h"
 
 using Vectormath::Aos::Vector3;
 
@@ -35,8 +38,12 @@ void CavityFilling::ImprovementHeuristic() {
     int type = first, pointIndex = 0, tries = 0, skipped = 0;
     SaveObjectStates(m_placedObjects);
     m_settled = true;
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Cavity filling", static_cast<uint64_t>(count), "points");
+    const auto figures = [&] { return "tries " + std::to_string(tries) + ", skipped " + std::to_string(skipped); };
 
     while (count > 0 && typeCount > 0) {
+        progress.update(static_cast<uint64_t>(pointIndex), figures());
         if (type == typeCount) {
             pointIndex += m_pointStep;
             if (pointIndex >= count) break;
@@ -72,6 +79,7 @@ void CavityFilling::ImprovementHeuristic() {
             ++type;
         }
     }
+    progress.end(figures());
     // A walk that ends on a relaxation that did not converge leaves the last settled packing.
     if (!m_settled) RestoreSettled();
     m_collisionPipeline->activate(m_container->m_id);

@@ -2,11 +2,13 @@
 
 #include <iostream>
 #include <mutex>
+#include <string>
 
 #include "algorithms/ObjectPose.h"
 #include "algorithms/Relaxation.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingLock.h"
+#include "geometry/Progress.h"
 
 using Vectormath::Aos::Matrix3;
 using Vectormath::Aos::Matrix4;
@@ -96,6 +98,7 @@ float CavityFillingGrowing::Grow(MovingObject* c) {
 }
 
 void CavityFillingGrowing::PrintIndex(int index, int count) const {
+    if (Packing::Quiet()) return;
     std::cout << "Index: " << index << " | Percent: " << static_cast<float>(index) / static_cast<float>(count) * 100.0f
               << " %" << std::endl;
 }
@@ -107,8 +110,11 @@ void CavityFillingGrowing::ImprovementHeuristic() {
     int index = 0, type = 0;
     Vector3 gapAt(0.0f);  // where the previous candidate ended, for the next type at this point
     if (count == 0 || typeCount == 0) return;
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Cavity filling with growing", static_cast<uint64_t>(count), "points");
 
     while (true) {
+        progress.update(static_cast<uint64_t>(index), "placed " + std::to_string(m_placedObjects->size()));
         if (type >= typeCount) {
             index += m_indexStep;
             PrintIndex(index, count);

@@ -1,6 +1,7 @@
 #include "algorithms/improvement/CompactionAlgorithm.h"
 
 #include <iostream>
+#include <string>
 
 #include "algorithms/ObjectPose.h"
 #include "algorithms/Relaxation.h"
@@ -10,6 +11,7 @@
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 #include "geometry/Random.h"
 #include "geometry/Timer.h"
 
@@ -96,9 +98,12 @@ void CompactionAlgorithm::Main() {
     bool createNew = true;
     int placedCount = 0;
     MovingObject* obj = nullptr;
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Compaction", m_pointsInside->size(), "points");
 
     while (true) {
         if (PlaceObject(placement, createNew, &obj) == 0) break;
+        progress.update(static_cast<uint64_t>(PointIndex()), "added " + std::to_string(placedCount));
 
         {
             std::lock_guard<std::mutex> lock(g_packingMutex);
@@ -131,6 +136,7 @@ void CompactionAlgorithm::Main() {
         for (MovingObject* o : *m_placedObjects) m_collisionPipeline->moveObject(o->m_id, &o->m_modelMatrix, nullptr);
     }
 
+    progress.end("added " + std::to_string(placedCount));
     std::cout << "End" << std::endl;
     std::cout << placedCount << std::endl;
     std::cout << "Time Sec.: " << nanoTimer.elapsed() / 1e9 << std::endl;
@@ -261,6 +267,7 @@ bool CompactionAlgorithm::Compact() {
     int counter = 0;
     const size_t placedObjs = m_placedObjects->size();
     IsecMatrix& matrix = *m_isecMatrix;
+    const bool lines = !Packing::Quiet();  // the per-iteration lines
 
     Packing::Relaxation relax;
     relax.pipeline = m_collisionPipeline;
@@ -273,20 +280,24 @@ bool CompactionAlgorithm::Compact() {
         ++counter;
     };
     relax.beforeCheck = [&] {
-        std::cout << "Counter : " << counter << std::endl;
+        if (lines) std::cout << "Counter : " << counter << std::endl;
         stepSum += stepTimer.elapsed() / 1e9;
         checkTimer.start();
         Packing::ClearMatrix(matrix);
     };
     relax.afterCheck = [&] {
         checkSum += checkTimer.elapsed() / 1e9;
-        std::cout << "Compaction Avg: " << stepSum / counter << std::endl;
-        std::cout << "Collision  Avg: " << checkSum / counter << std::endl;
+        if (lines) {
+            std::cout << "Compaction Avg: " << stepSum / counter << std::endl;
+            std::cout << "Collision  Avg: " << checkSum / counter << std::endl;
+        }
         resolveTimer.start();
         Packing::ResolvePairs(matrix, m_objects, m_container, &MovingObject::ApplyImpulse2);
         resolveSum += resolveTimer.elapsed() / 1e9;
-        std::cout << "Resolve Avg: " << resolveSum / counter << std::endl;
-        std::cout << "Placed Objs nr: " << placedObjs << std::endl;
+        if (lines) {
+            std::cout << "Resolve Avg: " << resolveSum / counter << std::endl;
+            std::cout << "Placed Objs nr: " << placedObjs << std::endl;
+        }
         return true;
     };
     m_settled = relax.Run() == Packing::RelaxResult::Converged;

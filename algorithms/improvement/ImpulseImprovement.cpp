@@ -10,6 +10,7 @@
 #include "geometry/PackingGeometry.h"
 #include "geometry/PackingLock.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 
 using Vectormath::Aos::Vector3;
 
@@ -121,7 +122,7 @@ MovingObject* ImpulseImprovement::AddParked(MovingObject* obj, col::CollisionPip
 bool ImpulseImprovement::Relax(const RelaxRule& rule) {
     m_container->m_inverseMass = 0.0f;
     MovingObject* newest = rule.maxOverlapRatio > 0.0f && !m_placedObjects->empty() ? m_placedObjects->back() : nullptr;
-    IterationReport report(rule.report, m_placedObjects->size());
+    IterationReport report(rule.report && !Packing::Quiet(), m_placedObjects->size());
 
     Packing::Relaxation relax;
     relax.pipeline = m_collisionPipeline;

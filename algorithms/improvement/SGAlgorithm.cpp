@@ -3,6 +3,7 @@
 #include <cmath>
 #include <iostream>
 #include <mutex>
+#include <string>
 
 #include "algorithms/ObjectPose.h"
 #include "algorithms/Relaxation.h"
@@ -10,6 +11,7 @@
 #include "geometry/MovingObject.h"
 #include "geometry/PackingLock.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 #include "geometry/Random.h"
 
 using Vectormath::Aos::Vector3;
@@ -46,7 +48,10 @@ void SGAlgorithm::ForceApproach() {
     float current = kFirstBatchShare * m_container->m_volume;
     const float smallest = m_objectTypes->empty() ? current : m_objectTypes->back().volume;
     bool more = current > smallest;
-    while (more) {
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Shrink and grow", 0, "batches");
+    for (uint64_t batches = 0; more; ++batches) {
+        progress.update(batches, "placed " + std::to_string(m_placedObjects->size()));
         SaveObjectStates(m_placedObjects);
         m_addedObjects.clear();
         AddObjects(current, m_placement);
@@ -55,10 +60,12 @@ void SGAlgorithm::ForceApproach() {
         if (!InsertObjects() || ReportNaN("NAN AFTER INSERT")) break;
         bool inserted = true;
         while (true) {
-            std::cout << "Smallest volume: " << smallest << std::endl;
-            std::cout << "Current volume: " << current << std::endl;
-            std::cout << "Placed Objects: " << m_placedObjects->size() << std::endl;
-            std::cout << "Objects added: " << m_addedObjects.size() << std::endl;
+            if (!Packing::Quiet()) {
+                std::cout << "Smallest volume: " << smallest << std::endl;
+                std::cout << "Current volume: " << current << std::endl;
+                std::cout << "Placed Objects: " << m_placedObjects->size() << std::endl;
+                std::cout << "Objects added: " << m_addedObjects.size() << std::endl;
+            }
             // A reduced batch that found no place is not grown with objects still parked
             // outside the container; it is reduced again.
             const bool grown = inserted && Optimize(Packing::kImpulseTimeStep);

@@ -1,10 +1,12 @@
 #include "algorithms/improvement/ShuffleAlgorithm.h"
 
 #include <iostream>
+#include <string>
 
 #include "algorithms/Relaxation.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 
 using Vectormath::Aos::Vector3;
 
@@ -20,13 +22,18 @@ constexpr int kExcludedTypes = 2;  // the largest types stay out of the batches
 void ShuffleAlgorithm::ForceApproach() {
     if (!ContainerCentred()) return;
     m_placement = CreatePlacement();
-    while (true) {
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Shuffle", 0, "batches");
+    for (uint64_t batches = 0;; ++batches) {
+        progress.update(batches, "placed " + std::to_string(m_placedObjects->size()));
         SaveObjectStates(m_placedObjects);
         m_addedObjects.clear();
         AddObjects(kBatchFraction, m_placement);
         const bool inserted = InsertObjects();
-        std::cout << "Current percentage: " << kBatchFraction << std::endl;
-        std::cout << "Objects added: " << m_addedObjects.size() << std::endl;
+        if (!Packing::Quiet()) {
+            std::cout << "Current percentage: " << kBatchFraction << std::endl;
+            std::cout << "Objects added: " << m_addedObjects.size() << std::endl;
+        }
         // A batch that adds nothing (an empty packing) would repeat for ever.
         if (!inserted || !Optimize(Packing::kImpulseTimeStep) || m_addedObjects.empty()) break;
     }

@@ -1,10 +1,12 @@
 #include "algorithms/improvement/TestAlgorithm.h"
 
 #include <iostream>
+#include <string>
 
 #include "algorithms/Relaxation.h"
 #include "geometry/MovingObject.h"
 #include "geometry/PackingObjectInfo.h"
+#include "geometry/Progress.h"
 
 using Vectormath::Aos::Vector3;
 
@@ -24,7 +26,10 @@ void TestAlgorithm::ForceApproach() {
     const int typeCount = static_cast<int>(m_objectTypes->size());
     float percentage = 0.05f;  // only printed
     int tries = 0;
+    Packing::Progress progress;
+    Packing::BeginPhase(progress, "Test", static_cast<uint64_t>(typeCount), "types");
     for (int type = 0; type < typeCount;) {
+        progress.update(static_cast<uint64_t>(type), "placed " + std::to_string(m_placedObjects->size()));
         SaveObjectStates(m_placedObjects);
         m_addedObjects.clear();
         if (tries >= kAttemptsPerType) {
@@ -38,8 +43,10 @@ void TestAlgorithm::ForceApproach() {
         bool inserted = InsertObjects();
         while (true) {
             ++tries;
-            std::cout << "Current percentage: " << percentage << std::endl;
-            std::cout << "Objects added: " << m_addedObjects.size() << std::endl;
+            if (!Packing::Quiet()) {
+                std::cout << "Current percentage: " << percentage << std::endl;
+                std::cout << "Objects added: " << m_addedObjects.size() << std::endl;
+            }
             if (inserted && Optimize(Packing::kImpulseTimeStep)) break;
             percentage = 0.5f * percentage;
             RestoreFullSize(false);

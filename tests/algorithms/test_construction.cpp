@@ -194,6 +194,30 @@ TEST(ConstructionTest, GravitySettlingEndsAtRestOrWhenTheObjectFallsOut) {
     }
 }
 
+// Cells that cannot hold the widest object (the rod, 1.8 long, not the larger ball) are named,
+// with the finest grid whose cells would hold it; cells that do are not.
+TEST(ConstructionTest, HybridSaysWhenItsCellsCannotHoldTheWidestObject) {
+    const std::string finest = "; the finest grid whose cells hold it is [Grid] 2 2 2.\n";
+    const std::pair<float, std::string> cases[] = {
+        {3.0f,
+         "densepack: HybridAlgorithm: [Grid] 3 3 3 gives cells of 1.33333 x 1.33333 x 1.33333, smaller than the "
+         "largest object (1.8 across)" +
+             finest},
+        {2.0f, ""},
+        {0.5f, "densepack: HybridAlgorithm: [Grid] 0.5 0.5 0.5 gives no cells" + finest},
+    };
+    for (const auto& [cells, message] : cases) {
+        Scene scene(2.0f, {MakeType("ball", 50, 0.5f, 0.5f), MakeRodType(50)}, {}, {}, cells);
+        auto* algo = scene.Make<HybridAlgorithm*>();
+        std::string err;
+        StdoutOf([&] {
+            algo->Init();
+            err = StderrOf([&] { algo->ConstructionHeuristic(); });
+        });
+        EXPECT_EQ(WithoutProgress(err), message) << cells;
+    }
+}
+
 // A seed that cannot reach full size is removed and the packing goes back to how it was before
 // it grew; the type choice ends whatever the shares and the disabled types.
 TEST(ConstructionTest, GrowingSeedRemovesASeedThatCannotGrowAndTheTypeChoiceEnds) {

@@ -112,7 +112,9 @@ namespace {
 
 struct RunCase {
     const char* heuristic;
-    bool improvement;  ///< on a placement construction; otherwise the construction alone
+    bool improvement;            ///< on a placement construction; otherwise the construction alone
+    const char* name = nullptr;  ///< test name when the heuristic plays both roles
+    const char* checkOptions = "";
 };
 
 class HeuristicEndToEnd : public ::testing::TestWithParam<RunCase> {};
@@ -147,15 +149,20 @@ TEST_P(HeuristicEndToEnd, EndsPassesTheCheckLoadsAndRepeats) {
         EXPECT_NE(first.out.find("Num. placed objects: " + std::to_string(placed) + "\n"), std::string::npos)
             << first.out;
     }
-    ExpectCheckedLoadedAndRepeated(run, dir, file, placed);
+    ExpectCheckedLoadedAndRepeated(run, dir, file, placed, c.checkOptions);
 }
 
-INSTANTIATE_TEST_SUITE_P(Heuristics, HeuristicEndToEnd,
-                         ::testing::Values(RunCase{"HybridAlgorithm", false}, RunCase{"GrowingSeedAlgorithm", false},
-                                           RunCase{"DistanceAlgorithm", false}, RunCase{"CavityFillingAlgorithm", true},
-                                           RunCase{"CavityFillingGrowingAlgorithm", true},
-                                           RunCase{"ShuffleAlgorithm", true}, RunCase{"SGAlgorithm", true},
-                                           RunCase{"TestAlgorithm", true}),
-                         [](const ::testing::TestParamInfo<RunCase>& info) { return info.param.heuristic; });
+INSTANTIATE_TEST_SUITE_P(
+    Heuristics, HeuristicEndToEnd,
+    ::testing::Values(RunCase{"HybridAlgorithm", false}, RunCase{"GrowingSeedAlgorithm", false},
+                      RunCase{"DistanceAlgorithm", false}, RunCase{"CavityFillingAlgorithm", true},
+                      RunCase{"CavityFillingGrowingAlgorithm", true}, RunCase{"ShuffleAlgorithm", true},
+                      RunCase{"SGAlgorithm", true}, RunCase{"TestAlgorithm", true},
+                      // Nothing relaxes: only the trees' fit to the meshes can overlap.
+                      RunCase{"RandomSequentialAddition", false, nullptr, " --tolerance 0.01"},
+                      RunCase{"RandomSequentialAddition", true, "RandomSequentialAdditionAfterPlacement"}),
+    [](const ::testing::TestParamInfo<RunCase>& info) {
+        return info.param.name != nullptr ? info.param.name : info.param.heuristic;
+    });
 
 }  // namespace

@@ -74,8 +74,10 @@ TEST_F(Cli, OptionsAndTheirFaults) {
         {"--headless --view", 1, "--view option requires one argument.\n" + kUsage, ""},
         {"--headless -c run.cfg --seed", 1, "--seed option requires one argument.\n" + kUsage, ""},
         {"--headless -c run.cfg --seed 4x", 1, "~--seed expects a whole number", ""},
-        // Non-option arguments are ignored; the later of two -c options wins.
-        {"stray --headless -c missing.cfg -c run.cfg --seed 42", 0, "",
+        // Non-option arguments are ignored; the later of two -c options wins (and names no known
+        // construction).
+        {"stray --headless -c missing.cfg -c run.cfg --seed 42", 1,
+         "~densepack: unknown construction heuristic 'NoSuchAlgorithm'",
          "models/cube.obj\nNr. of object types loaded: 1\nError. Missing algorithm in config.\n"},
     };
     for (const auto& [args, status, err, out] : cases) {
@@ -100,7 +102,24 @@ TEST_F(Cli, OptionsAndTheirFaults) {
 }
 
 TEST_F(Cli, StartUpFaultsEndWithStatusOneAndOneLineBeforeSamplingOrAnyAlgorithm) {
+    // Bundled models whose sphere tree, of the type or of the container, is cut off mid-line.
+    RunCommand("mkdir cutsphere cutbox", dir);
+    for (const auto& [folder, cut] : {std::pair("cutsphere", "sphere"), std::pair("cutbox", "box")}) {
+        for (const std::string model : {"sphere.obj", "sphere.spheres", "box.obj", "box.spheres"})
+            WriteFile(dir + "/" + folder + "/" + model, ReadFile(kModels + model));
+        const std::string tree = dir + "/" + folder + "/" + cut + ".spheres";
+        WriteFile(tree, ReadFile(tree).substr(0, 2000));
+    }
     const std::pair<std::string, std::string> cases[] = {
+        // Checked before sampling, which a missing point file would start.
+        {Config("NoSuchAlgorithm", "cube 100 rand 1\n", "nopoints.txt smallest 0.5 2"),
+         "densepack: unknown construction heuristic 'NoSuchAlgorithm' in [Construction Heuristic]; known: "
+         "PlacementAlgorithm, HybridAlgorithm, GrowingSeedAlgorithm, DistanceAlgorithm, RandomSequentialAddition.\n"},
+        // A tree that does not load would collide with nothing: the reader's line, like a missing mesh.
+        {Config("PlacementAlgorithm", "sphere 100 rand 1\n", "points.txt smallest 0.5 2", "None", "cutsphere/"),
+         "cutsphere/sphere.spheres: line "},
+        {Config("PlacementAlgorithm", "sphere 100 rand 1\n", "points.txt smallest 0.5 2", "None", "cutbox/"),
+         "cutbox/box.spheres: line "},
         {Config("PlacementAlgorithm", "cube 50 0.2 0.4 0.9 1.0\ncube 50 blue 0.4 0.9 1.0\n"),
          "run.cfg:19: invalid colour value 'blue' in object line"},
         {Config("PlacementAlgorithm", ""), "names no object types"},
@@ -168,6 +187,31 @@ TEST_F(Cli, PointFileThenConstructionFileCacheThenViewMode) {
         EXPECT_TRUE(Has(file == "missing.txt" ? r.out : r.err, message)) << r.out << r.err;
         EXPECT_FALSE(Has(r.out, "Objects loaded to display.")) << r.out;
     }
+}
+
+TEST_F(Cli, UnknownImprovementIsNamedWithTheKnownOnesAndTheRunGoesOnWithoutIt) {
+    const std::string construction = "PlacementAlgorithm construction.txt";
+    const ProcessResult typo = Run(
+        Config(construction, "cube 100 rand 1\n", "points.txt smallest 0.5 2", "CompactionAlgoritm improvement.txt"),
+        "");
+    EXPECT_EQ(typo.status, 0);
+    EXPECT_EQ(WithoutProgress(typo.err),
+              "densepack: unknown improvement heuristic 'CompactionAlgoritm' in [Improvement Heuristic]; the run has "
+              "no improvement phase and no report. Known: CompactionAlgorithm, CavityFillingAlgorithm, "
+              "CavityFillingGrowingAlgorithm, ShuffleAlgorithm, SGAlgorithm, TestAlgorithm, "
+              "RandomSequentialAddition.\n");
+    EXPECT_TRUE(Has(typo.out, "Construction Heuristic time: ")) << typo.out;
+    EXPECT_FALSE(Has(typo.out, "Improvement Heuristic time: ")) << typo.out;
+
+    // Names that choose no improvement phase on purpose, and a construction name in the wrong role.
+    for (const char* none : {"None improvement.txt", "none", ""}) {
+        const ProcessResult r = Run(Config(construction, "cube 100 rand 1\n", "points.txt smallest 0.5 2", none), "");
+        EXPECT_EQ(std::pair(r.status, WithoutProgress(r.err)), std::pair(0, std::string())) << none;
+    }
+    const ProcessResult role = Run(
+        Config(construction, "cube 100 rand 1\n", "points.txt smallest 0.5 2", "PlacementAlgorithm improvement.txt"),
+        "");
+    EXPECT_TRUE(Has(role.err, "unknown improvement heuristic 'PlacementAlgorithm'")) << role.err;
 }
 
 TEST_F(Cli, AverageSamplingPrintsEveryTypeAndTheWeightedVolume) {

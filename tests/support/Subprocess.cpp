@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -44,4 +46,22 @@ ProcessResult RunCommand(const std::string& command, const std::string& cwd) {
     ProcessResult r{(raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1, ReadFile(outPath), ReadFile(errPath)};
     fs::remove_all(dir);
     return r;
+}
+
+std::string WithoutProgress(const std::string& text) {
+    // A progress line: a phase name, ": " and a count, ending in a duration or an estimate.
+    auto endsWith = [](const std::string& l, const std::string& tail) {
+        return l.size() >= tail.size() && l.compare(l.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    std::istringstream in(text);
+    std::string out, l;
+    while (std::getline(in, l)) {
+        const size_t colon = l.find(": ");
+        const bool progress = colon != std::string::npos && colon > 0 &&
+                              std::isalpha(static_cast<unsigned char>(l[0])) && colon + 2 < l.size() &&
+                              std::isdigit(static_cast<unsigned char>(l[colon + 2])) &&
+                              (endsWith(l, " s") || endsWith(l, " min") || endsWith(l, " left"));
+        if (!progress) out += l + "\n";
+    }
+    return out;
 }

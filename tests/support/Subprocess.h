@@ -24,6 +24,10 @@ std::string MakeTempDir(const std::string& tag);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
+/// `text` without the progress lines long phases write on standard error ("Phase: 3/10 unit, ...,
+/// 1.2 s" and their closing "..., done in 1.2 s"), so a test can compare what is left exactly.
+std::string WithoutProgress(const std::string& text);
+
 /// What `f` prints on standard output (or standard error) while it runs.
 template <class F>
 std::string StdoutOf(F&& f) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <glm/glm.hpp>
 #include <glm/gtc/matrix_transform.hpp>
@@ -110,6 +111,33 @@ TEST(Camera, OrbitLooksAtTheOriginAndATurnRotatesTheEyeAboutItAndFadesOutFreeMod
     EXPECT_NEAR(f.eye().z, 10.0f - 0.005f, 1e-6f);
     EXPECT_NEAR(f.eye().y, 0.005f, 1e-6f);
     EXPECT_NEAR(f.lookAt().z, 10.0f - 0.005f - 1.0f, 1e-5f);
+}
+
+TEST(Camera, FrameFitsTheSphereInTheNarrowerAngleFromTheGivenSideAndResetsZoomAndTurns) {
+    Camera c = StartUpCamera();
+    c.SetViewport(0, 0, 800, 400);  // wide: the height is the narrower angle
+    c.SetPos(2, 0, 300, 0);
+    c.Move2D(100, 0);  // zoom 2
+    const glm::vec3 centre(1, 2, 3);
+    c.Frame(centre, 4.0f, glm::vec3(0, 0, 5));
+    EXPECT_FLOAT_EQ(c.zoom(), 1.0f);
+    EXPECT_NEAR(glm::length(glm::normalize(c.viewedFrom()) - glm::vec3(0, 0, 1)), 0.0f, 1e-6f);
+    c.Update(false);
+    const auto screen = [&](glm::vec3 p) {
+        const glm::vec4 clip = c.GetMVP() * glm::vec4(p, 1.0f);
+        return glm::vec2(clip) / clip.w;
+    };
+    EXPECT_NEAR(glm::length(screen(centre)), 0.0f, 1e-5f);
+    // The sphere's rim reaches most of the way to the top edge and stays inside it.
+    const float top = screen(centre + glm::vec3(0, 4, 0)).y;
+    EXPECT_GT(top, 0.7f);
+    EXPECT_LT(top, 1.0f);
+    EXPECT_NEAR(screen(centre + glm::vec3(4, 0, 0)).x, top / 2.0f, 1e-4f);
+
+    // Straight down the up axis the view would be undefined; the side is tilted a little.
+    c.Frame(centre, 4.0f, glm::vec3(0, 1, 0));
+    c.Update(false);
+    EXPECT_NEAR(glm::length(screen(centre)), 0.0f, 1e-4f);
 }
 
 const std::string kSource = DENSEPACK_SOURCE_DIR;
@@ -258,6 +286,40 @@ TEST_F(ViewWindow, RunModeShowsTheObjectsBeingPlaced) {
     EXPECT_EQ(CountHue(img, 2).count, 0) << "container still drawn after \"c\"";
     // Everything stays within the container's square around the window centre.
     EXPECT_NEAR((red.sumX + green.sumX) / (red.count + green.count), 750, 60);
+}
+
+// Width in pixels of the box around everything in the window that is not white background.
+int DrawnWidth(const std::string& img) {
+    int lo = 1000, hi = 499;
+    for (int y = 200; y < 700; ++y)
+        for (int x = 500; x < 1000; ++x) {
+            const auto* p = reinterpret_cast<const uint8_t*>(&img[3 * (size_t(y) * 1280 + x)]);
+            if (p[0] == 255 && p[1] == 255 && p[2] == 255) continue;
+            lo = std::min(lo, x);
+            hi = std::max(hi, x);
+        }
+    return hi - lo + 1;
+}
+
+// The start camera shows the scene small in the middle; "f" and --frame fill the window with it.
+TEST_F(ViewWindow, KeyFAndTheFrameOptionFillTheWindowWithThePacking) {
+    const std::string dir = ViewerDir("frame");
+    const std::string start = dir + "/start.png", keyed = dir + "/keyed.png", framed = dir + "/framed.png";
+    const ProcessResult r =
+        Shoot(dir, "import -window root " + ShellQuote(start) + " && xdotool mousemove 750 450 sleep 0.2 key f", keyed);
+    ASSERT_EQ(r.status, 0) << r.out << r.err << ReadFile(keyed + ".stderr");
+    const ProcessResult f = Shoot(dir, "", framed, "-c run.cfg -v stored.txt --frame");
+    ASSERT_EQ(f.status, 0) << f.out << f.err << ReadFile(framed + ".stderr");
+
+    const std::string a = Load(start), b = Load(keyed), c = Load(framed);
+    ASSERT_FALSE(a.empty() || b.empty() || c.empty());
+    EXPECT_LT(DrawnWidth(a), 250) << "the start camera moved";
+    EXPECT_GT(DrawnWidth(b), 250) << "\"f\" did not frame the packing";
+    EXPECT_GT(DrawnWidth(c), 250) << "--frame did not frame the packing";
+    EXPECT_LT(DrawnWidth(c), 500) << "framed too close: the packing is cut at the window's edges";
+    // Every object is still there after framing (the colours of all three kinds show).
+    for (const std::string* img : {&b, &c})
+        for (int channel = 0; channel < 3; ++channel) EXPECT_GT(CountHue(*img, channel).count, 100) << channel;
 }
 
 TEST_F(ViewWindow, MissingShadersEndStartUpWithTheirMessages) {
