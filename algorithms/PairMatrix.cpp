@@ -55,7 +55,10 @@ MatrixCallback::MatrixCallback(MovingObject& a, MovingObject& b, col::LevelOfDet
       m_b(b),
       m_matrix(matrix),
       m_flag(flag),
-      m_options(options) {}
+      m_options(options) {
+    // Without addOverlap only the lists are used: the query may then skip the small pairs.
+    setReadsOverlap(options.addOverlap);
+}
 
 void MatrixCallback::operator()(const col::Data* data) {
     if (m_a.m_id != getId1() || m_b.m_id != getId2()) {

@@ -19,10 +19,18 @@ class Callback {
     int getId2() const { return obj2; }
     LevelOfDetectionE getLevel() const { return m_level; }
 
+    /// Whether the operator reads Data::overlap (true unless told otherwise). When no callback
+    /// of a pair reads it and all of them are LEVEL_CONTACT, the pipeline asks the query for the
+    /// contact pairs only (PairSet::Contacts): the lists are the same, the overlap value then
+    /// sums only the pairs that query found.
+    bool readsOverlap() const { return m_readsOverlap; }
+    void setReadsOverlap(bool reads) { m_readsOverlap = reads; }
+
     int obj1, obj2;
 
  private:
     LevelOfDetectionE m_level;
+    bool m_readsOverlap = true;
 };
 
 }  // namespace col

@@ -200,7 +200,8 @@ void CollisionPipeline::narrowPhase() {
         const Record& b = m_records[static_cast<size_t>(CallbackMap::keyHi(key))];
         bool fresh = false;
         const bool still = reuse && !a.changed && !b.changed;
-        if (!(still && noneAdded) && m_callbacks.takeFresh(key, fresh).empty()) continue;
+        std::span<Callback* const> cbs;
+        if (!(still && noneAdded) && (cbs = m_callbacks.takeFresh(key, fresh)).empty()) continue;
         if (still && !fresh) {
             const auto it = std::lower_bound(m_memo.begin(), m_memo.end(), key,
                                              [](const Memo& m, uint64_t k) { return m.key < k; });
@@ -213,7 +214,10 @@ void CollisionPipeline::narrowPhase() {
         }
         ++m_narrowCount;
         OverlapResult& res = resultSlot(used);
-        queryOverlap(a.posed, b.posed, m_scratch, res);
+        const bool contactsOnly = std::all_of(cbs.begin(), cbs.end(), [](const Callback* cb) {
+            return cb->getLevel() == LEVEL_CONTACT && !cb->readsOverlap();
+        });
+        queryOverlap(a.posed, b.posed, m_scratch, res, contactsOnly ? PairSet::Contacts : PairSet::All);
         if (res.intersections.empty()) continue;
         if (m_incremental) remember(key, res);
         m_hits.push_back(Hit{key, used++});

@@ -182,6 +182,16 @@ void CullTree::build(const std::vector<SphereNode>& file) {
             node.lo[a][lane] = flo, node.hi[a][lane] = fhi;
         }
     };
+    auto largestLeaf = [&](int32_t b) {
+        const Bin& x = bin[static_cast<size_t>(b)];
+        double m = 0;
+        for (int32_t i = x.first; i < x.first + x.count; ++i)
+            m = std::max(m, leaves[static_cast<size_t>(idx[static_cast<size_t>(i)])].r);
+        // Rounded up: a bound.
+        float f = static_cast<float>(m);
+        if (static_cast<double>(f) < m) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+        return f;
+    };
     float rs[4];
     sphereOf(0, rs);
     rootX = rs[0], rootY = rs[1], rootZ = rs[2], rootR = rs[3];
@@ -200,6 +210,7 @@ void CullTree::build(const std::vector<SphereNode>& file) {
     std::vector<Job> jobs{{0, 0, 1}};
     nodes.emplace_back();
     nx.push_back(rs[0]), ny.push_back(rs[1]), nz.push_back(rs[2]), nr.push_back(rs[3]);
+    nm.push_back(largestLeaf(0));
     while (!jobs.empty()) {
         const Job job = jobs.back();
         jobs.pop_back();
@@ -246,6 +257,7 @@ void CullTree::build(const std::vector<SphereNode>& file) {
             sphereOf(c.bin, s);
             nodes.emplace_back();
             nx.push_back(s[0]), ny.push_back(s[1]), nz.push_back(s[2]), nr.push_back(s[3]);
+            nm.push_back(largestLeaf(c.bin));
         }
         for (size_t i = children.size(); i-- > 0;) jobs.push_back(children[i]);
     }

@@ -32,6 +32,9 @@ struct CullTree {
     std::vector<Node> nodes;  ///< node 0 is the root unless the tree is a single leaf
     /// Own sphere of every inner node (the sphere its parent's lane holds).
     std::vector<float> nx, ny, nz, nr;
+    /// Largest leaf radius below every inner node: with the node spheres it bounds the lens
+    /// volume of any leaf pair below a node pair.
+    std::vector<float> nm;
     /// Leaf spheres in traversal order and the index of each in the file's node array.
     std::vector<float> lx, ly, lz, lr;
     std::vector<int32_t> leafNode;

@@ -142,16 +142,23 @@ struct Reporter {
     const int32_t* leafNode2;
     float scale1, scale2, worldPerFrame1;
     OverlapResult* out;
+    bool contactsOnly;
+    float largest = 0;  ///< largest lens volume reported so far
+
+    /// Lens volumes below this can be left out (0 while every pair is wanted).
+    float cut() const { return contactsOnly ? kContactShare * largest : 0.0f; }
 
     // Leaves by their index in the cull trees; the result names the file's nodes.
-    void report(int32_t leaf1, int32_t leaf2, float d2) const {
+    void report(int32_t leaf1, int32_t leaf2, float d2) {
         const SphereNode& n1 = t1->node(leafNode1[leaf1]);
         const SphereNode& n2 = t2->node(leafNode2[leaf2]);
         const float r1 = n1.radius * scale1, r2 = n2.radius * scale2;
-        out->intersections.push_back(SphereIntersectionData{n1.center, r1, n2.center, r2});
-        out->nodePairs.push_back(NodePair{&n1, &n2});
         const float d = worldPerFrame1 * std::sqrt(d2);
         const float lens = lensVolume(d, r1, r2);
+        if (lens < cut()) return;
+        largest = std::max(largest, lens);
+        out->intersections.push_back(SphereIntersectionData{n1.center, r1, n2.center, r2});
+        out->nodePairs.push_back(NodePair{&n1, &n2});
         out->lensVolumes.push_back(lens);
         out->overlap += lens;
     }
@@ -162,6 +169,8 @@ struct Side {
     const CullTree* t;
     float fInner, fLeaf;
     float radius(int32_t ref) const { return ref < 0 ? fLeaf * t->lr[size_t(~ref)] : fInner * t->nr[size_t(ref)]; }
+    /// Largest leaf radius at or below the reference, in tree 1's frame.
+    float largestLeaf(int32_t ref) const { return fLeaf * (ref < 0 ? t->lr[size_t(~ref)] : t->nm[size_t(ref)]); }
     F4 childRadii(const CullTree::Node& n) const {
         return F4::load(n.r) * F4::select(F4::negative(n.child), F4::set(fLeaf), F4::set(fInner));
     }
@@ -215,7 +224,8 @@ bool boxesApart(const CullTree& A, const CullTree& B, const float T[12], float e
 
 namespace {
 
-void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out) {
+void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out,
+                bool contactsOnly) {
     if (!t1.tree || !t2.tree || t1.tree->empty() || t2.tree->empty()) return;
     const CullTree& A = t1.tree->cull();
     const CullTree& B = t2.tree->cull();
@@ -239,8 +249,8 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
     // radii's factor.
     const Side sa{&A, std::max(k1, t1.radiusScale) / k1, t1.radiusScale / k1};
     const Side sb{&B, std::max(k2, t2.radiusScale) / k1, t2.radiusScale / k1};
-    const Reporter rep{t1.tree, t2.tree, A.leafNode.data(), B.leafNode.data(), t1.radiusScale, t2.radiusScale,
-                       k1,      &out};
+    Reporter rep{t1.tree, t2.tree, A.leafNode.data(), B.leafNode.data(), t1.radiusScale, t2.radiusScale,
+                 k1,      &out,    contactsOnly};
 
     // Slack for float rounding in the inner-node tests only; leaf pairs get the exact test.
     const float tlen = std::sqrt(T[3] * T[3] + T[7] * T[7] + T[11] * T[11]);
@@ -317,6 +327,16 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
         ++out.visited;
         const int32_t a = e.a, b = e.b;
         const float ra = sa.radius(a), rb = sb.radius(b);
+        if (rep.largest > 0 && contactsOnly) {
+            // No leaf pair below reaches deeper than the two node spheres do, and the lens of
+            // given depth only grows with the radii: bounded by the largest leaves at that depth.
+            float cx, cy, cz;
+            centreA(a, cx, cy, cz);
+            const float dx = cx - e.bx, dy = cy - e.by, dz = cz - e.bz;
+            const float depth = k1 * (ra + rb + eps - std::sqrt(dx * dx + dy * dy + dz * dz));
+            const float la = k1 * sa.largestLeaf(a), lb = k1 * sb.largestLeaf(b);
+            if (lensVolume(std::max(0.0f, la + lb - depth), la, lb) * (1.0f + 1e-4f) < rep.cut()) continue;
+        }
         const F4 bx = F4::set(e.bx), by = F4::set(e.by), bz = F4::set(e.bz);
         if (a >= 0 && b >= 0 && ra <= kOpenAlone * rb && rb <= kOpenAlone * ra) {
             // Both inner: cull each side's children against the other's sphere, then test the
@@ -463,15 +483,15 @@ bool clearOfWalls(const PosedTree& container, const PosedTree& object) {
 
 }  // namespace
 
-void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out) {
+void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out, PairSet want) {
     out.clear();
     if (t1.tree && t2.tree) {
         const bool c1 = t1.tree->kind() == SphereTreeKind::Container;
         const bool c2 = t2.tree->kind() == SphereTreeKind::Container;
         if (c1 != c2 && clearOfWalls(c1 ? t1 : t2, c1 ? t2 : t1)) return;
     }
-    queryPairs(t1, t2, scratch, out);
-    if (out.intersections.empty()) return;  // also covers missing trees
+    queryPairs(t1, t2, scratch, out, want == PairSet::Contacts);
+    if (out.intersections.empty() || want == PairSet::Contacts) return;  // also covers missing trees
     const bool c1 = t1.tree->kind() == SphereTreeKind::Container, c2 = t2.tree->kind() == SphereTreeKind::Container;
     if (c1 != c2) out.overlap = containerOverlap(out, c1);
 }

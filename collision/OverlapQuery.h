@@ -74,8 +74,21 @@ class OverlapScratch {
     std::vector<Entry> m_stack;
 };
 
-/// Clears `out` and fills it with every overlapping leaf pair. Empty trees overlap nothing.
-void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out);
+/// Which overlapping leaf pairs a query must find.
+enum class PairSet {
+    All,  ///< every pair; `overlap` sums all of them (containerOverlap() against a container)
+    /// At least the pairs selectContacts() keeps, in the same order, so that selectContacts()
+    /// gives the same list as after All. Node pairs whose every leaf pair must stay below
+    /// kContactShare of the largest lens found so far are not opened, and such leaf pairs are
+    /// not reported; `overlap` sums only the pairs reported. Where many leaves of each tree overlap
+    /// one another (covers), two penetrating objects have thousands of small pairs and few contacts.
+    Contacts,
+};
+
+/// Clears `out` and fills it with the overlapping leaf pairs `want` asks for. Empty trees overlap
+/// nothing.
+void queryOverlap(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratch, OverlapResult& out,
+                  PairSet want = PairSet::All);
 
 /// Overlap of an object with a container from the pairs in `r` (the container is tree 1 when
 /// `containerFirst`): per object leaf, the largest lens volume among container leaves with

@@ -19,9 +19,9 @@ class CollisionPipeline;
 class FibRand;
 }  // namespace col
 
-/// The statistics neither add nor remove objects nor change a placed object's pose. They do
-/// register the container and the objects in pipelines of their own (which sets m_auxId),
-/// scale the container for a moment and leave its inverse mass at 0.
+/// The statistics neither add nor remove objects nor change a placed object's pose. The Hopkins
+/// statistic does register the container and its probes in a pipeline of its own (which sets
+/// m_auxId) and leaves the container's inverse mass at 0.
 struct PackingView {
     MovingObject* container = nullptr;
     const std::list<MovingObject*>* placedObjects = nullptr;

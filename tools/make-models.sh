@@ -2,7 +2,8 @@
 # Regenerates every OBJ and .spheres file under models/ with the built tools.
 # usage: tools/make-models.sh [BUILD_DIR [MODELS_DIR]]   (defaults: build-tools, models)
 # An object's tree is built from "<name>_l.obj" when that exists, because that is the mesh
-# the program loads in its place; containers use the plain "<name>.obj".
+# the program loads in its place; containers use the plain "<name>.obj". Object trees are covers
+# to a depth tolerance (TOLERANCE, default 0.01 of the thickness); containers keep their mode.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -11,6 +12,7 @@ OUT="${2:-$ROOT/models}"
 GEN="$BUILD/bin/densepack-modelgen"
 SPHERES="$BUILD/bin/densepack-spheres"
 THREADS="${THREADS:-$(nproc)}"
+TOLERANCE="${TOLERANCE:-0.01}"
 
 OBJECTS=(sphere cube mm prolate tetrahedron cylinder torus)
 CONTAINERS=(box cylinder_container sphere_container)
@@ -23,7 +25,7 @@ mkdir -p "$OUT"
 for name in "${OBJECTS[@]}"; do
   mesh="$OUT/$name.obj"
   [ -f "$OUT/${name}_l.obj" ] && mesh="$OUT/${name}_l.obj"
-  "$SPHERES" --threads "$THREADS" "$mesh" "$OUT/$name.spheres"
+  "$SPHERES" --threads "$THREADS" --tolerance "$TOLERANCE" "$mesh" "$OUT/$name.spheres"
 done
 for name in "${CONTAINERS[@]}"; do
   "$SPHERES" --threads "$THREADS" --container "$OUT/$name.obj" "$OUT/$name.spheres"

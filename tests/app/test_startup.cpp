@@ -102,13 +102,14 @@ TEST_F(Cli, OptionsAndTheirFaults) {
 }
 
 TEST_F(Cli, StartUpFaultsEndWithStatusOneAndOneLineBeforeSamplingOrAnyAlgorithm) {
-    // Bundled models whose sphere tree, of the type or of the container, is cut off mid-line.
+    // Bundled models whose sphere tree, of the type or of the container, is cut off halfway.
     RunCommand("mkdir cutsphere cutbox", dir);
     for (const auto& [folder, cut] : {std::pair("cutsphere", "sphere"), std::pair("cutbox", "box")}) {
         for (const std::string model : {"sphere.obj", "sphere.spheres", "box.obj", "box.spheres"})
             WriteFile(dir + "/" + folder + "/" + model, ReadFile(kModels + model));
         const std::string tree = dir + "/" + folder + "/" + cut + ".spheres";
-        WriteFile(tree, ReadFile(tree).substr(0, 2000));
+        const std::string text = ReadFile(tree);
+        WriteFile(tree, text.substr(0, text.size() / 2));
     }
     const std::pair<std::string, std::string> cases[] = {
         // Checked before sampling, which a missing point file would start.

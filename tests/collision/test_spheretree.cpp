@@ -257,6 +257,45 @@ TEST(ContactPairs, BundledModelsArePushedApartAtEveryOffset) {
     }
 }
 
+// The contacts-only query skips node pairs and leaf pairs that cannot reach the contact share,
+// and must still leave exactly the contacts of the full query, in order: bundled trees against
+// each other and against the box, from touching to deep.
+TEST(ContactPairs, ContactQueryLeavesTheContactsOfTheFullQuery) {
+    const std::string dir = std::string(DENSEPACK_SOURCE_DIR) + "/models/";
+    col::ExtraData_SphereTree box((dir + "box.spheres").c_str());
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<float> u(-1, 1);
+    for (const char* model : {"sphere", "mm", "cube"}) {
+        col::ExtraData_SphereTree tree((dir + model + ".spheres").c_str());
+        ASSERT_TRUE(tree.isValid()) << model;
+        size_t all = 0, kept = 0, hits = 0;
+        col::OverlapScratch scratch;
+        for (int trial = 0; trial < 120; ++trial) {
+            const bool wall = trial % 3 == 0;
+            const float depth = 0.1f * (trial % 10) / 10.0f;
+            const Matrix4 spin = Matrix4::rotation(u(rng) * kPi, normalize(Vector3(u(rng), u(rng), u(rng) + 2)));
+            const Vector3 along = normalize(Vector3(u(rng), u(rng), u(rng)) + Vector3(0, 0, 0.01f));
+            const Matrix4 mb = wall ? Matrix4::translation(Vector3(2.6f + depth, u(rng), u(rng))) * spin
+                                    : Matrix4::translation((0.95f - depth) * along) * spin;
+            col::PosedTree p1, p2;
+            p1.set(wall ? box.tree() : tree.tree(), Matrix4::identity(), 1.0f);
+            p2.set(tree.tree(), mb, 1.0f);
+            OverlapResult full, part, a, b;
+            col::queryOverlap(p1, p2, scratch, full);
+            col::queryOverlap(p1, p2, scratch, part, col::PairSet::Contacts);
+            col::selectContacts(full, a);
+            col::selectContacts(part, b);
+            ASSERT_EQ(a.lensVolumes, b.lensVolumes) << model << " trial " << trial;
+            for (size_t i = 0; i < a.nodePairs.size(); ++i)
+                ASSERT_TRUE(a.nodePairs[i].node1 == b.nodePairs[i].node1 &&
+                            a.nodePairs[i].node2 == b.nodePairs[i].node2);
+            all += full.intersections.size(), kept += part.intersections.size(), hits += !a.intersections.empty();
+        }
+        EXPECT_GT(hits, 40u) << model;
+        EXPECT_LT(kept, all / 2) << model << ": the contacts query should report far fewer pairs";
+    }
+}
+
 TEST(LensVolume, SpecialCasesAndMonteCarlo) {
     EXPECT_EQ(col::lensVolume(2.0f, 1.0f, 1.0f), 0.0f);                             // tangent
     EXPECT_NEAR(col::lensVolume(0.2f, 1.0f, 0.5f), 4.0f / 3 * kPi * 0.125f, 1e-6);  // contained

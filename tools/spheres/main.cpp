@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ContainerCover.h"
+#include "ObjectCover.h"
 #include "ObjectFill.h"
 #include "SphereTree.h"
 
@@ -22,18 +23,23 @@ void PrintUsage() {
         "usage: densepack-spheres [options] INPUT.obj OUTPUT.spheres\n"
         "\n"
         "Builds a sphere tree for a closed, consistently oriented triangle mesh.\n"
-        "Object mode (default): non-overlapping spheres fill the inside, largest first.\n"
+        "Object mode (default): overlapping inscribed spheres cover every point of the inside that\n"
+        "lies deeper than the tolerance below the surface, with as few spheres as a greedy cover finds.\n"
+        "Fill mode (--fill): non-overlapping spheres fill the inside, largest first, up to the cap.\n"
         "Container mode: overlapping spheres cover the outside of the mesh out to its\n"
         "bounding box enlarged by the margin, reaching at most the intrusion into the inside.\n"
         "\n"
         "options:\n"
+        "  --tolerance T      object mode: uncovered depth allowed, relative to the thickness\n"
+        "                     (smallest bounding-box extent) (default 0.01)\n"
+        "  --fill             non-overlapping fill instead of the cover\n"
         "  --container        container mode\n"
-        "  --max-spheres N    object mode: at most N leaf spheres (default 2000)\n"
-        "  --min-radius R     object mode: stop when no empty sphere larger than R is left (default 0)\n"
+        "  --max-spheres N    object and fill mode: at most N leaf spheres (default 2000)\n"
+        "  --min-radius R     fill mode: stop when no empty sphere larger than R is left (default 0)\n"
         "  --object-size S    typical object size, sets the default margin (default 1)\n"
         "  --margin M         container band beyond the bounding box (default 1.5 * S)\n"
         "  --intrusion E      container mode: deepest reach into the inside (default 0.01)\n"
-        "  --grid N           object mode: candidate grid cells along the longest extent (default 100)\n"
+        "  --grid N           fill mode: candidate grid cells along the longest extent (default 100)\n"
         "  --threads N        worker threads (default: hardware concurrency); output does not depend on it\n"
         "  --help             this text\n");
 }
@@ -52,8 +58,9 @@ int Fail(const std::string& msg) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool container = false;
-    double maxSpheres = 2000, minRadius = 0.0, objectSize = 1.0, margin = -1.0, intrusion = 0.01, grid = 100;
+    bool container = false, fill = false;
+    double tolerance = 0.01, maxSpheres = 2000, minRadius = 0.0, objectSize = 1.0, margin = -1.0, intrusion = 0.01,
+           grid = 100;
     double threads = std::max(1u, std::thread::hardware_concurrency());
     std::string input, output;
     for (int i = 1; i < argc; ++i) {
@@ -66,12 +73,14 @@ int main(int argc, char** argv) {
             PrintUsage();
             return 0;
         }
-        if (arg == "--container") {
-            container = true;
+        if (arg == "--container" || arg == "--fill") {
+            (arg == "--fill" ? fill : container) = true;
             continue;
         }
         double* target = nullptr;
-        if (arg == "--max-spheres")
+        if (arg == "--tolerance")
+            target = &tolerance;
+        else if (arg == "--max-spheres")
             target = &maxSpheres;
         else if (arg == "--min-radius")
             target = &minRadius;
@@ -99,7 +108,9 @@ int main(int argc, char** argv) {
     }
     if (output.empty()) return Fail("need INPUT.obj and OUTPUT.spheres (see --help)");
     if (margin < 0.0) margin = 1.5 * objectSize;
-    if (maxSpheres < 1 || minRadius < 0 || margin <= 0 || intrusion <= 0 || grid < 4 || threads < 1)
+    if (container && fill) return Fail("--fill and --container exclude each other");
+    if (maxSpheres < 1 || !(tolerance > 0 && tolerance < 0.5) || minRadius < 0 || margin <= 0 || intrusion <= 0 ||
+        grid < 4 || threads < 1)
         return Fail("option values out of range (see --help)");
 
     const auto start = std::chrono::steady_clock::now();
@@ -111,8 +122,33 @@ int main(int argc, char** argv) {
 
     std::vector<Sphere> leaves;
     double share = 0.0;
-    std::string extra;
-    if (!container) {
+    std::string extra, figures;
+    if (!container && !fill) {
+        ObjectCoverSettings s;
+        s.tolerance = tolerance;
+        s.maxSpheres = static_cast<int>(maxSpheres);
+        s.threads = nThreads;
+        const ObjectCover cover = CoverObject(mesh, s);
+        leaves = cover.spheres;
+        if (leaves.empty()) return Fail(input + ": no sphere fits inside the mesh");
+        const CoverSample sample = SampleCoverage(mesh, leaves, 200000, nThreads);
+        share = sample.share;
+        const CoverCheck& c = cover.check;
+        const double deepest = std::max(c.deepestSample, sample.deepestUncovered);
+        const double bound = c.met ? c.depthLimit : c.failingDepth;
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      ", uncovered depth <= %.3g (%.2f%% of thickness %.3g), deepest uncovered sample %.3g "
+                      "(%.2f%%), protrusion %.2g",
+                      bound, 100.0 * bound / c.thickness, c.thickness, deepest, 100.0 * deepest / c.thickness,
+                      std::max(0.0, WorstProtrusion(mesh, leaves, nThreads)));
+        figures = text;
+        if (!c.met)
+            std::fprintf(stderr,
+                         "densepack-spheres: %s: tolerance not met with %zu leaf spheres (cap %d): %ld cells up to "
+                         "%.3g deep left uncovered\n",
+                         input.c_str(), leaves.size(), s.maxSpheres, c.failingCells, c.failingDepth);
+    } else if (!container) {
         ObjectFillSettings s;
         s.maxSpheres = static_cast<int>(maxSpheres);
         s.minRadius = minRadius;
@@ -139,8 +175,9 @@ int main(int argc, char** argv) {
     const std::string err = WriteSpheresFile(output, nodes, container);
     if (!err.empty()) return Fail(err);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s: %zu leaf spheres%s, %zu nodes, depth %d, covered %.2f%% of the %s, %.2f s\n", output.c_str(),
+    std::printf("%s: %zu leaf spheres%s, %zu nodes, depth %d, covered %.2f%% of the %s%s, %.2f s\n", output.c_str(),
                 leaves.size(), extra.c_str(), nodes.size(), TreeDepth(nodes), 100.0 * share,
-                container ? "band (sampled)" : "mesh volume", seconds);
+                container ? "band (sampled)" : (fill ? "mesh volume" : "mesh volume (sampled)"), figures.c_str(),
+                seconds);
     return 0;
 }

@@ -1,0 +1,426 @@
+#include "ObjectCover.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <queue>
+#include <random>
+#include <unordered_set>
+#include <utility>
+
+#include "CoverIndex.h"
+#include "Parallel.h"
+
+namespace spheres {
+
+namespace {
+
+constexpr int kCheckLevels = 3;  ///< the check refines cells to e / 2^kCheckLevels
+constexpr int kSeedStride = 3;   ///< medial balls from every third layer point per axis
+constexpr int kMaxRounds = 12;
+constexpr size_t kMaxOpenCells = size_t{1} << 20;  ///< per level of the check (memory bound)
+/// Targets lie this many grid spacings closer to the surface than the depth limit: the cover
+/// sags a little between target points, and without the margin the check sends back many thin
+/// slivers (on the cube about 20 times as many failing cells, and more leaves in the end).
+constexpr double kLevelMargin = 0.25;
+
+/// The float nearest to v. Through a volatile, because GCC 12's vectoriser drops a
+/// double-float-double round trip of three coordinates at -O2 and -O3.
+double ToFloat(double v) {
+    volatile float f = static_cast<float>(v);
+    return f;
+}
+
+/// The ball as the file will hold it: float centre, radius a hair below the depth there, rounded
+/// down to a float. Radius 0 when the centre is not inside.
+Sphere Inscribed(const MeshDistance& mesh, const Vec3& c) {
+    const Vec3 cf(ToFloat(c.x), ToFloat(c.y), ToFloat(c.z));
+    const double r = mesh.Depth(cf) * (1.0 - 1e-6);
+    if (!(r > 0.0)) return {cf, 0.0};
+    float rf = static_cast<float>(r);
+    if (rf > r) rf = std::nextafter(rf, 0.0f);
+    return {cf, rf};
+}
+
+/// Largest inscribed ball holding p that touches the surface at p's closest point: the centre
+/// moves from that point through p while the depth keeps growing as fast as the distance. The
+/// centre is found to within eps by bisection; no inscribed ball is wider than maxRadius.
+Sphere MedialBall(const MeshDistance& mesh, const Vec3& p, double maxRadius, double eps) {
+    ClosestHit hit;
+    const double d = mesh.Depth(p, hit);
+    if (!(d > 0.0)) return {p, 0.0};
+    const Vec3 n = (p - hit.point) / hit.distance;
+    double lo = d, hi = std::max(d, maxRadius);
+    while (hi - lo > eps) {
+        const double t = 0.5 * (lo + hi);
+        if (mesh.Depth(hit.point + n * t) >= t - eps)
+            lo = t;
+        else
+            hi = t;
+    }
+    return Inscribed(mesh, hit.point + n * lo);
+}
+
+struct Target {
+    Vec3 q;
+    double h = 0.0;  ///< half edge of the cube that must lie in one ball; 0 for a point
+};
+
+/// What a visit of one octree cell decides.
+struct Visit {
+    bool open = false;                                          ///< descend into the children
+    bool keep = false;                                          ///< report the cell (at the last level)
+    double witness = -std::numeric_limits<double>::infinity();  ///< depth of an uncovered centre
+};
+
+struct Visited {
+    Cell cell;
+    Vec3 q;
+    double depth = 0.0;
+};
+
+/// Level-by-level octree descent. decide(cell, centre, depth) runs in parallel and must only
+/// read; the kept cells of the last level come back in a fixed order. When more than maxOpen
+/// cells would be opened at one level (a large hole in a cover), the descent stops there and
+/// returns those cells instead, with outLevel telling their level.
+template <class Decide>
+std::vector<Visited> Descend(const MeshDistance& mesh, const CubeOctree& tree, int lastLevel, int threads,
+                             Decide&& decide, size_t maxOpen, int* outLevel = nullptr, double* outWitness = nullptr,
+                             Vec3* outWitnessPoint = nullptr) {
+    std::vector<Cell> active{Cell{}};
+    std::vector<Visited> kept;
+    if (outLevel) *outLevel = lastLevel;
+    for (int level = 0; level <= lastLevel && !active.empty(); ++level) {
+        std::vector<Visited> cells(active.size());
+        std::vector<Visit> visits(active.size());
+        ParallelFor(active.size(), threads, [&](size_t i) {
+            const Vec3 q = tree.Center(active[i]);
+            const double d = mesh.Depth(q);
+            cells[i] = {active[i], q, d};
+            visits[i] = decide(active[i], q, d);
+        });
+        const auto opening = std::count_if(visits.begin(), visits.end(), [](const Visit& v) { return v.open; });
+        if (level != lastLevel && static_cast<size_t>(opening) > maxOpen) {
+            for (size_t i = 0; i < active.size(); ++i)
+                if (visits[i].open) kept.push_back(cells[i]);
+            if (outLevel) *outLevel = level;
+            return kept;
+        }
+        std::vector<Cell> next;
+        for (size_t i = 0; i < active.size(); ++i) {
+            if (outWitness && visits[i].witness > *outWitness) {
+                *outWitness = visits[i].witness;
+                if (outWitnessPoint) *outWitnessPoint = cells[i].q;
+            }
+            if (level == lastLevel) {
+                if (visits[i].keep) kept.push_back(cells[i]);
+            } else if (visits[i].open) {
+                Cell children[8];
+                CubeOctree::Children(active[i], children);
+                next.insert(next.end(), children, children + 8);
+            }
+        }
+        active.swap(next);
+    }
+    return kept;
+}
+
+/// The uncovered targets of one bucket grid (the lookup grid's cells), with counts per bucket so
+/// that a ball holding a whole bucket is counted at once.
+class TargetSet {
+ public:
+    TargetSet(const Vec3& lo, double edge, int n) : m_grid{lo, edge / n, n} {}
+
+    void Add(const Target& t) {
+        m_targets.push_back(t);
+        m_covered.push_back(0);
+    }
+    size_t Size() const { return m_targets.size(); }
+    const Target& operator[](size_t i) const { return m_targets[i]; }
+    bool Covered(size_t i) const { return m_covered[i] != 0; }
+    long Uncovered() const { return m_uncovered; }
+
+    /// Sorts the targets into their buckets; call after adding.
+    void Index() {
+        const size_t count = m_grid.Count();
+        m_begin.assign(count + 1, 0);
+        m_open.assign(count, 0);
+        m_hmax.assign(count, 0.0);
+        std::vector<size_t> bucket(m_targets.size());
+        for (size_t t = 0; t < m_targets.size(); ++t) {
+            bucket[t] = m_grid.IndexOf(m_targets[t].q);
+            ++m_begin[bucket[t] + 1];
+        }
+        for (size_t b = 0; b < count; ++b) m_begin[b + 1] += m_begin[b];
+        m_ids.assign(m_targets.size(), 0);
+        m_used.clear();
+        for (size_t b = 0; b < count; ++b)
+            if (m_begin[b + 1] > m_begin[b]) m_used.push_back(b);
+        std::vector<size_t> fill(m_begin.begin(), m_begin.end() - 1);
+        m_uncovered = 0;
+        for (size_t t = 0; t < m_targets.size(); ++t) {
+            m_ids[fill[bucket[t]]++] = static_cast<int>(t);
+            m_hmax[bucket[t]] = std::max(m_hmax[bucket[t]], m_targets[t].h);
+            if (!m_covered[t]) {
+                ++m_open[bucket[t]];
+                ++m_uncovered;
+            }
+        }
+    }
+
+    /// Uncovered targets the ball holds; with mark, they become covered.
+    long Gain(const Sphere& s, bool mark) {
+        if (!(s.radius > 0.0)) return 0;
+        int from[3], to[3];
+        m_grid.Span(s, from, to);
+        long gain = 0;
+        // A large ball spans many empty buckets: then the list of used ones is shorter.
+        const size_t span = static_cast<size_t>(to[0] - from[0] + 1) * (to[1] - from[1] + 1) * (to[2] - from[2] + 1);
+        if (span > m_used.size()) {
+            for (size_t b : m_used) {
+                const int n = m_grid.n;
+                const int ix = static_cast<int>(b / (static_cast<size_t>(n) * n));
+                const int iy = static_cast<int>((b / n) % n), iz = static_cast<int>(b % n);
+                if (ix >= from[0] && ix <= to[0] && iy >= from[1] && iy <= to[1] && iz >= from[2] && iz <= to[2])
+                    gain += BucketGain(s, ix, iy, iz, mark);
+            }
+            return gain;
+        }
+        for (int ix = from[0]; ix <= to[0]; ++ix)
+            for (int iy = from[1]; iy <= to[1]; ++iy)
+                for (int iz = from[2]; iz <= to[2]; ++iz) gain += BucketGain(s, ix, iy, iz, mark);
+        return gain;
+    }
+
+ private:
+    long BucketGain(const Sphere& s, int ix, int iy, int iz, bool mark) {
+        const size_t b = m_grid.Index(ix, iy, iz);
+        if (m_open[b] == 0) return 0;
+        const double half = 0.5 * m_grid.cell;
+        const Vec3 q = m_grid.CellCenter(ix, iy, iz);
+        double near2 = 0.0;
+        for (int a = 0; a < 3; ++a) {
+            const double v = std::max(0.0, std::fabs(q[a] - s.center[a]) - half - m_hmax[b]);
+            near2 += v * v;
+        }
+        if (near2 > s.radius * s.radius) return 0;
+        const bool whole = BallHoldsCube(s, q, half + m_hmax[b]);
+        if (whole && !mark) return m_open[b];
+        long gain = 0;
+        for (size_t k = m_begin[b]; k < m_begin[b + 1]; ++k) {
+            const int t = m_ids[k];
+            if (m_covered[t] || !(whole || BallHoldsCube(s, m_targets[t].q, m_targets[t].h))) continue;
+            ++gain;
+            if (mark) {
+                m_covered[t] = 1;
+                --m_open[b];
+                --m_uncovered;
+            }
+        }
+        return gain;
+    }
+    CubeGrid m_grid;
+    std::vector<Target> m_targets;
+    std::vector<char> m_covered;
+    std::vector<size_t> m_begin;
+    std::vector<size_t> m_used;  ///< buckets holding targets, in index order
+    std::vector<int> m_ids;
+    std::vector<long> m_open;
+    std::vector<double> m_hmax;
+    long m_uncovered = 0;
+};
+
+/// Sizes shared by construction and check.
+struct Frame {
+    double thickness = 0.0, limit = 0.0, reach = 0.0;
+    int gridLevel = 0;    ///< octree level of the target grid (cell edge <= limit / 2)
+    int lookupLevel = 0;  ///< octree level of the lookup and bucket grids
+    CubeOctree tree;
+
+    explicit Frame(const MeshDistance& mesh, double tolerance) {
+        const Vec3 lo = mesh.BoxMin(), hi = mesh.BoxMax(), ext = hi - lo;
+        thickness = std::min({ext.x, ext.y, ext.z});
+        limit = tolerance * thickness;
+        reach = std::max({ext.x, ext.y, ext.z});
+        const double e = 0.5 * limit;
+        gridLevel = std::max(0, static_cast<int>(std::ceil(std::log2(reach / e))));
+        tree = CubeOctree((lo + hi) * 0.5, std::ldexp(e, gridLevel));
+        lookupLevel = std::clamp(gridLevel - 3, 0, 6);
+    }
+    BallIndex MakeIndex() const { return BallIndex(tree.Lo(), tree.RootEdge(), 1 << lookupLevel); }
+};
+
+/// Runs the sound check on cells; failing finest cells are appended to outFailing when given.
+CoverCheck Check(const MeshDistance& mesh, const Frame& f, const std::vector<Sphere>& balls, const BallIndex& index,
+                 int threads, std::vector<Target>* outFailing) {
+    CoverCheck c;
+    c.thickness = f.thickness;
+    c.depthLimit = f.limit;
+    const int last = f.gridLevel + kCheckLevels;
+    auto decide = [&](const Cell& cell, const Vec3& q, double d) {
+        Visit v;
+        if (d > 0.0 && index.Holding(balls, q) < 0) v.witness = d;
+        if (d + f.tree.Reach(cell.level) <= f.limit) return v;
+        if (index.HoldingCube(balls, q, 0.5 * f.tree.Edge(cell.level)) >= 0) return v;
+        v.open = v.keep = true;
+        return v;
+    };
+    c.deepestSample = 0.0;
+    int level = last;
+    const std::vector<Visited> failing =
+        Descend(mesh, f.tree, last, threads, decide, kMaxOpenCells, &level, &c.deepestSample, &c.deepestPoint);
+    c.failingCells = static_cast<long>(failing.size());
+    for (const Visited& v : failing) {
+        c.failingDepth = std::max(c.failingDepth, v.depth + f.tree.Reach(level));
+        // Cut short: the centres of the open cells are what the next round covers first.
+        if (outFailing) outFailing->push_back({v.q, level == last ? 0.5 * f.tree.Edge(last) : 0.0});
+    }
+    c.met = failing.empty();
+    return c;
+}
+
+}  // namespace
+
+ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& settings) {
+    const Frame f(mesh, settings.tolerance);
+    const int threads = settings.threads;
+    ObjectCover out;
+
+    // The layer of targets just under the depth limit.
+    const double band = 2.0 * f.tree.Reach(f.gridLevel), top = f.limit - kLevelMargin * f.tree.Edge(f.gridLevel);
+    auto inLayer = [&](const Cell& cell, const Vec3&, double d) {
+        Visit v;
+        const double spread = f.tree.Reach(cell.level) - f.tree.Reach(f.gridLevel);
+        v.open = d + spread >= top && d - spread < top + band;
+        v.keep = d >= top && d < top + band;
+        return v;
+    };
+    const std::vector<Visited> layer =
+        Descend(mesh, f.tree, f.gridLevel, threads, inLayer, std::numeric_limits<size_t>::max());
+
+    TargetSet targets(f.tree.Lo(), f.tree.RootEdge(), 1 << f.lookupLevel);
+    std::vector<Vec3> seeds;
+    // Each layer point moves along its distance ray onto the level just under the limit, so the
+    // targets sample that level itself and not a staircase of grid points beneath it.
+    std::vector<Vec3> onLevel(layer.size());
+    ParallelFor(layer.size(), threads, [&](size_t i) {
+        const ClosestHit hit = mesh.Closest(layer[i].q);
+        onLevel[i] = hit.point + (layer[i].q - hit.point) * (top / hit.distance);
+    });
+    for (size_t i = 0; i < layer.size(); ++i) {
+        const Cell& c = layer[i].cell;
+        targets.Add({onLevel[i], 0.0});
+        if (c.i % kSeedStride == 0 && c.j % kSeedStride == 0 && c.k % kSeedStride == 0) seeds.push_back(onLevel[i]);
+    }
+    targets.Index();
+
+    BallIndex index = f.MakeIndex();
+    std::vector<Sphere> candidates;
+    using Entry = std::pair<long, int>;  // (gain, -candidate): larger gain first, then lower index
+    std::priority_queue<Entry> heap;
+    // Neighbouring seeds on one face give nearly the same ball: one seed ball per small cell of
+    // centres. Balls proposed for targets that are still uncovered are all kept, since a near
+    // twin need not hold that target.
+    std::unordered_set<uint64_t> seen;
+    const double quantum = 0.25 * f.tree.Edge(f.gridLevel);
+    auto key = [&](const Vec3& c) {
+        uint64_t k = 0;
+        for (int a = 0; a < 3; ++a)
+            k = k * 2097152u + static_cast<uint64_t>(std::llround((c[a] - f.tree.Lo()[a]) / quantum) & 2097151);
+        return k;
+    };
+    auto propose = [&](const std::vector<Vec3>& from, bool thin) {
+        std::vector<Sphere> balls(from.size());
+        ParallelFor(from.size(), threads,
+                    [&](size_t i) { balls[i] = MedialBall(mesh, from[i], 0.5 * f.thickness, 1e-3 * f.limit); });
+        const size_t first = candidates.size();
+        for (const Sphere& b : balls)
+            if (b.radius > 0.0 && (!thin || seen.insert(key(b.center)).second)) candidates.push_back(b);
+        std::vector<long> gains(candidates.size() - first);
+        ParallelFor(gains.size(), threads, [&](size_t i) { gains[i] = targets.Gain(candidates[first + i], false); });
+        for (size_t i = 0; i < gains.size(); ++i)
+            if (gains[i] > 0) heap.push({gains[i], -static_cast<int>(first + i)});
+    };
+    auto full = [&] { return static_cast<int>(out.spheres.size()) >= settings.maxSpheres; };
+
+    propose(seeds, true);
+    size_t proposedUpTo = 0;  // targets below this index have proposed their own medial ball
+    for (out.rounds = 1;; ++out.rounds) {
+        // Greedy cover of the targets; uncovered ones that no candidate holds propose their own.
+        while (targets.Uncovered() > 0 && !full()) {
+            while (!heap.empty() && !full()) {
+                const int id = -heap.top().second;
+                heap.pop();
+                const long gain = targets.Gain(candidates[id], false);
+                if (gain <= 0) continue;
+                if (!heap.empty() && gain < heap.top().first) {
+                    heap.push({gain, -id});
+                    continue;
+                }
+                targets.Gain(candidates[id], true);
+                index.Add(static_cast<int>(out.spheres.size()), candidates[id]);
+                out.spheres.push_back(candidates[id]);
+            }
+            if (targets.Uncovered() == 0 || full()) break;
+            std::vector<Vec3> left;
+            for (size_t t = proposedUpTo; t < targets.Size(); ++t)
+                if (!targets.Covered(t)) left.push_back(targets[t].q);
+            proposedUpTo = targets.Size();
+            propose(left, false);
+            if (heap.empty()) break;  // no inscribed ball holds what is left
+        }
+        std::vector<Target> failing;
+        out.check = Check(mesh, f, out.spheres, index, threads, &failing);
+        if (out.check.met || full() || out.rounds >= kMaxRounds) break;
+        std::vector<Vec3> from;
+        for (const Target& t : failing) {
+            targets.Add(t);
+            from.push_back(t.q);
+        }
+        targets.Index();
+        proposedUpTo = targets.Size();
+        propose(from, false);
+    }
+    return out;
+}
+
+CoverSample SampleCoverage(const MeshDistance& mesh, const std::vector<Sphere>& spheres, int samples, int threads) {
+    const Vec3 lo = mesh.BoxMin(), hi = mesh.BoxMax(), ext = hi - lo;
+    const double edge = std::max({ext.x, ext.y, ext.z});
+    BallIndex index((lo + hi) * 0.5 - Vec3(1, 1, 1) * (0.5 * edge), edge, 48);
+    for (size_t i = 0; i < spheres.size(); ++i) index.Add(static_cast<int>(i), spheres[i]);
+    std::mt19937_64 rng(20240611);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<Vec3> points(static_cast<size_t>(std::max(samples, 0)));
+    for (Vec3& p : points) p = {lo.x + ext.x * u(rng), lo.y + ext.y * u(rng), lo.z + ext.z * u(rng)};
+    std::vector<double> depth(points.size());
+    std::vector<char> covered(points.size());
+    ParallelFor(points.size(), threads, [&](size_t i) {
+        depth[i] = mesh.Depth(points[i]);
+        covered[i] = depth[i] > 0.0 && index.Holding(spheres, points[i]) >= 0;
+    });
+    CoverSample s;
+    long inside = 0, held = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (!(depth[i] > 0.0)) continue;
+        ++inside;
+        held += covered[i];
+        if (!covered[i] && depth[i] > s.deepestUncovered) {
+            s.deepestUncovered = depth[i];
+            s.deepestPoint = points[i];
+        }
+    }
+    s.share = inside > 0 ? static_cast<double>(held) / inside : 0.0;
+    return s;
+}
+
+double WorstProtrusion(const MeshDistance& mesh, const std::vector<Sphere>& spheres, int threads) {
+    std::vector<double> out(spheres.size());
+    ParallelFor(spheres.size(), threads, [&](size_t i) { out[i] = spheres[i].radius - mesh.Depth(spheres[i].center); });
+    double worst = -std::numeric_limits<double>::infinity();
+    for (double v : out) worst = std::max(worst, v);
+    return worst;
+}
+
+}  // namespace spheres
