@@ -154,8 +154,9 @@ INSTANTIATE_TEST_SUITE_P(Bundled, ObjectTree,
                          ::testing::Values("sphere", "cube", "mm", "prolate", "tetrahedron", "cylinder", "torus"));
 
 TEST(ObjectTree, SmoothShapesNeedFewLeaves) {
-    // One inscribed ball of the coarse sphere leaves less than 1 % uncovered near its vertices.
-    EXPECT_EQ(Load("sphere", true).leaves.size(), 1u);
+    // The sphere is built to 0.5 % (its one 1 % ball let vertices cross by 1.3 %): still a
+    // tenth of the old fixed count.
+    EXPECT_LE(Load("sphere", true).leaves.size(), 200u);
     EXPECT_LE(Load("prolate", true).leaves.size(), 40u);
 }
 
