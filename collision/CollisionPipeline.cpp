@@ -32,6 +32,21 @@ void trim(OverlapResult& r, size_t used) {
     trimList(r.nodePairs, used);
     trimList(r.lensVolumes, used);
 }
+
+// Leaf pairs one check may hold (about 200 MB). Covers' leaves overlap one another, so two
+// objects on top of each other report nearly every leaf pair (37,000 for the bundled sphere);
+// a heuristic that lets hundreds collapse onto one point asked for tens of gigabytes. Past the
+// budget a pair keeps only its deepest leaf pair; its overlap value stays the full sum.
+constexpr size_t kPairBudget = size_t(1) << 22;
+
+void keepDeepest(OverlapResult& r) {
+    if (r.lensVolumes.size() <= 1) return;
+    const size_t i = size_t(std::max_element(r.lensVolumes.begin(), r.lensVolumes.end()) - r.lensVolumes.begin());
+    // Fresh vectors: the slot's grown capacity is given back, not kept for the next check.
+    std::vector<SphereIntersectionData>{r.intersections[i]}.swap(r.intersections);
+    std::vector<NodePair>{r.nodePairs[i]}.swap(r.nodePairs);
+    std::vector<float>{r.lensVolumes[i]}.swap(r.lensVolumes);
+}
 }  // namespace
 
 void CollisionPipeline::setIncrementalDefault(bool on) { g_incrementalDefault = on; }
@@ -195,6 +210,7 @@ void CollisionPipeline::narrowPhase() {
     const bool noneAdded = m_callbacks.callbackCount() == m_callbacksSeen;
     m_callbacksSeen = m_callbacks.callbackCount();
     uint32_t used = 0;
+    size_t stored = 0;
     for (const uint64_t key : m_candidates) {
         const Record& a = m_records[static_cast<size_t>(CallbackMap::keyLo(key))];
         const Record& b = m_records[static_cast<size_t>(CallbackMap::keyHi(key))];
@@ -208,6 +224,7 @@ void CollisionPipeline::narrowPhase() {
             if (it == m_memo.end() || it->key != key) continue;
             ++m_reusedCount;
             resultSlot(used) = *it->result;
+            stored += it->result->intersections.size();
             m_hits.push_back(Hit{key, used++});
             m_nextMemo.push_back(Memo{key, std::move(it->result)});
             continue;
@@ -219,6 +236,8 @@ void CollisionPipeline::narrowPhase() {
         });
         queryOverlap(a.posed, b.posed, m_scratch, res, contactsOnly ? PairSet::Contacts : PairSet::All);
         if (res.intersections.empty()) continue;
+        stored += res.intersections.size();
+        if (stored > kPairBudget) keepDeepest(res);
         if (m_incremental) remember(key, res);
         m_hits.push_back(Hit{key, used++});
     }

@@ -351,3 +351,43 @@ TEST(CollisionPipeline, OrderingSwappedListsAndContactSubset) {
     q.check(&calls);
     EXPECT_EQ(calls, 1u);
 }
+
+TEST(CollisionPipeline, ObjectsStackedOnOnePointStayWithinThePairBudget) {
+    // 40 copies of a tree of 300 overlapping leaves on one pose: 780 pairs of about 90,000 leaf
+    // pairs each, far beyond what one check may hold.
+    std::mt19937 rng(3u);
+    col::ExtraData_SphereTree tree(buildTree(randomLeaves(rng, 300, 0.6f, 0.4f, 0.6f), 4));
+    const int n = 40;
+    std::vector<col::ColGeometry> geoms(n);
+    const Matrix4 pose = Matrix4::translation(Vector3(1, 2, 3));
+    col::CollisionPipeline pipe("stack", 1);
+    std::vector<Call> log;
+    std::vector<std::unique_ptr<Recorder>> cbs;
+    for (auto& g : geoms) g.m_extraData = &tree, pipe.makeCollidable(&g, nullptr);
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) cbs.push_back(std::make_unique<Recorder>(i, j, int(cbs.size()), &log));
+    for (auto& c : cbs) pipe.addCallback(c.get());
+    for (int i = 0; i < n; ++i) pipe.moveObject(i, &pose);
+    unsigned called = 0;
+    pipe.check(&called);
+    ASSERT_EQ(called, cbs.size());
+
+    col::OverlapResult full;
+    col::queryOverlap(tree.tree(), pose, 1.0f, tree.tree(), pose, 1.0f, full);
+    const float deepest = *std::max_element(full.lensVolumes.begin(), full.lensVolumes.end());
+    size_t held = 0, cut = 0;
+    for (const Call& c : log) {
+        EXPECT_EQ(c.overlap, full.overlap);  // the value stays the whole sum
+        held += c.spheres.size() / 8;
+        if (c.spheres.size() / 8 == 1) {
+            ++cut;
+            const float r1 = c.spheres[3], r2 = c.spheres[7];
+            const float d = std::hypot(c.spheres[0] - c.spheres[4], c.spheres[1] - c.spheres[5], c.spheres[2] - c.spheres[6]);
+            EXPECT_NEAR(col::lensVolume(d, r1, r2), deepest, 1e-4f * deepest);
+        } else {
+            EXPECT_EQ(c.spheres.size() / 8, full.intersections.size());
+        }
+    }
+    EXPECT_GT(cut, log.size() / 2);
+    EXPECT_LT(held, (size_t(1) << 22) + 2 * full.intersections.size());
+}
