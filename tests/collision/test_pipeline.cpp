@@ -382,7 +382,8 @@ TEST(CollisionPipeline, ObjectsStackedOnOnePointStayWithinThePairBudget) {
         if (c.spheres.size() / 8 == 1) {
             ++cut;
             const float r1 = c.spheres[3], r2 = c.spheres[7];
-            const float d = std::hypot(c.spheres[0] - c.spheres[4], c.spheres[1] - c.spheres[5], c.spheres[2] - c.spheres[6]);
+            const float d =
+                std::hypot(c.spheres[0] - c.spheres[4], c.spheres[1] - c.spheres[5], c.spheres[2] - c.spheres[6]);
             EXPECT_NEAR(col::lensVolume(d, r1, r2), deepest, 1e-4f * deepest);
         } else {
             EXPECT_EQ(c.spheres.size() / 8, full.intersections.size());
