@@ -15,9 +15,11 @@ void SetLimits(const LimitSettings& settings) {
 
 const LimitSettings& Limits() { return g_limits; }
 
-Limit::Limit(double seconds) : m_seconds(seconds), m_start(std::chrono::system_clock::now()) {
+Limit::Limit(double seconds) : Limit(seconds, 1.0) {}
+
+Limit::Limit(double seconds, double iterationsPerStep) : m_seconds(seconds), m_start(std::chrono::system_clock::now()) {
     if (g_limits.mode == LimitMode::Steps) {
-        const double steps = std::llround(seconds * static_cast<double>(g_limits.stepsPerSecond));
+        const double steps = std::llround(seconds * static_cast<double>(g_limits.stepsPerSecond) * iterationsPerStep);
         m_budget = steps < 1.0 ? 1 : static_cast<int64_t>(steps);
     }
 }

@@ -35,6 +35,9 @@ const LimitSettings& Limits();
 class Limit {
  public:
     explicit Limit(double seconds);
+    /// A loop whose iteration costs a different share of a second than a relaxation step: the
+    /// steps budget is max(1, round(seconds * K * iterationsPerStep)); time mode is unchanged.
+    Limit(double seconds, double iterationsPerStep);
 
     /// Counts one iteration and tells whether the limit has passed.
     bool Passed();

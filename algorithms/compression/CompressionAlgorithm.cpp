@@ -24,6 +24,9 @@ CompressionSettings g_settings;
 
 // The window gets new poses at most this often.
 constexpr double kPublishSeconds = 0.2;
+// Trial moves a limit second holds per step of K under --limits steps: about what one core of the
+// 2-core development machine does (2e5 to 4e5 moves a second at the default K of 100).
+constexpr double kMovesPerStep = 3000.0;
 
 }  // namespace
 
@@ -149,7 +152,14 @@ void CompressionPhase::Run(IPackingAlgorithm& algo, std::vector<PackingObjectInf
         }
     }
 
-    Limit limit(g_settings.limitSeconds);
+    // Under --limits steps a limit second is worth about kMovesPerStep trial moves per K (what one
+    // core does), counted in sweeps of the first round's bodies: a sweep of 600 M&Ms costs what 600
+    // relaxation steps of nothing would not.
+    double shares = 0.0, volume = 0.0;
+    for (const TypeSpec& t : specs) shares += t.share, volume += t.share * t.volume;
+    const double bodies =
+        shares > 0.0 && volume > 0.0 ? g_settings.packingGuess * container.m_volume * shares / volume : 1.0;
+    Limit limit(g_settings.limitSeconds, kMovesPerStep / std::max(1.0, bodies));
     Progress progress;
     progress.begin("Compression", 0, "sweeps");
     static const char* const kPhaseNames[] = {"dropping", "compressing", "finishing", "filling", "done"};

@@ -211,6 +211,8 @@ TEST_F(RelaxationTest, StepBudgetsRoundAndWinOverAConvergedLastIterationAndAHook
         Packing::Limit tiny(0.01);  // never less than one iteration
         EXPECT_EQ(tiny.budget(), 1);
         EXPECT_TRUE(tiny.Passed());
+        EXPECT_EQ(Packing::Limit(2.0, 0.25).budget(), 4);  // 14 steps, a quarter each: 3.5 rounds to 4
+        EXPECT_EQ(Packing::Limit(2.0, 30.0).budget(), 420);
     }
     {
         const testscene::StepLimits limits(14);  // the iteration that frees them is the last allowed
