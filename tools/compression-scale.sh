@@ -14,14 +14,15 @@ mkdir -p "$OUT"
   "$BIN/densepack-spheres" --container "$OUT/box22.obj" "$OUT/box22.spheres" >/dev/null
 }
 for f in sphere.obj sphere_l.obj sphere.spheres; do cp "$ROOT/models/$f" "$OUT/"; done
-# Far from the walls spheres jam near 0.64: a first round of 0.66 leaves little to remove.
+# Far from the walls spheres jam near 0.64: a first round of 0.66 leaves little to remove. The
+# limit is the 15 minutes the packing gets; stopped there, it is blown up to full size.
 cat >"$OUT/scale.cfg" <<CFG
 [Construction Heuristic]
 CompressionAlgorithm $OUT/construction.txt
 [Improvement Heuristic]
 None $OUT/improvement.txt
 [Compression]
-packingGuess=0.66 limitSeconds=3600
+packingGuess=0.66 limitSeconds=900
 [Preprocessing]
 $OUT/points.txt smallest 2 2
 [ModelPath]
@@ -32,7 +33,8 @@ box22 0.8 0.8 0.8 0.2
 sphere 100 0.9 0.3 0.2 1.0
 CFG
 rm -f "$OUT/construction.txt"
+# Wall-clock limit: the question is what 15 minutes on this machine reach.
 /usr/bin/time -f "wall %e s, peak memory %M kB" "$BIN/densepack" -c "$OUT/scale.cfg" --headless --seed "$SEED" \
-  --limits steps --quiet 2>"$OUT/stderr.txt" | grep -E "^Compression: " || true
+  --limits time --quiet 2>"$OUT/stderr.txt" | grep -E "^Compression: " || true
 tail -n 1 "$OUT/stderr.txt"
 "$BIN/densepack-analyze" "$OUT/scale.cfg" "$OUT/construction.txt" | head -n 5
