@@ -120,6 +120,9 @@ timeout = 1
             none = rows[f"tiny__PlacementAlgorithm__None__s{seed}"]
             self.assertEqual((none["exit"], none["analyzeExit"]), ("0", "0"))
             self.assertGreater(float(none["globalFraction"]), 0)
+            # No report either: the count comes from the analysis.
+            with open(os.path.join(self.tmp, "out-local", "cases", none["case"], "analysis.json")) as f:
+                self.assertEqual(none["numObjects"], str(json.load(f)["objects"]))
         slow = rows["slow__PlacementAlgorithm__CompactionAlgorithm__s1"]
         self.assertEqual((slow["exit"], slow["error"]), ("124", "stopped after 1 s, the sweep's timeout"))
 
