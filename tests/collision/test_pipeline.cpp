@@ -353,11 +353,11 @@ TEST(CollisionPipeline, OrderingSwappedListsAndContactSubset) {
 }
 
 TEST(CollisionPipeline, ObjectsStackedOnOnePointStayWithinThePairBudget) {
-    // 40 copies of a tree of 300 overlapping leaves on one pose: 780 pairs of about 90,000 leaf
+    // 30 copies of a tree of 300 overlapping leaves on one pose: 435 pairs of about 90,000 leaf
     // pairs each, far beyond what one check may hold.
     std::mt19937 rng(3u);
     col::ExtraData_SphereTree tree(buildTree(randomLeaves(rng, 300, 0.6f, 0.4f, 0.6f), 4));
-    const int n = 40;
+    const int n = 30;
     std::vector<col::ColGeometry> geoms(n);
     const Matrix4 pose = Matrix4::translation(Vector3(1, 2, 3));
     col::CollisionPipeline pipe("stack", 1);
