@@ -11,20 +11,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "collision/SplitMix.h"
+
 namespace col {
 
 class FibRand {
  public:
     explicit FibRand(int seed) : m_state(kLongLag) {
         uint64_t z = static_cast<uint64_t>(static_cast<int64_t>(seed));
-        for (auto& w : m_state) {
-            z += 0x9E3779B97F4A7C15ull;
-            uint64_t x = z;
-            x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-            x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-            x ^= x >> 31;
-            w = static_cast<uint32_t>(x >> 32);
-        }
+        for (auto& w : m_state) w = static_cast<uint32_t>(splitMix64(z) >> 32);
         m_state[0] |= 1u;
         // The first outputs of a freshly filled lagged table are still correlated with the fill.
         for (int i = 0; i < 4 * kLongLag; ++i) next();

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "collision/SplitMix.h"
+
 namespace Packing {
 namespace {
 
@@ -22,13 +24,7 @@ constexpr uint64_t kSeed = 0x5eed5a3b1e5ULL;
 /// SplitMix64, a uniform double in [0, 1): the same numbers with any standard library.
 struct Random {
     uint64_t state;
-    double next() {
-        uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        z ^= z >> 31;
-        return static_cast<double>(z >> 11) * 0x1.0p-53;
-    }
+    double next() { return static_cast<double>(col::splitMix64(state) >> 11) * 0x1.0p-53; }
 };
 
 Point3 apply(const Matrix4& m, const Point3& p) {

@@ -18,6 +18,7 @@
 #include "algorithms/compression/CellGrid.h"
 #include "algorithms/compression/PairCache.h"
 #include "algorithms/compression/Shapes.h"
+#include "collision/SplitMix.h"
 
 namespace Packing {
 class Limit;
@@ -140,12 +141,7 @@ class Compressor {
     /// many threads share the sweep.
     struct Rng {
         uint64_t state;
-        uint64_t Next() {
-            uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-            return z ^ (z >> 31);
-        }
+        uint64_t Next() { return col::splitMix64(state); }
         float Uniform() { return static_cast<float>(Next() >> 40) * (1.0f / 16777216.0f); }
         size_t Index(size_t n) { return static_cast<size_t>(Next() % n); }
         Vector3 Axis();
