@@ -155,11 +155,7 @@ void CompressionPhase::Run(IPackingAlgorithm& algo, std::vector<PackingObjectInf
     // Under --limits steps a limit second is worth about kMovesPerStep trial moves per K (what one
     // core does), counted in sweeps of the first round's bodies: a sweep of 600 M&Ms costs what 600
     // relaxation steps of nothing would not.
-    double shares = 0.0, volume = 0.0;
-    for (const TypeSpec& t : specs) shares += t.share, volume += t.share * t.volume;
-    const double bodies =
-        shares > 0.0 && volume > 0.0 ? g_settings.packingGuess * container.m_volume * shares / volume : 1.0;
-    Limit limit(g_settings.limitSeconds, kMovesPerStep / std::max(1.0, bodies));
+    Limit limit(g_settings.limitSeconds, kMovesPerStep / std::max(1.0, compressor.GuessedCount()));
     Progress progress;
     progress.begin("Compression", 0, "sweeps");
     static const char* const kPhaseNames[] = {"dropping", "compressing", "finishing", "filling", "done"};

@@ -86,6 +86,10 @@ class Compressor {
     const CompressionStats& Stats() const { return m_stats; }
     /// Volume fraction of the bodies at the current scale.
     double Fraction() const;
+    /// Mean volume of a body at scale 1, weighted by the type shares (plain mean without shares).
+    double MeanVolume() const;
+    /// Bodies that fill packingGuess of the container at full size (0 without a volume).
+    double GuessedCount() const;
 
     /// Trial moves at the current scale and nothing else: `count` sweeps of one trial per body. What
     /// a compression repeats, for measuring its cost per body.

@@ -324,7 +324,7 @@ void Compressor::Reset(const std::vector<Body>& start) {
     for (const Body& b : start) AddBody(b);
 }
 
-void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>& observe) {
+double Compressor::MeanVolume() const {
     double shareSum = 0.0, weighted = 0.0;
     for (const TypeSpec& t : m_types) {
         shareSum += t.share;
@@ -335,11 +335,19 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
         meanVolume = 0.0;
         for (const TypeSpec& t : m_types) meanVolume += t.volume / static_cast<double>(m_types.size());
     }
+    return meanVolume;
+}
+
+double Compressor::GuessedCount() const {
+    const double meanVolume = MeanVolume();
+    return meanVolume > 0.0 ? m_settings.packingGuess * m_containerVolume / meanVolume : 0.0;
+}
+
+void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>& observe) {
+    const double meanVolume = MeanVolume();
     const std::vector<Body> start = m_bodies;
     int64_t target = static_cast<int64_t>(start.size());
-    if (meanVolume > 0.0)
-        target = std::max(target,
-                          static_cast<int64_t>(std::llround(m_settings.packingGuess * m_containerVolume / meanVolume)));
+    if (meanVolume > 0.0) target = std::max(target, static_cast<int64_t>(std::llround(GuessedCount())));
 
     // Drop at a size where the target count fills only the start fraction; bodies already placed
     // shrink about their centres, which keeps them clear of each other and of the wall.
