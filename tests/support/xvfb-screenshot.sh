@@ -32,14 +32,19 @@ import -window root "$out"
 status=$?
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
+echo "$status" >"$out.status"
 exit $status
 INNER
 # Start the free-display search at a number of our own, so that screenshots taken by other
 # processes at the same moment rarely race for the same display. A display that still cannot
 # be opened (a server that died at start) gets two more tries on another number.
 for attempt in 1 2 3; do
+  rm -f "$out.status"
   xvfb-run -a -n $((100 + ($$ + 97 * attempt) % 800)) -s "-screen 0 1280x1024x24" bash "$inner" "$out" "$workdir" "$@"
   status=$?
+  # xvfb-run now and then fails to remove its own temporary directory after the screenshot
+  # was taken (status 5); the screenshot's own status is the one that counts.
+  if [ -s "$out.status" ]; then status=$(cat "$out.status"); fi
   if [ "$status" -ne 4 ] || ! grep -q "failed to open display" "$out.stderr" 2>/dev/null; then break; fi
   echo "xvfb-screenshot: display could not be opened, trying again" >&2
 done
