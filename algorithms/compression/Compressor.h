@@ -31,15 +31,15 @@ struct CompressionSettings {
     double packingGuess = 0.74;       ///< the first round's bodies: this volume fraction at full size
     double startFraction = 0.2;       ///< volume fraction at which the bodies are dropped before growing
     double growth = 0.001;            ///< first relative growth of the linear size per step
-    double maxGrowth = 0.002;         ///< largest relative growth per step (the compression rate)
+    double maxGrowth = 0.001;         ///< largest relative growth per step (the compression rate)
     double minGrowth = 1e-5;          ///< a step halved below this ends the round as jammed
     double overlapShare = 0.05;       ///< a growth may leave at most this share of the bodies overlapping
     double restOverlapShare = 0.001;  ///< growth goes on while at most this share of the bodies still overlaps
     double acceptance = 0.25;         ///< target acceptance of the trial moves
     int clearSweeps = 500;            ///< sweeps a growth may take to clear its overlaps before it is halved
     int relaxSweeps = 20;             ///< sweeps at rest before each growth near the jam (more: slower, denser)
-    double estimateSpeed = 0.0;       ///< the quick round is this much faster; 1 or less: no quick round
-    double estimateBonus = 0.02;      ///< the careful round gets this share more bodies than the quick one kept
+    double estimateSpeed = 1.0;       ///< from 1: a counting round this much faster first; below 1: none
+    double estimateBonus = 0.0;       ///< the careful round gets this share more bodies than the counting one kept
     int maxRounds = 20;               ///< jam-and-remove rounds at most
     double insertTriesPerBody = 2.0;  ///< tries to fill voids at full size, per body
     double limitSeconds = 600.0;      ///< the whole compression's limit (seconds, or sweeps under --limits steps)
@@ -125,6 +125,7 @@ class Compressor {
         double maxGrowth;
     };
     double GrowthCap(const Pace& pace) const;
+    double JamGuess() const;
     Outcome Compress(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);
     Outcome Settle(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);
     void Reset(const std::vector<Body>& start);

@@ -214,11 +214,17 @@ void Compressor::Drop(int64_t target, Limit& limit) {
     RemoveOverlapping();
 }
 
+double Compressor::JamGuess() const {
+    // Where the packing will jam: the guess until the first jam tells (walls and shapes put it
+    // well below the guess, and a later round that took the guess for it grew too fast).
+    return m_stats.firstJamFraction > 0.0 ? m_stats.firstJamFraction : m_settings.packingGuess;
+}
+
 double Compressor::GrowthCap(const Pace& pace) const {
     // The rate holds near the jam; further from it the packing can take larger steps, as much
     // larger as the square of how far below the guessed density it is.
     const double phi = Fraction();
-    const double below = phi > 0.0 ? std::max(1.0, m_settings.packingGuess / phi) : 1.0;
+    const double below = phi > 0.0 ? std::max(1.0, JamGuess() / phi) : 1.0;
     return std::min(kLargestGrowth, pace.maxGrowth * below * below);
 }
 
@@ -244,7 +250,7 @@ Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
             clearing = false;
             // Rest longer the denser it gets: a dilute packing needs no rest, and near the jam
             // the rest decides how dense it ends.
-            const double closeness = std::min(1.0, Fraction() / m_settings.packingGuess);
+            const double closeness = std::min(1.0, Fraction() / JamGuess());
             if (rested >= pace.restSweeps * closeness * closeness * closeness * closeness) {
                 // Grow if the step stays within the overlap budget (a few overlaps always pass, or
                 // two pairs left touching by the last clearing would stop a small packing); a step
@@ -363,8 +369,10 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
     };
     const Pace slow{static_cast<double>(m_settings.relaxSweeps), m_settings.clearSweeps, m_settings.maxGrowth};
 
-    // A quick compression first, to learn how many bodies full size has room for; the careful one
-    // then starts afresh with that many (a slow jam packs a little denser than a quick one).
+    // A counting compression first, to learn how many bodies full size has room for; the careful
+    // one then starts afresh with that many. Taking the excess out of a jammed packing instead
+    // leaves holes that the next growth does not close: in a box six spheres wide the rounds lost
+    // 0.03 of volume fraction after the first jam, a fresh start about none.
     Outcome outcome = Outcome::Jammed;
     if (m_settings.estimateSpeed >= 1.0) {
         const Pace quick{slow.restSweeps / m_settings.estimateSpeed,
