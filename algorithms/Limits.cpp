@@ -31,4 +31,10 @@ bool Limit::Passed() {
     return elapsed.count() > m_seconds;
 }
 
+double Limit::Used() const {
+    if (g_limits.mode == LimitMode::Steps) return static_cast<double>(m_iterations) / static_cast<double>(m_budget);
+    const std::chrono::duration<double> elapsed = std::chrono::system_clock::now() - m_start;
+    return m_seconds > 0.0 ? elapsed.count() / m_seconds : 1.0;
+}
+
 }  // namespace Packing

@@ -45,6 +45,8 @@ class Limit {
     int64_t iterations() const { return m_iterations; }
     /// The iteration budget under --limits steps (0 under --limits time).
     int64_t budget() const { return m_budget; }
+    /// The share of the limit used so far: iterations over the budget, or seconds over the limit.
+    double Used() const;
 
  private:
     double m_seconds;

@@ -24,6 +24,10 @@ constexpr float kMinStep = 1e-6f;
 // A growth whose overlaps clear within this share of the allowed sweeps makes the next one larger.
 constexpr int kQuickClearDivisor = 8;
 constexpr double kGrowthSpeedUp = 1.5;
+// The counting round's jam is followed by a fresh start only when full size has no room for at
+// least this share of its bodies, and while at most this share of the limit is used.
+constexpr double kFreshStartExcess = 0.01;
+constexpr double kFreshStartUsed = 0.5;
 constexpr double kLargestGrowth = 0.1;
 constexpr double kMinOverlapBudget = 4.0;
 // A jammed packing that does not clear backs off by this share of its size at a time.
@@ -373,7 +377,18 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
     // one then starts afresh with that many. Taking the excess out of a jammed packing instead
     // leaves holes that the next growth does not close: in a box six spheres wide the rounds lost
     // 0.03 of volume fraction after the first jam, a fresh start about none.
+    // Jammed below full size: the bodies full size has no room for go, spread over the types by
+    // their shares.
+    auto removeExcess = [&] {
+        const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
+        const int64_t excess = static_cast<int64_t>(std::ceil(static_cast<double>(m_bodies.size()) * (1.0 - s3)));
+        RemoveForShares(std::max<int64_t>(1, excess));
+        Recount();
+        Snapshot();
+        observe(*this);
+    };
     Outcome outcome = Outcome::Jammed;
+    bool dropped = false;
     if (m_settings.estimateSpeed >= 1.0) {
         const Pace quick{slow.restSweeps / m_settings.estimateSpeed,
                          std::max(1, static_cast<int>(slow.clearSweeps / m_settings.estimateSpeed)),
@@ -381,30 +396,29 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
         drop(target);
         ++m_stats.rounds;
         outcome = Compress(quick, limit, observe);
-        if (outcome == Outcome::Jammed) {
-            m_stats.firstJamFraction = Fraction();
-            const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
+        const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
+        if (outcome == Outcome::Jammed) m_stats.firstJamFraction = Fraction();
+        // A jam within a hair of full size loses next to nothing when its few extra bodies are
+        // taken out where they are, and a fresh round that the limit would cut short ends far
+        // worse (blown up, the wall layer goes): both go on from the jam instead.
+        if (outcome == Outcome::Jammed && 1.0 - s3 >= kFreshStartExcess && limit.Used() < kFreshStartUsed) {
             target = std::max<int64_t>(
                 static_cast<int64_t>(start.size()),
                 std::llround(static_cast<double>(m_bodies.size()) * s3 * (1.0 + m_settings.estimateBonus)));
             Reset(start);
+        } else if (outcome == Outcome::Jammed) {
+            dropped = true;
+            removeExcess();
         }
     }
     if (outcome == Outcome::Jammed) {
-        if (m_bodies.size() == start.size()) drop(target);
+        if (!dropped) drop(target);
         for (int round = 0; round < m_settings.maxRounds; ++round) {
             ++m_stats.rounds;
             outcome = Compress(slow, limit, observe);
             if (outcome != Outcome::Jammed) break;
-            // Jammed below full size: the bodies full size has no room for go, spread over the types
-            // by their shares, and the rest is compressed again.
             if (m_stats.firstJamFraction == 0.0) m_stats.firstJamFraction = Fraction();
-            const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
-            const int64_t excess = static_cast<int64_t>(std::ceil(static_cast<double>(m_bodies.size()) * (1.0 - s3)));
-            RemoveForShares(std::max<int64_t>(1, excess));
-            Recount();
-            Snapshot();
-            observe(*this);
+            removeExcess();
         }
     }
 

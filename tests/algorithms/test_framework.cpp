@@ -207,7 +207,9 @@ TEST_F(RelaxationTest, StepBudgetsRoundAndWinOverAConvergedLastIterationAndAHook
         Packing::Limit half(0.5);  // 3.5 rounds to 4
         EXPECT_EQ(half.budget(), 4);
         for (int i = 1; i < 4; ++i) EXPECT_FALSE(half.Passed()) << i;
+        EXPECT_DOUBLE_EQ(half.Used(), 0.75);
         EXPECT_TRUE(half.Passed());
+        EXPECT_DOUBLE_EQ(half.Used(), 1.0);
         Packing::Limit tiny(0.01);  // never less than one iteration
         EXPECT_EQ(tiny.budget(), 1);
         EXPECT_TRUE(tiny.Passed());
