@@ -63,6 +63,8 @@ struct CompressionStats {
     int64_t removed = 0;            ///< bodies taken out after jams and at the end
     int64_t inserted = 0;           ///< bodies added into voids at full size
     double firstJamFraction = 0.0;  ///< volume fraction of the first jam (0: none)
+    int64_t countingSweeps = 0;     ///< sweeps of the counting round
+    bool freshStart = false;        ///< the counting round's jam was followed by a fresh start
     bool limitReached = false;
 };
 

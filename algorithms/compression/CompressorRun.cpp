@@ -396,6 +396,7 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
         drop(target);
         ++m_stats.rounds;
         outcome = Compress(quick, limit, observe);
+        m_stats.countingSweeps = m_stats.sweeps;
         const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
         if (outcome == Outcome::Jammed) m_stats.firstJamFraction = Fraction();
         // A jam within a hair of full size loses next to nothing when its few extra bodies are
@@ -406,6 +407,7 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
                 static_cast<int64_t>(start.size()),
                 std::llround(static_cast<double>(m_bodies.size()) * s3 * (1.0 + m_settings.estimateBonus)));
             Reset(start);
+            m_stats.freshStart = true;
         } else if (outcome == Outcome::Jammed) {
             dropped = true;
             removeExcess();

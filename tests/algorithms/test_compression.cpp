@@ -110,6 +110,8 @@ struct Outcome {
     float scale = 0.0f;
     int64_t sweeps = 0;
     int64_t rounds = 0;
+    int64_t countingSweeps = 0;
+    bool freshStart = false;
     size_t observed = 0;
 };
 
@@ -152,6 +154,8 @@ Outcome Compress(uint64_t seed, double limitSeconds, bool checkEverySweep, doubl
     r.scale = c.Scale();
     r.sweeps = c.Stats().sweeps;
     r.rounds = c.Stats().rounds;
+    r.countingSweeps = c.Stats().countingSweeps;
+    r.freshStart = c.Stats().freshStart;
     return r;
 }
 
@@ -169,6 +173,20 @@ TEST(Compressor, TracksOverlapsExactlyAndEndsAtFullSizeWithoutOne) {
         for (const Body& b : r.bodies) cubes += b.type == 0;
         EXPECT_LE(std::abs(2 * cubes - static_cast<int>(r.bodies.size())), 2) << cubes << " of " << r.bodies.size();
     }
+}
+
+// A counting round that used more than half the limit goes on from its jam: a fresh round would
+// be cut short by the limit.
+TEST(Compressor, ACountingRoundLateInTheLimitGoesOnFromItsJam) {
+    const Outcome free = Compress(11u, 1000.0, false);
+    ASSERT_TRUE(free.freshStart);
+    ASSERT_GT(free.countingSweeps, 20);
+    // Sweeps are the limit's iterations (K = 10 a second): 1.6 times the counting round's.
+    const Outcome late = Compress(11u, 0.16 * static_cast<double>(free.countingSweeps), true);
+    EXPECT_FALSE(late.freshStart);
+    EXPECT_EQ(late.countingSweeps, free.countingSweeps);
+    EXPECT_GE(late.rounds, 2);
+    EXPECT_EQ(late.scale, 1.0f);
 }
 
 TEST(Compressor, SameSeedSameBodiesAndTheLimitStillEndsClean) {
