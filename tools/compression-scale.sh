@@ -16,7 +16,7 @@ mkdir -p "$OUT"
 }
 for f in sphere.obj sphere_l.obj sphere.spheres; do cp "$ROOT/models/$f" "$OUT/"; done
 # A first round of 0.60 reaches full size without a jam in about 6 minutes; 0.607 jams at 0.603
-# after 13 and ends at full size just inside the limit; 0.62 and above do not get there. The
+# after 11 and ends at full size just inside the limit; 0.62 and above do not get there. The
 # limit is the 15 minutes the packing gets; stopped there, it is blown up to full size.
 cat >"$OUT/scale.cfg" <<CFG
 [Construction Heuristic]
