@@ -27,14 +27,17 @@ Limit::Limit(double seconds, double iterationsPerStep) : m_seconds(seconds), m_s
 bool Limit::Passed() {
     ++m_iterations;
     if (g_limits.mode == LimitMode::Steps) return m_iterations >= m_budget;
+    return Elapsed() > m_seconds;
+}
+
+double Limit::Elapsed() const {
     const std::chrono::duration<double> elapsed = std::chrono::system_clock::now() - m_start;
-    return elapsed.count() > m_seconds;
+    return elapsed.count();
 }
 
 double Limit::Used() const {
     if (g_limits.mode == LimitMode::Steps) return static_cast<double>(m_iterations) / static_cast<double>(m_budget);
-    const std::chrono::duration<double> elapsed = std::chrono::system_clock::now() - m_start;
-    return m_seconds > 0.0 ? elapsed.count() / m_seconds : 1.0;
+    return m_seconds > 0.0 ? Elapsed() / m_seconds : 1.0;
 }
 
 }  // namespace Packing

@@ -49,6 +49,8 @@ class Limit {
     double Used() const;
 
  private:
+    double Elapsed() const;  ///< wall-clock seconds since construction
+
     double m_seconds;
     int64_t m_budget = 0;
     int64_t m_iterations = 0;

@@ -373,22 +373,24 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
     };
     const Pace slow{static_cast<double>(m_settings.relaxSweeps), m_settings.clearSweeps, m_settings.maxGrowth};
 
-    // A counting compression first, to learn how many bodies full size has room for; the careful
-    // one then starts afresh with that many. Taking the excess out of a jammed packing instead
-    // leaves holes that the next growth does not close: in a box six spheres wide the rounds lost
-    // 0.03 of volume fraction after the first jam, a fresh start about none.
     // Jammed below full size: the bodies full size has no room for go, spread over the types by
     // their shares.
+    auto scaleCubed = [&] { return static_cast<double>(m_scale) * m_scale * m_scale; };
     auto removeExcess = [&] {
-        const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
-        const int64_t excess = static_cast<int64_t>(std::ceil(static_cast<double>(m_bodies.size()) * (1.0 - s3)));
+        const int64_t excess =
+            static_cast<int64_t>(std::ceil(static_cast<double>(m_bodies.size()) * (1.0 - scaleCubed())));
         RemoveForShares(std::max<int64_t>(1, excess));
         Recount();
         Snapshot();
         observe(*this);
     };
+
+    // A counting compression first, to learn how many bodies full size has room for; the careful
+    // one then starts afresh with that many. Taking the excess out of a jammed packing instead
+    // leaves holes that the next growth does not close: in a box six spheres wide the rounds lost
+    // 0.03 of volume fraction after the first jam, a fresh start about none.
     Outcome outcome = Outcome::Jammed;
-    bool dropped = false;
+    bool goOnFromJam = false;
     if (m_settings.estimateSpeed >= 1.0) {
         const Pace quick{slow.restSweeps / m_settings.estimateSpeed,
                          std::max(1, static_cast<int>(slow.clearSweeps / m_settings.estimateSpeed)),
@@ -397,24 +399,26 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
         ++m_stats.rounds;
         outcome = Compress(quick, limit, observe);
         m_stats.countingSweeps = m_stats.sweeps;
-        const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
-        if (outcome == Outcome::Jammed) m_stats.firstJamFraction = Fraction();
-        // A jam within a hair of full size loses next to nothing when its few extra bodies are
-        // taken out where they are, and a fresh round that the limit would cut short ends far
-        // worse (blown up, the wall layer goes): both go on from the jam instead.
-        if (outcome == Outcome::Jammed && 1.0 - s3 >= kFreshStartExcess && limit.Used() < kFreshStartUsed) {
-            target = std::max<int64_t>(
-                static_cast<int64_t>(start.size()),
-                std::llround(static_cast<double>(m_bodies.size()) * s3 * (1.0 + m_settings.estimateBonus)));
-            Reset(start);
-            m_stats.freshStart = true;
-        } else if (outcome == Outcome::Jammed) {
-            dropped = true;
-            removeExcess();
+        if (outcome == Outcome::Jammed) {
+            m_stats.firstJamFraction = Fraction();
+            const double s3 = scaleCubed();
+            // A jam within a hair of full size loses next to nothing when its few extra bodies are
+            // taken out where they are, and a fresh round that the limit would cut short ends far
+            // worse (blown up, the wall layer goes): both go on from the jam instead.
+            goOnFromJam = 1.0 - s3 < kFreshStartExcess || limit.Used() >= kFreshStartUsed;
+            if (goOnFromJam) {
+                removeExcess();
+            } else {
+                target = std::max<int64_t>(
+                    static_cast<int64_t>(start.size()),
+                    std::llround(static_cast<double>(m_bodies.size()) * s3 * (1.0 + m_settings.estimateBonus)));
+                Reset(start);
+                m_stats.freshStart = true;
+            }
         }
     }
     if (outcome == Outcome::Jammed) {
-        if (!dropped) drop(target);
+        if (!goOnFromJam) drop(target);
         for (int round = 0; round < m_settings.maxRounds; ++round) {
             ++m_stats.rounds;
             outcome = Compress(slow, limit, observe);
