@@ -22,7 +22,7 @@ constexpr int kMaxGjkIterations = 64;
 // origin lies on the boundary of the difference: touching.
 constexpr float kGjkRelativeProgress = 1e-6f;
 // Start table: a cube map of directions with this many cells along each face edge.
-constexpr int kTableCells = 8;
+constexpr int kTableCells = 16;
 
 /// The cube-map cell of a non-zero direction: face (axis and sign) and the cell on that face.
 int TableCell(const Vector3& d) {
@@ -440,9 +440,11 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
         }
         if (enclosed || Len2(v) <= touch * touch) break;
     }
+    // v is the closest point of A - B, which lies on B's side of A reversed: the direction from A to
+    // B is -v.
     ioCache.axis_W =
         overlap ? Vector3(0.0f)
-                : X_WA.rotation * Vector3(static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z));
+                : X_WA.rotation * Vector3(static_cast<float>(-v.x), static_cast<float>(-v.y), static_cast<float>(-v.z));
     ioCache.supportA = ioCache.supportB = -1;
     return overlap;
 }

@@ -69,10 +69,11 @@ bool Compressor::Blocked(const Body& b, int32_t self) const {
     });
 }
 
-int Compressor::Partners(const Body& b, int32_t self, std::vector<int32_t>& out, bool& outWall) const {
+int Compressor::Partners(const Body& b, int32_t self, std::vector<int32_t>& out, bool& outWall, int cap) const {
     out.clear();
     outWall = !m_shapes.Inside(b, m_scale);
     const float rb = m_scale * m_shapes.OuterRadius(b.type);
+    const size_t capPairs = static_cast<size_t>(std::max(0, cap - (outWall ? 1 : 0)));
     m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
         const int32_t j = o.body;
         if (j == self) return true;
@@ -81,7 +82,7 @@ int Compressor::Partners(const Body& b, int32_t self, std::vector<int32_t>& out,
         if (dx * dx + dy * dy + dz * dz < reach * reach &&
             PairOverlap(b, self, m_bodies[static_cast<size_t>(j)], j, m_scale))
             out.push_back(j);
-        return true;
+        return out.size() <= capPairs;
     });
     return static_cast<int>(out.size()) + (outWall ? 1 : 0);
 }

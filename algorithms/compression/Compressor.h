@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -105,7 +106,10 @@ class Compressor {
     bool PairOverlap(const Body& a, int32_t ia, const Body& b, int32_t ib, float scale) const;
     // Neighbour tests at the current scale against every body but `self`.
     bool Blocked(const Body& b, int32_t self) const;
-    int Partners(const Body& b, int32_t self, std::vector<int32_t>& out, bool& outWall) const;
+    // What b overlaps at the current scale (bodies into out, the wall into outWall); returns their
+    // number. Stops early once that number is past `cap` (then it is only known to be larger).
+    int Partners(const Body& b, int32_t self, std::vector<int32_t>& out, bool& outWall,
+                 int cap = std::numeric_limits<int>::max()) const;
     // Counts every overlap at `scale` into outCount; returns pairs + wall.
     int64_t CountAll(float scale, std::vector<int32_t>& outCount, int64_t& outPairs, int64_t& outWall) const;
     void Recount();

@@ -78,7 +78,7 @@ TEST(ConvexOverlap, MatchesExactMeshesAtNearContactPoses) {
 
     std::mt19937 rng(2024u);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    int overlaps = 0, apart = 0, compared = 0;
+    int overlaps = 0, apart = 0, compared = 0, withAxis = 0, remembered = 0;
     const int kPoses = 3000;
     for (int n = 0; n < kPoses; ++n) {
         const Model& a = models[n % 5];
@@ -108,12 +108,33 @@ TEST(ConvexOverlap, MatchesExactMeshesAtNearContactPoses) {
         ASSERT_EQ(
             col::convexOverlap(b.shape, col::ScaledPose::fromMatrix(X_WB), a.shape, col::ScaledPose::fromMatrix(X_WA)),
             ref);
+        // With a direction remembered from B's pose before a small move, the answer is the same;
+        // a pair still apart is then answered by that direction alone (its hints are kept), and
+        // the direction it leaves points from A to B.
+        col::ConvexPairCache cache;
+        const Matrix4 before = Matrix4::translation(0.01f * reach * dir) * X_WB;
+        const bool wasApart = !col::convexOverlap(a.shape, col::ScaledPose::fromMatrix(X_WA), b.shape,
+                                                  col::ScaledPose::fromMatrix(before), cache);
+        const bool hasAxis = wasApart && lengthSqr(cache.axis_W) > 0.0f;  // not decided by the radii alone
+        if (hasAxis) {
+            ASSERT_GT(dot(cache.axis_W, before.getTranslation() - X_WA.getTranslation()), 0.0f) << "pose " << n;
+        }
+        ASSERT_EQ(col::convexOverlap(a.shape, col::ScaledPose::fromMatrix(X_WA), b.shape,
+                                     col::ScaledPose::fromMatrix(X_WB), cache),
+                  ref)
+            << "with a remembered direction, pose " << n;
+        if (!ref && hasAxis) {
+            ++withAxis;
+            remembered += cache.supportA >= 0 ? 1 : 0;
+        }
         ++compared;
         (ref ? overlaps : apart) += 1;
     }
     EXPECT_GT(compared, kPoses * 9 / 10);
     EXPECT_GT(overlaps, compared / 4);
     EXPECT_GT(apart, compared / 4);
+    EXPECT_GT(withAxis, apart / 4);
+    EXPECT_GT(remembered, withAxis / 2);
 }
 
 TEST(ConvexOverlap, FaceToFaceCubesAndEmptyShapes) {
