@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <unordered_map>
 
 namespace col {
@@ -73,9 +74,27 @@ inline D3 Cross(D3 a, D3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b
 inline double Len2(D3 a) { return Dot(a, a); }
 inline D3 ToD3(const Vector3& v) { return {v.getX(), v.getY(), v.getZ()}; }
 
+/// Points of A - B, each with the vertices of A and B it came from (so that a later query can
+/// rebuild them at new poses).
 struct Simplex {
     D3 p[4];
+    int32_t ia[4] = {-1, -1, -1, -1}, ib[4] = {-1, -1, -1, -1};
     int n = 0;
+    void Keep(int to, int from) {
+        p[to] = p[from];
+        ia[to] = ia[from];
+        ib[to] = ib[from];
+    }
+    Simplex Sub(std::initializer_list<int> which) const {
+        Simplex t;
+        for (int k : which) {
+            t.p[t.n] = p[k];
+            t.ia[t.n] = ia[k];
+            t.ib[t.n] = ib[k];
+            ++t.n;
+        }
+        return t;
+    }
 };
 
 /// Closest point of segment ab to the origin; reduces the simplex to the feature holding it.
@@ -89,7 +108,7 @@ D3 ClosestOnSegment(Simplex& s) {
     }
     const double len2 = Len2(ab);
     if (t >= len2) {
-        s.p[0] = b;
+        s.Keep(0, 1);
         s.n = 1;
         return b;
     }
@@ -108,7 +127,7 @@ D3 ClosestOnTriangle(Simplex& s) {
     const D3 bp = -b;
     const double d3 = Dot(ab, bp), d4 = Dot(ac, bp);
     if (d3 >= 0.0 && d4 <= d3) {
-        s.p[0] = b;
+        s.Keep(0, 1);
         s.n = 1;
         return b;
     }
@@ -120,27 +139,27 @@ D3 ClosestOnTriangle(Simplex& s) {
     const D3 cp = -c;
     const double d5 = Dot(ab, cp), d6 = Dot(ac, cp);
     if (d6 >= 0.0 && d5 <= d6) {
-        s.p[0] = c;
+        s.Keep(0, 2);
         s.n = 1;
         return c;
     }
     const double vb = d5 * d2 - d1 * d6;
     if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0) {
-        s.p[1] = c;
+        s.Keep(1, 2);
         s.n = 2;
         return a + ac * (d2 / (d2 - d6));
     }
     const double va = d3 * d6 - d5 * d4;
     if (va <= 0.0 && (d4 - d3) >= 0.0 && (d5 - d6) >= 0.0) {
-        s.p[0] = b;
-        s.p[1] = c;
+        s.Keep(0, 1);
+        s.Keep(1, 2);
         s.n = 2;
         return b + (c - b) * ((d4 - d3) / ((d4 - d3) + (d5 - d6)));
     }
     const double denom = va + vb + vc;
     if (!(denom > 0.0)) {
         // A sliver: fall back to its best edge.
-        Simplex e[3] = {{{a, b}, 2}, {{a, c}, 2}, {{b, c}, 2}};
+        Simplex e[3] = {s.Sub({0, 1}), s.Sub({0, 2}), s.Sub({1, 2})};
         D3 q[3];
         int best = 0;
         for (int k = 0; k < 3; ++k) {
@@ -157,17 +176,18 @@ D3 ClosestOnTriangle(Simplex& s) {
 /// tetrahedron has no inside: its faces are tried like those of one that is not.
 bool ClosestOnTetrahedron(Simplex& s, D3& outClosest) {
     const D3 a = s.p[0], b = s.p[1], c = s.p[2], d = s.p[3];
-    const D3 faces[4][4] = {{a, b, c, d}, {a, c, d, b}, {a, d, b, c}, {b, d, c, a}};
+    static constexpr int kFaces[4][4] = {{0, 1, 2, 3}, {0, 2, 3, 1}, {0, 3, 1, 2}, {1, 3, 2, 0}};
     const double volume = std::fabs(Dot(b - a, Cross(c - a, d - a)));
     const double scale = std::max({Len2(b - a), Len2(c - a), Len2(d - a)});
     const bool flat = !(volume > 1e-12 * scale * std::sqrt(scale));
     bool outside = false;
     double best = 0.0;
     Simplex bestSimplex;
-    for (const auto& f : faces) {
+    for (const auto& k : kFaces) {
+        const D3 f[4] = {s.p[k[0]], s.p[k[1]], s.p[k[2]], s.p[k[3]]};
         const D3 n = Cross(f[1] - f[0], f[2] - f[0]);
         if (!flat && Dot(-f[0], n) * Dot(f[3] - f[0], n) >= 0.0) continue;  // origin on the inner side
-        Simplex t{{f[0], f[1], f[2]}, 3};
+        Simplex t = s.Sub({k[0], k[1], k[2]});
         const D3 q = ClosestOnTriangle(t);
         const double l = Len2(q);
         if (!outside || l < best) {
@@ -397,14 +417,56 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
     };
 
     Simplex s;
-    // First point: the difference's extreme towards the origin, seen along the last separating
-    // direction when there is one (it still points nearly the right way), else from the centre.
-    const bool warm = lengthSqr(ioCache.axis_W) > 0.0f;
-    D3 v = ToD3(supportDiff(warm ? rotAT * ioCache.axis_W : (dist2 > 0.0f ? tAB : Vector3(1.0f, 0.0f, 0.0f))));
-    if (Len2(v) == 0.0) v = ToD3(-tAB);
-    if (Len2(v) == 0.0) v = D3{1.0, 0.0, 0.0};
-    bool overlap = true;
-    for (int iter = 0; iter < kMaxGjkIterations; ++iter) {
+    D3 v{1.0, 0.0, 0.0};
+    bool overlap = true, done = false;
+    auto diffAt = [&](int32_t ia, int32_t ib) {
+        return ToD3(va[static_cast<size_t>(ia)] * sA - (rotAB * (vb[static_cast<size_t>(ib)] * sB) + tAB));
+    };
+    auto closest = [&]() {
+        // The closest point of the simplex to the origin, the simplex cut down to the feature that
+        // holds it; true when the simplex holds the origin.
+        switch (s.n) {
+            case 1:
+                v = s.p[0];
+                return false;
+            case 2:
+                v = ClosestOnSegment(s);
+                return false;
+            case 3:
+                v = ClosestOnTriangle(s);
+                return false;
+            default:
+                return !ClosestOnTetrahedron(s, v);
+        }
+    };
+    // Start from the last test's simplex at the new poses: after a small move it is nearly the
+    // answer. Its points are points of A - B wherever the shapes are, so holding the origin
+    // already means overlap. Indices out of range come from another pair and are ignored.
+    for (int k = 0; k < ioCache.simplexCount && k < 4; ++k) {
+        const int32_t ia = ioCache.simplexA[k], ib = ioCache.simplexB[k];
+        if (ia < 0 || ib < 0 || static_cast<size_t>(ia) >= va.size() || static_cast<size_t>(ib) >= vb.size()) {
+            s.n = 0;
+            break;
+        }
+        s.p[s.n] = diffAt(ia, ib);
+        s.ia[s.n] = ia;
+        s.ib[s.n] = ib;
+        ++s.n;
+    }
+    if (s.n > 0) {
+        const bool enclosed = closest();
+        done = enclosed || Len2(v) <= touch * touch;
+        if (!done && Len2(v) == 0.0) s.n = 0;
+    }
+    if (s.n == 0) {
+        // First point: the difference's extreme towards the origin, seen along the last separating
+        // direction when there is one (it still points nearly the right way), else from the centre.
+        const bool warm = lengthSqr(ioCache.axis_W) > 0.0f;
+        v = ToD3(supportDiff(warm ? rotAT * ioCache.axis_W : (dist2 > 0.0f ? tAB : Vector3(1.0f, 0.0f, 0.0f))));
+        if (Len2(v) == 0.0) v = ToD3(-tAB);
+        if (Len2(v) == 0.0) v = D3{1.0, 0.0, 0.0};
+    }
+    for (int iter = 0; !done && iter < kMaxGjkIterations; ++iter) {
         const D3 w =
             ToD3(supportDiff(Vector3(static_cast<float>(-v.x), static_cast<float>(-v.y), static_cast<float>(-v.z))));
         const double vw = Dot(v, w);
@@ -422,23 +484,17 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
             overlap = vv <= touch * touch;
             break;
         }
-        s.p[s.n++] = w;
-        bool enclosed = false;
-        switch (s.n) {
-            case 1:
-                v = w;
-                break;
-            case 2:
-                v = ClosestOnSegment(s);
-                break;
-            case 3:
-                v = ClosestOnTriangle(s);
-                break;
-            default:
-                enclosed = !ClosestOnTetrahedron(s, v);
-                break;
-        }
-        if (enclosed || Len2(v) <= touch * touch) break;
+        s.p[s.n] = w;
+        s.ia[s.n] = hintA;
+        s.ib[s.n] = hintB;
+        ++s.n;
+        if (closest() || Len2(v) <= touch * touch) break;
+    }
+    const bool small = va.size() <= 32767 && vb.size() <= 32767;
+    ioCache.simplexCount = static_cast<int8_t>(small ? s.n : 0);
+    for (int k = 0; k < s.n && small; ++k) {
+        ioCache.simplexA[k] = static_cast<int16_t>(s.ia[k]);
+        ioCache.simplexB[k] = static_cast<int16_t>(s.ib[k]);
     }
     // v is the closest point of A - B, which lies on B's side of A reversed: the direction from A to
     // B is -v.

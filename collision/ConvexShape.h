@@ -74,6 +74,11 @@ struct ConvexPairCache {
     Vector3 axis_W = Vector3(0.0f);  ///< the last separating direction (a to b), world frame; 0: none
     int32_t supportA = -1;           ///< a's and b's extreme vertices along it when last checked
     int32_t supportB = -1;
+    /// The last test's final simplex, as pairs of vertex indices (a's, b's); rebuilt at the new
+    /// poses it is where the next test starts.
+    int16_t simplexA[4] = {-1, -1, -1, -1};
+    int16_t simplexB[4] = {-1, -1, -1, -1};
+    int8_t simplexCount = 0;
 };
 
 /// Whether two posed convex shapes intersect. Shapes closer than 1e-6 of their size (the sum of
