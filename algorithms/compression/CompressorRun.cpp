@@ -25,7 +25,8 @@ constexpr float kMinStep = 1e-6f;
 constexpr int kQuickClearDivisor = 8;
 constexpr double kGrowthSpeedUp = 1.5;
 // The counting round's jam is followed by a fresh start only when full size has no room for at
-// least this share of its bodies, and while at most this share of the limit is used.
+// least this share of its bodies, and while at most this share of the limit is used (past it,
+// the bodies left after a removal do not loosen either).
 constexpr double kFreshStartExcess = 0.01;
 constexpr double kFreshStartUsed = 0.5;
 // After bodies are taken out of a jammed packing, the rest shrinks by this share of its size: the
@@ -392,7 +393,9 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
         const int64_t excess =
             static_cast<int64_t>(std::ceil(static_cast<double>(m_bodies.size()) * (1.0 - scaleCubed())));
         RemoveForShares(std::max<int64_t>(1, excess));
-        m_scale *= static_cast<float>(1.0 - kLoosenAfterRemoval);
+        // Late in the limit the regrowth would be cut short, and a packing blown up to full size
+        // loses its wall layer: there the bodies stay as they are.
+        if (limit.Used() < kFreshStartUsed) m_scale *= static_cast<float>(1.0 - kLoosenAfterRemoval);
         Recount();
         Snapshot();
         observe(*this);

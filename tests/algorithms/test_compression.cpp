@@ -113,6 +113,7 @@ struct Outcome {
     int64_t countingSweeps = 0;
     bool freshStart = false;
     size_t observed = 0;
+    float removalScale = 0.0f;  ///< scale after the first removal over the scale before it (0: none)
 };
 
 // A mixture of cubes and M&Ms in a 3 x 3 x 3 box under a small sweep budget; after every sweep the
@@ -141,8 +142,14 @@ Outcome Compress(uint64_t seed, double limitSeconds, bool checkEverySweep, doubl
     Compressor c(shapes, {{50.0, 0.512}, {50.0, 0.2566}}, 27.0, settings, seed);
     Packing::Limit limit(limitSeconds);
     Outcome r;
+    size_t count = 0;
+    float scale = 0.0f;
     c.Run(limit, [&](const Compressor& k) {
         ++r.observed;
+        if (k.CurrentPhase() == Compressor::Phase::Compress && k.Bodies().size() < count && r.removalScale == 0.0f)
+            r.removalScale = k.Scale() / scale;
+        count = k.Bodies().size();
+        scale = k.Scale();
         if (checkEverySweep) {
             ASSERT_EQ(k.Overlaps(), k.CountOverlapsBruteForce())
                 << "sweep " << k.Stats().sweeps << " phase " << static_cast<int>(k.CurrentPhase()) << " scale "
@@ -166,6 +173,10 @@ TEST(Compressor, TracksOverlapsExactlyAndEndsAtFullSizeWithoutOne) {
         EXPECT_EQ(r.scale, 1.0f);
         EXPECT_GT(r.observed, 50u);
         EXPECT_GE(r.rounds, 2) << "never jammed: the rounds went untested";
+        // What is left after a removal loosens before it grows on.
+        if (estimateSpeed == 0.0) {
+            EXPECT_NEAR(r.removalScale, 0.97f, 1e-4f);
+        }
         EXPECT_LT(r.sweeps, 10000) << "reached full size before the budget";
         ASSERT_GT(r.bodies.size(), 20u);  // 31 and 26 when written: global fractions of 0.44 and 0.37
         // The shares hold within one body.
@@ -187,6 +198,8 @@ TEST(Compressor, ACountingRoundLateInTheLimitGoesOnFromItsJam) {
     EXPECT_EQ(late.countingSweeps, free.countingSweeps);
     EXPECT_GE(late.rounds, 2);
     EXPECT_EQ(late.scale, 1.0f);
+    // Late in the limit what is left does not loosen: the regrowth would be cut short.
+    EXPECT_EQ(late.removalScale, 1.0f);
 }
 
 TEST(Compressor, SameSeedSameBodiesAndTheLimitStillEndsClean) {
