@@ -3,9 +3,9 @@
 # usage: tools/make-models.sh [BUILD_DIR [MODELS_DIR]]   (defaults: build-tools, models)
 # An object's tree is built from "<name>_l.obj" when that exists, because that is the mesh
 # the program loads in its place; containers use the plain "<name>.obj". Object trees are covers
-# to a depth tolerance (TOLERANCE, default 0.01 of the thickness; the sphere 0.005, because its
-# one 1 % leaf lets two coarse spheres cross by up to 1.8 % at their vertices); containers keep
-# their mode.
+# to a depth tolerance (TOLERANCE, default 0.01 of the thickness; the sphere and the M&M 0.005:
+# two covers to 1 % let two objects cross by up to twice that, 1.27 % for two coarse spheres and
+# 1.32 % for two M&Ms in the density study); containers keep their mode.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -29,6 +29,7 @@ for name in "${OBJECTS[@]}"; do
   [ -f "$OUT/${name}_l.obj" ] && mesh="$OUT/${name}_l.obj"
   tolerance="$TOLERANCE"
   [ "$name" = sphere ] && tolerance="${SPHERE_TOLERANCE:-0.005}"
+  [ "$name" = mm ] && tolerance="${MM_TOLERANCE:-0.005}"
   "$SPHERES" --threads "$THREADS" --tolerance "$tolerance" "$mesh" "$OUT/$name.spheres"
 done
 for name in "${CONTAINERS[@]}"; do
