@@ -80,6 +80,12 @@ struct Simplex {
     D3 p[4];
     int32_t ia[4] = {-1, -1, -1, -1}, ib[4] = {-1, -1, -1, -1};
     int n = 0;
+    void Push(const D3& q, int32_t a, int32_t b) {
+        p[n] = q;
+        ia[n] = a;
+        ib[n] = b;
+        ++n;
+    }
     void Keep(int to, int from) {
         p[to] = p[from];
         ia[to] = ia[from];
@@ -87,12 +93,7 @@ struct Simplex {
     }
     Simplex Sub(std::initializer_list<int> which) const {
         Simplex t;
-        for (int k : which) {
-            t.p[t.n] = p[k];
-            t.ia[t.n] = ia[k];
-            t.ib[t.n] = ib[k];
-            ++t.n;
-        }
+        for (int k : which) t.Push(p[k], ia[k], ib[k]);
         return t;
     }
 };
@@ -448,16 +449,9 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
             s.n = 0;
             break;
         }
-        s.p[s.n] = diffAt(ia, ib);
-        s.ia[s.n] = ia;
-        s.ib[s.n] = ib;
-        ++s.n;
+        s.Push(diffAt(ia, ib), ia, ib);
     }
-    if (s.n > 0) {
-        const bool enclosed = closest();
-        done = enclosed || Len2(v) <= touch * touch;
-        if (!done && Len2(v) == 0.0) s.n = 0;
-    }
+    if (s.n > 0) done = closest() || Len2(v) <= touch * touch;
     if (s.n == 0) {
         // First point: the difference's extreme towards the origin, seen along the last separating
         // direction when there is one (it still points nearly the right way), else from the centre.
@@ -484,10 +478,7 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
             overlap = vv <= touch * touch;
             break;
         }
-        s.p[s.n] = w;
-        s.ia[s.n] = hintA;
-        s.ib[s.n] = hintB;
-        ++s.n;
+        s.Push(w, hintA, hintB);
         if (closest() || Len2(v) <= touch * touch) break;
     }
     const bool small = va.size() <= 32767 && vb.size() <= 32767;
@@ -496,8 +487,8 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
         ioCache.simplexA[k] = static_cast<int16_t>(s.ia[k]);
         ioCache.simplexB[k] = static_cast<int16_t>(s.ib[k]);
     }
-    // v is the closest point of A - B, which lies on B's side of A reversed: the direction from A to
-    // B is -v.
+    // v, the closest point of A - B to the origin, points from B to A: the direction from A to B
+    // is -v.
     ioCache.axis_W =
         overlap ? Vector3(0.0f)
                 : X_WA.rotation * Vector3(static_cast<float>(-v.x), static_cast<float>(-v.y), static_cast<float>(-v.z));

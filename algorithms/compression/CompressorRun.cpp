@@ -25,10 +25,12 @@ constexpr float kMinStep = 1e-6f;
 constexpr int kQuickClearDivisor = 8;
 constexpr double kGrowthSpeedUp = 1.5;
 // The counting round's jam is followed by a fresh start only when full size has no room for at
-// least this share of its bodies, and while at most this share of the limit is used (past it,
-// the bodies left after a removal do not loosen either).
+// least this share of its bodies.
 constexpr double kFreshStartExcess = 0.01;
-constexpr double kFreshStartUsed = 0.5;
+// Past this share of the limit a round cut short would be blown up to full size and lose its
+// wall layer: a counting round's jam no longer starts afresh, and the bodies left after a removal
+// no longer loosen.
+constexpr double kLateInLimit = 0.5;
 // After bodies are taken out of a jammed packing, the rest shrinks by this share of its size: the
 // holes left behind do not close while the neighbours around them stay jammed, and each further
 // round then jammed a little lower (spheres in a box six wide lost 0.02 of volume fraction over
@@ -389,13 +391,12 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
     // Jammed below full size: the bodies full size has no room for go, spread over the types by
     // their shares.
     auto scaleCubed = [&] { return static_cast<double>(m_scale) * m_scale * m_scale; };
+    auto late = [&] { return limit.Used() >= kLateInLimit; };
     auto removeExcess = [&] {
         const int64_t excess =
             static_cast<int64_t>(std::ceil(static_cast<double>(m_bodies.size()) * (1.0 - scaleCubed())));
         RemoveForShares(std::max<int64_t>(1, excess));
-        // Late in the limit the regrowth would be cut short, and a packing blown up to full size
-        // loses its wall layer: there the bodies stay as they are.
-        if (limit.Used() < kFreshStartUsed) m_scale *= static_cast<float>(1.0 - kLoosenAfterRemoval);
+        if (!late()) m_scale *= static_cast<float>(1.0 - kLoosenAfterRemoval);
         Recount();
         Snapshot();
         observe(*this);
@@ -421,7 +422,7 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
             // A jam within a hair of full size loses next to nothing when its few extra bodies are
             // taken out where they are, and a fresh round that the limit would cut short ends far
             // worse (blown up, the wall layer goes): both go on from the jam instead.
-            goOnFromJam = 1.0 - s3 < kFreshStartExcess || limit.Used() >= kFreshStartUsed;
+            goOnFromJam = 1.0 - s3 < kFreshStartExcess || late();
             if (goOnFromJam) {
                 removeExcess();
             } else {
