@@ -10,6 +10,9 @@ using Vectormath::Aos::lengthSqr;
 using Vectormath::Aos::normalize;
 
 constexpr double kPi = 3.14159265358979323846;
+// Share of its enclosing ball a body must fill to grow as that ball (a sphere's mesh of 320
+// triangles fills 0.97, an M&M 0.5, a cube 0.37).
+constexpr double kBallLikeShare = 0.9;
 
 }  // namespace
 
@@ -24,6 +27,12 @@ Compressor::Compressor(const Shapes& shapes, std::vector<TypeSpec> types, double
       m_growth(settings.growth) {
     // Cells as wide as the widest body at full size; at most a few cells per body.
     m_grid.Init(m_shapes.BoxMin(), m_shapes.BoxMax(), 2.0f * m_shapes.MaxOuterRadius(), 1u << 24);
+    // A body whose volume nearly fills its enclosing ball loses little when it grows as that ball.
+    m_ballLike = m_shapes.ContainerIsBox() && !m_types.empty();
+    for (size_t t = 0; t < m_types.size(); ++t) {
+        const double r = m_shapes.OuterRadius(static_cast<int>(t));
+        m_ballLike = m_ballLike && m_types[t].volume >= kBallLikeShare * 4.0 / 3.0 * kPi * r * r * r;
+    }
 }
 
 void Compressor::AddBody(const Body& body) {

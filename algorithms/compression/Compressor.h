@@ -6,7 +6,9 @@
 /// step halved; once the step is negligible the packing is jammed. The body count is not known in
 /// advance: the first round starts with more bodies than any random packing holds, and after each
 /// jam the share of bodies that cannot reach full size is removed and the rest compressed again,
-/// until the bodies reach full size. Every accepted state is checked exactly (Shapes), so the end
+/// until the bodies reach full size. Bodies that nearly fill their enclosing balls grow as those
+/// balls in flight first (BallGrowth.h), which presses them far closer before the trial moves take
+/// over. Every accepted state is checked exactly (Shapes), so the end
 /// result has no overlapping meshes.
 
 #include <cstdint>
@@ -42,6 +44,7 @@ struct CompressionSettings {
     double estimateSpeed = 1.0;       ///< from 1: a counting round this much faster first; below 1: none
     double estimateBonus = 0.0;       ///< the careful round gets this share more bodies than the counting one kept
     int maxRounds = 20;               ///< jam-and-remove rounds at most
+    double ballRate = 0.005;  ///< bodies that are nearly balls first grow as balls in flight at this rate (0: never)
     double insertTriesPerBody = 2.0;  ///< tries to fill voids at full size, per body
     double limitSeconds = 600.0;      ///< the whole compression's limit (seconds, or sweeps under --limits steps)
     int threads = 0;  ///< sweep threads: 0 all cores (at most 2 are used), 1 one; the same result either way
@@ -65,6 +68,7 @@ struct CompressionStats {
     int64_t inserted = 0;           ///< bodies added into voids at full size
     double firstJamFraction = 0.0;  ///< volume fraction of the first jam (0: none)
     int64_t countingSweeps = 0;     ///< sweeps of the counting round
+    int64_t ballEvents = 0;         ///< collisions while growing as balls
     bool freshStart = false;        ///< the counting round's jam was followed by a fresh start
     bool limitReached = false;
 };
@@ -131,6 +135,8 @@ class Compressor {
         double maxGrowth;
     };
     double GrowthCap(const Pace& pace) const;
+    // Nearly balls in a box: grow on their enclosing balls in flight until jammed or full size.
+    void GrowAsBalls(Limit& limit, const std::function<void(const Compressor&)>& observe);
     double JamGuess() const;
     Outcome Compress(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);
     Outcome Settle(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);
@@ -180,6 +186,7 @@ class Compressor {
     }
 
     std::vector<Body> m_bodies;
+    bool m_ballLike = false;       ///< every type nearly fills its enclosing ball, and the container is a box
     std::vector<int32_t> m_count;  ///< per body: overlapping neighbours, plus one when not inside
     std::vector<int64_t> m_typeCount;
     int64_t m_pairOverlaps = 0;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "algorithms/Limits.h"
+#include "algorithms/compression/BallGrowth.h"
 #include "algorithms/compression/Compressor.h"
 
 namespace Packing::compression {
@@ -247,10 +248,45 @@ double Compressor::GrowthCap(const Pace& pace) const {
     return std::min(kLargestGrowth, pace.maxGrowth * below * below);
 }
 
+void Compressor::GrowAsBalls(Limit& limit, const std::function<void(const Compressor&)>& observe) {
+    const size_t n = m_bodies.size();
+    std::vector<double> centres(3 * n), radii(n);
+    for (size_t i = 0; i < n; ++i) {
+        for (int k = 0; k < 3; ++k) centres[3 * i + k] = m_bodies[i].position[k];
+        radii[i] = m_shapes.OuterRadius(m_bodies[i].type);
+    }
+    const double lo[3] = {m_shapes.BoxMin()[0], m_shapes.BoxMin()[1], m_shapes.BoxMin()[2]};
+    const double hi[3] = {m_shapes.BoxMax()[0], m_shapes.BoxMax()[1], m_shapes.BoxMax()[2]};
+    BallGrowthSettings settings;
+    settings.rate = m_settings.ballRate;
+    // As many events as bodies count as one sweep against the limit.
+    const BallGrowthResult grown = GrowBalls(centres, radii, lo, hi, m_scale, 1.0, m_rng(), settings, [&] {
+        ++m_stats.sweeps;
+        return limit.Passed();
+    });
+    m_stats.ballEvents += grown.events;
+    m_stats.limitReached = m_stats.limitReached || grown.stopped;
+    // Rounded to float the balls may touch again; the exact count below and the moves take care of
+    // that, and the scale only ever grows.
+    for (size_t i = 0; i < n; ++i)
+        m_bodies[i].position = Vector3(static_cast<float>(centres[3 * i]), static_cast<float>(centres[3 * i + 1]),
+                                       static_cast<float>(centres[3 * i + 2]));
+    m_scale = std::max(m_scale, std::min(1.0f, static_cast<float>(grown.scale)));
+    m_pairCache.Clear();
+    RebuildGrid();
+    Recount();
+    observe(*this);
+}
+
 Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
                                          const std::function<void(const Compressor&)>& observe) {
     m_phase = Phase::Compress;
     m_growth = std::min(m_settings.growth, pace.maxGrowth);
+    if (m_ballLike && m_settings.ballRate > 0.0 && m_scale < 1.0f && !m_bodies.empty()) {
+        Recount();
+        if (Overlaps() == 0) GrowAsBalls(limit, observe);
+        if (m_stats.limitReached) return Outcome::Limit;
+    }
     Recount();
     const double n = static_cast<double>(m_bodies.size());
     // A large packing may grow on while a few of its overlaps are still being cleared: waiting for

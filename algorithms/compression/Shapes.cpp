@@ -47,6 +47,18 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
         m_hi = Vectormath::Aos::maxPerElem(m_hi, Vector3(p));
     }
     const Vector3 extent = m_hi - m_lo;
+    m_isBox = m_planes != nullptr && !m_planes->empty();
+    if (m_isBox) {
+        const float tol = 1e-5f * Vectormath::Aos::maxElem(extent);
+        for (const col::Plane& p : *m_planes) {
+            bool axisPlane = false;
+            for (int k = 0; k < 3; ++k) {
+                if (p.normal[k] > 1.0f - 1e-6f) axisPlane = std::fabs(p.offset - m_hi[k]) <= tol;
+                if (p.normal[k] < -1.0f + 1e-6f) axisPlane = std::fabs(p.offset + m_lo[k]) <= tol;
+            }
+            m_isBox = m_isBox && axisPlane;
+        }
+    }
     m_cellSize = std::max(m_maxOuter, 1e-6f * Vectormath::Aos::maxElem(extent));
     while (true) {
         double cells = 1.0;

@@ -60,6 +60,8 @@ class Shapes {
     size_t TypeCount() const { return m_types.size(); }
     bool Convex(int type) const { return m_types[static_cast<size_t>(type)]->mesh.convex() != nullptr; }
     bool ContainerConvex() const { return m_planes != nullptr; }
+    /// Whether the container is its axis-aligned bounding box (BoxMin, BoxMax).
+    bool ContainerIsBox() const { return m_isBox; }
     /// Largest vertex distance from the model origin at scale 1.
     float OuterRadius(int type) const { return m_types[static_cast<size_t>(type)]->outer; }
     float MaxOuterRadius() const { return m_maxOuter; }
@@ -84,6 +86,7 @@ class Shapes {
     col::ExactMesh m_container;
     const std::vector<col::Plane>* m_planes = nullptr;  ///< the convex container's face planes, else null
     Vector3 m_lo, m_hi;                                 ///< container bounding box
+    bool m_isBox = false;
     float m_cellSize = 1.0f;
     float m_invCellSize = 1.0f;
     int m_dims[3] = {1, 1, 1};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "algorithms/Limits.h"
+#include "algorithms/compression/BallGrowth.h"
 #include "algorithms/compression/CompressionAlgorithm.h"
 #include "algorithms/compression/Compressor.h"
 #include "algorithms/compression/Shapes.h"
@@ -248,6 +249,99 @@ TEST(Compressor, SweepsGiveTheSameBodiesOnOneThreadAndOnTwo) {
     for (size_t i = 0; i < result[0].size(); ++i) {
         ASSERT_EQ(length(result[0][i].position - result[1][i].position), 0.0f) << i;
         ASSERT_EQ(result[0][i].orientation.getW(), result[1][i].orientation.getW()) << i;
+    }
+}
+
+// Balls of two sizes grown in flight, against all pairs: clear of each other and the wall at the
+// scale they report, the same twice, at the target when there is room and jammed near random
+// close packing when there is not.
+TEST(BallGrowth, ClearOfAllPairsRepeatableAndJamsNearRandomClosePacking) {
+    const double lo[3] = {0.0, 0.0, 0.0}, hi[3] = {5.0, 5.0, 5.0};
+    std::mt19937 rng(7u);
+    std::uniform_real_distribution<double> jitter(-0.1, 0.1);
+    std::vector<double> start, radii;
+    for (int i = 0; i < 300; ++i) {
+        radii.push_back(i % 3 == 0 ? 0.6 : 0.5);
+        const int cell[3] = {i % 7, i / 7 % 7, i / 49};
+        for (int k = 0; k < 3; ++k) start.push_back((cell[k] + 0.5) * 5.0 / 7.0 + jitter(rng));
+    }
+    auto minClear = [&](const std::vector<double>& c, double s) {
+        double worst = 1e9;
+        for (size_t i = 0; i < radii.size(); ++i) {
+            for (int k = 0; k < 3; ++k)
+                worst = std::min({worst, c[3 * i + k] - radii[i] * s, 5.0 - c[3 * i + k] - radii[i] * s});
+            for (size_t j = i + 1; j < radii.size(); ++j)
+                worst = std::min(
+                    worst, std::hypot(c[3 * j] - c[3 * i], c[3 * j + 1] - c[3 * i + 1], c[3 * j + 2] - c[3 * i + 2]) -
+                               (radii[i] + radii[j]) * s);
+        }
+        return worst;
+    };
+    const double s0 = 0.3;
+    ASSERT_GT(minClear(start, s0), 0.0);
+    double volume = 0.0;
+    for (double r : radii) volume += 4.0 / 3.0 * M_PI * r * r * r;
+    Packing::compression::BallGrowthSettings settings;
+    for (double target : {std::cbrt(0.3 * 125.0 / volume), 10.0}) {
+        SCOPED_TRACE(target);
+        std::vector<double> a = start, b = start;
+        int stops = 0;
+        const auto ra = Packing::compression::GrowBalls(a, radii, lo, hi, s0, target, 3u, settings, [&] {
+            ++stops;
+            return false;
+        });
+        const auto rb = Packing::compression::GrowBalls(b, radii, lo, hi, s0, target, 3u, settings, nullptr);
+        EXPECT_EQ(a, b);
+        EXPECT_EQ(ra.scale, rb.scale);
+        EXPECT_GE(minClear(a, ra.scale), 0.0);
+        EXPECT_EQ(stops, ra.events / 300);
+        const double fraction = volume * ra.scale * ra.scale * ra.scale / 125.0;
+        if (target < 10.0) {
+            EXPECT_FALSE(ra.jammed);
+            EXPECT_NEAR(ra.scale, target, 1e-9 * target);
+        } else {
+            // 300 balls in a box five wide: the walls hold the packing below the bulk's 0.64.
+            EXPECT_TRUE(ra.jammed);
+            EXPECT_GT(fraction, 0.55);
+            EXPECT_LT(fraction, 0.66);
+        }
+    }
+    // Asked to stop, it stops at the first block, still clear.
+    std::vector<double> c = start;
+    const auto cut = Packing::compression::GrowBalls(c, radii, lo, hi, s0, 10.0, 3u, settings, [] { return true; });
+    EXPECT_TRUE(cut.stopped);
+    EXPECT_EQ(cut.events, 300);
+    EXPECT_GE(minClear(c, cut.scale), 0.0);
+}
+
+// Spheres in a box grow as balls first; after every sweep the tracked overlaps equal an all-pairs
+// count, and the end is full size without overlap.
+TEST(Compressor, SpheresGrowAsBallsFirstAndEndExact) {
+    static const col::ColGeometry* sphere = Load("sphere_l");
+    auto* box = new col::ColGeometry();
+    std::vector<Vectormath::Aos::Point3> p;
+    for (int i = 0; i < 8; ++i) p.emplace_back(i & 1 ? 1.5f : -1.5f, i & 2 ? 1.5f : -1.5f, i & 4 ? 1.5f : -1.5f);
+    *box = col::ColGeometry(p, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}},
+                            col::PRIM_POLYGONS);
+    Shapes shapes;
+    std::string error;
+    ASSERT_TRUE(shapes.Build({sphere}, *box, error)) << error;
+    ASSERT_TRUE(shapes.ContainerIsBox());
+    Packing::SetLimits({Packing::LimitMode::Steps, 10});
+    Packing::compression::CompressionSettings settings;
+    settings.relaxSweeps = 2;
+    settings.clearSweeps = 30;
+    settings.maxGrowth = 0.02;
+    for (double rate : {0.005, 0.0}) {
+        SCOPED_TRACE(rate);
+        settings.ballRate = rate;
+        Compressor c(shapes, {{1.0, 0.506}}, 27.0, settings, 2u);
+        Packing::Limit limit(1000.0);
+        c.Run(limit, [&](const Compressor& k) { ASSERT_EQ(k.Overlaps(), k.CountOverlapsBruteForce()); });
+        EXPECT_EQ(c.CountOverlapsBruteForce(), 0);
+        EXPECT_EQ(c.Scale(), 1.0f);
+        EXPECT_EQ(c.Stats().ballEvents > 0, rate > 0.0);
+        EXPECT_GT(c.Bodies().size(), 20u);
     }
 }
 
