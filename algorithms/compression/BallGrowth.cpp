@@ -35,7 +35,7 @@ class Flight {
  public:
     Flight(std::vector<double>& x, const std::vector<double>& radii, const double lo[3], const double hi[3],
            double scale, double growth, double targetScale, uint64_t seed)
-        : m_n(radii.size()), m_x(x), m_r(radii), m_s0(scale), m_g(growth) {
+        : m_n(radii.size()), m_out(x), m_x(x), m_r(radii), m_s0(scale), m_g(growth) {
         double rMax = 0.0;
         for (double r : m_r) rMax = std::max(rMax, r);
         for (int k = 0; k < 3; ++k) {
@@ -61,14 +61,18 @@ class Flight {
             }
             Link(i);
         }
+        // Balls that overlap at the start would stay overlapped: start where they are clear.
+        m_s0 = ClearScale(scale);
         Thermostat();
     }
+
+    double StartScale() const { return m_s0; }
 
     double Scale(double t) const { return m_s0 + m_g * t; }
     double Now() const { return m_now; }
 
     /// Runs events until `tEnd`, a jam, or `stop`; leaves every ball at the time it stopped.
-    BallGrowthResult Run(double tEnd, const BallGrowthSettings& settings, const std::function<bool()>& stop) {
+    BallGrowthResult Run(double tEnd, const BallGrowthSettings& settings, const std::function<bool(double)>& stop) {
         BallGrowthResult result;
         const int64_t n = static_cast<int64_t>(m_n);
         const int64_t block = std::max<int64_t>(1, n * settings.blockEvents);
@@ -95,9 +99,13 @@ class Flight {
             ++result.events;
             if (++sinceStop >= n) {
                 sinceStop = 0;
-                if (stop && stop()) {
-                    result.stopped = true;
-                    break;
+                if (stop) {
+                    // Shown, not advanced: the flight must not depend on who watches it.
+                    Export();
+                    if (stop(Scale(m_now))) {
+                        result.stopped = true;
+                        break;
+                    }
                 }
             }
             if (++sinceBlock >= block) {
@@ -114,6 +122,7 @@ class Flight {
             }
         }
         for (size_t i = 0; i < m_n; ++i) Advance(i);
+        Export();
         result.scale = Scale(m_now);
         return result;
     }
@@ -174,6 +183,10 @@ class Flight {
                         if (static_cast<size_t>(j) != i) f(static_cast<size_t>(j));
     }
 
+    void Export() const {
+        for (size_t i = 0; i < m_n; ++i)
+            for (int k = 0; k < 3; ++k) m_out[3 * i + k] = Pos(i, k);
+    }
     double Pos(size_t i, int k) const { return m_x[3 * i + k] + m_v[3 * i + k] * (m_now - m_tp[i]); }
     void Advance(size_t i) {
         for (int k = 0; k < 3; ++k) m_x[3 * i + k] = Pos(i, k);
@@ -324,7 +337,8 @@ class Flight {
     }
 
     size_t m_n;
-    std::vector<double>& m_x;  ///< centres at each ball's own time m_tp
+    std::vector<double>& m_out;  ///< the caller's centres, at the time last shown
+    std::vector<double> m_x;     ///< centres at each ball's own time m_tp
     const std::vector<double>& m_r;
     std::vector<double> m_v, m_tp;
     std::vector<uint32_t> m_count;
@@ -342,7 +356,7 @@ class Flight {
 
 BallGrowthResult GrowBalls(std::vector<double>& centres, const std::vector<double>& radii, const double lo[3],
                            const double hi[3], double scale, double targetScale, uint64_t seed,
-                           const BallGrowthSettings& settings, const std::function<bool()>& stop) {
+                           const BallGrowthSettings& settings, const std::function<bool(double)>& stop) {
     BallGrowthResult result;
     result.scale = scale;
     double rMax = 0.0;

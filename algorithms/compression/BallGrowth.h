@@ -30,11 +30,13 @@ struct BallGrowthResult {
 };
 
 /// Grows balls of radius radii[i] * scale about centres (x, y, z per ball, moved in place) inside the
-/// box [lo, hi] from `scale` to at most `targetScale`. The balls must not overlap each other or the
-/// wall at the start. `stop` is asked once per block of as many events as there are balls (one
-/// sweep's worth). The same input gives the same result on every machine.
+/// box [lo, hi] from `scale` to at most `targetScale`; balls that overlap each other or the wall
+/// there start from the largest scale at which none does (the result may then be below `scale`). `stop` is asked once
+/// per block of as many events as there are balls (one sweep's worth), with the centres brought up to that moment and
+/// the scale then (the balls may touch there); it ends the growth by returning true. The same input gives the same
+/// result on every machine.
 BallGrowthResult GrowBalls(std::vector<double>& centres, const std::vector<double>& radii, const double lo[3],
                            const double hi[3], double scale, double targetScale, uint64_t seed,
-                           const BallGrowthSettings& settings, const std::function<bool()>& stop);
+                           const BallGrowthSettings& settings, const std::function<bool(double scale)>& stop);
 
 }  // namespace Packing::compression

@@ -42,7 +42,7 @@ struct CompressionSettings {
     int clearSweeps = 500;            ///< sweeps a growth may take to clear its overlaps before it is halved
     int relaxSweeps = 20;             ///< sweeps at rest before each growth near the jam (more: slower, denser)
     double estimateSpeed = 1.0;       ///< from 1: a counting round this much faster first; below 1: none
-    double estimateBonus = 0.0;       ///< the careful round gets this share more bodies than the counting one kept
+    double estimateBonus = -0.01;     ///< the careful round gets this share more bodies than the counting one kept
     int maxRounds = 20;               ///< jam-and-remove rounds at most
     double ballRate = 0.005;  ///< bodies that are nearly balls first grow as balls in flight at this rate (0: never)
     double insertTriesPerBody = 2.0;  ///< tries to fill voids at full size, per body

@@ -38,6 +38,8 @@ constexpr double kLateInLimit = 0.5;
 // seven rounds; loosened, one round reached full size).
 constexpr double kLoosenAfterRemoval = 0.03;
 constexpr double kLargestGrowth = 0.1;
+// Balls in flight are shown this share below their size: touching balls may hold touching meshes.
+constexpr double kShownBelowTouch = 1e-4;
 constexpr double kMinOverlapBudget = 4.0;
 // A jammed packing that does not clear backs off by this share of its size at a time.
 constexpr double kSettleBackOff = 1e-3;
@@ -260,18 +262,34 @@ void Compressor::GrowAsBalls(Limit& limit, const std::function<void(const Compre
     BallGrowthSettings settings;
     settings.rate = m_settings.ballRate;
     // As many events as bodies count as one sweep against the limit.
-    const BallGrowthResult grown = GrowBalls(centres, radii, lo, hi, m_scale, 1.0, m_rng(), settings, [&] {
-        ++m_stats.sweeps;
-        return limit.Passed();
-    });
+    auto place = [&] {
+        for (size_t i = 0; i < n; ++i)
+            m_bodies[i].position = Vector3(static_cast<float>(centres[3 * i]), static_cast<float>(centres[3 * i + 1]),
+                                           static_cast<float>(centres[3 * i + 2]));
+    };
+    // The flight shows as it goes, a hair below the balls' size there, where they may touch.
+    const float startScale = m_scale;
+    const std::vector<Body> before = m_bodies;
+    const BallGrowthResult grown =
+        GrowBalls(centres, radii, lo, hi, m_scale, 1.0, m_rng(), settings, [&](double scale) {
+            ++m_stats.sweeps;
+            place();
+            m_scale = std::min(1.0f, static_cast<float>(scale * (1.0 - kShownBelowTouch)));
+            observe(*this);
+            return limit.Passed();
+        });
     m_stats.ballEvents += grown.events;
     m_stats.limitReached = m_stats.limitReached || grown.stopped;
-    // Rounded to float the balls may touch again; the exact count below and the moves take care of
-    // that, and the scale only ever grows.
-    for (size_t i = 0; i < n; ++i)
-        m_bodies[i].position = Vector3(static_cast<float>(centres[3 * i]), static_cast<float>(centres[3 * i + 1]),
-                                       static_cast<float>(centres[3 * i + 2]));
-    m_scale = std::max(m_scale, std::min(1.0f, static_cast<float>(grown.scale)));
+    // Meshes pressed by the moves lie closer than their balls: the flight then starts lower, and
+    // is kept only when it ends above where the moves had got. Rounded to float the balls may
+    // touch again; the exact count below and the moves take care of that.
+    if (grown.scale > startScale) {
+        place();
+        m_scale = std::min(1.0f, static_cast<float>(grown.scale));
+    } else {
+        m_bodies = before;
+        m_scale = startScale;
+    }
     m_pairCache.Clear();
     RebuildGrid();
     Recount();

@@ -286,7 +286,9 @@ TEST(BallGrowth, ClearOfAllPairsRepeatableAndJamsNearRandomClosePacking) {
         SCOPED_TRACE(target);
         std::vector<double> a = start, b = start;
         int stops = 0;
-        const auto ra = Packing::compression::GrowBalls(a, radii, lo, hi, s0, target, 3u, settings, [&] {
+        const auto ra = Packing::compression::GrowBalls(a, radii, lo, hi, s0, target, 3u, settings, [&](double scale) {
+            // The centres are brought up to the moment asked: clear at the scale reported.
+            EXPECT_GE(minClear(a, scale * (1.0 - 1e-9)), 0.0);
             ++stops;
             return false;
         });
@@ -308,7 +310,8 @@ TEST(BallGrowth, ClearOfAllPairsRepeatableAndJamsNearRandomClosePacking) {
     }
     // Asked to stop, it stops at the first block, still clear.
     std::vector<double> c = start;
-    const auto cut = Packing::compression::GrowBalls(c, radii, lo, hi, s0, 10.0, 3u, settings, [] { return true; });
+    const auto cut =
+        Packing::compression::GrowBalls(c, radii, lo, hi, s0, 10.0, 3u, settings, [](double) { return true; });
     EXPECT_TRUE(cut.stopped);
     EXPECT_EQ(cut.events, 300);
     EXPECT_GE(minClear(c, cut.scale), 0.0);
