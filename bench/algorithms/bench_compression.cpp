@@ -1,7 +1,8 @@
 // One sweep of the compression (a trial move per body) on dense packings of 1,000, 10,000 and
 // 100,000 bundled spheres, M&Ms or cubes in boxes sized for them: the time per body must not grow
 // with the count (cell lists, only neighbours tested). Prints the time per body of each count and
-// its ratio to the smallest count's, measured in this run.
+// its ratio to the smallest count's, measured in this run. Likewise the flight of balls that
+// spheres grow as first: the time per collision at the same counts.
 //
 //   bench_compression [--benchmark_filter=...]
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "algorithms/compression/BallGrowth.h"
 #include "algorithms/compression/Compressor.h"
 #include "algorithms/compression/Shapes.h"
 #include "collision/ColGeometry.h"
@@ -31,6 +33,7 @@ using Vectormath::Aos::Vector3;
 const char* const kShapes[] = {"sphere_l", "mm_l", "cube"};
 const int kCounts[] = {1000, 10000, 100000};
 std::map<std::pair<int, int>, double> g_nsPerBody;
+std::map<int, double> g_nsPerEvent;
 
 // Bodies on a cubic lattice whose spacing leaves 3 % of the largest extent between neighbours,
 // turned at random (a turn that would overlap keeps the body upright): a packing near 0.5 as
@@ -92,11 +95,47 @@ void BM_Sweep(benchmark::State& state) {
 }
 BENCHMARK(BM_Sweep)->ArgsProduct({{0, 1, 2}, {1000, 10000, 100000}})->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
+// Balls on a jittered lattice, from 0.96 of the spacing to a full size of 1.2 of it (beyond any
+// jam), in flight for 20 collisions per ball: one jam check's worth, thermostat and queue rebuild
+// included.
+void BM_Flight(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const int side = static_cast<int>(std::ceil(std::cbrt(static_cast<double>(count))));
+    const double spacing = 1.03, lo[3] = {0, 0, 0}, hi[3] = {side * spacing, side * spacing, side * spacing};
+    std::vector<double> start, radii(static_cast<size_t>(count), 0.6 * 1.03);
+    uint64_t seed = 99u;
+    auto next = [&seed] {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<double>(seed >> 11) / 9007199254740992.0;
+    };
+    for (int n = 0; n < count; ++n) {
+        const int cell[3] = {n % side, n / side % side, n / side / side};
+        for (int k = 0; k < 3; ++k) start.push_back((cell[k] + 0.5) * spacing + 0.01 * (next() - 0.5));
+    }
+    int64_t events = 0;
+    for (auto _ : state) {
+        std::vector<double> centres = start;
+        int blocks = 0;
+        const auto result = Packing::compression::GrowBalls(centres, radii, lo, hi, 0.8, 1.0, 3u,
+                                                            Packing::compression::BallGrowthSettings{},
+                                                            [&blocks](double) { return ++blocks >= 20; });
+        events += result.events;
+    }
+    state.counters["ns_per_event"] =
+        benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.SetLabel("flight " + std::to_string(count));
+}
+BENCHMARK(BM_Flight)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
 // Collects the per-body figure of every run and prints the ratios at the end.
 class Reporter : public benchmark::ConsoleReporter {
  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
+            const auto flight = r.counters.find("ns_per_event");
+            if (flight != r.counters.end() && !r.error_occurred)
+                for (int c : kCounts)
+                    if (r.report_label == "flight " + std::to_string(c)) g_nsPerEvent[c] = flight->second.value * 1e9;
             const auto it = r.counters.find("ns_per_body");
             if (it == r.counters.end() || r.error_occurred) continue;
             const std::string& label = r.report_label;
@@ -125,6 +164,15 @@ int main(int argc, char** argv) {
             if (base != g_nsPerBody.end()) std::printf("  (%.2fx)", it->second / base->second);
             std::printf("\n");
         }
+    }
+    std::printf("\nBalls in flight: time per collision, and against 1,000 balls (measured in this run):\n");
+    for (int c : kCounts) {
+        const auto it = g_nsPerEvent.find(c);
+        if (it == g_nsPerEvent.end()) continue;
+        std::printf("  %7d balls: %8.0f ns per collision", c, it->second);
+        const auto base = g_nsPerEvent.find(kCounts[0]);
+        if (base != g_nsPerEvent.end()) std::printf("  (%.2fx)", it->second / base->second);
+        std::printf("\n");
     }
     benchmark::Shutdown();
     return 0;

@@ -317,8 +317,11 @@ TEST(BallGrowth, ClearOfAllPairsRepeatableAndJamsNearRandomClosePacking) {
     EXPECT_GE(minClear(c, cut.scale), 0.0);
 }
 
-// Spheres in a box grow as balls first; after every sweep the tracked overlaps equal an all-pairs
-// count, and the end is full size without overlap.
+// Spheres in a box grow as balls first; after every sweep the tracked overlaps match an all-pairs
+// count, and the end is full size without overlap. Faceted spheres pressed together touch
+// vertex to face, where the remembered and the fresh test may part within the touching tolerance
+// (a millionth of the size): the count must lie between the all-pairs counts a hundred thousandth
+// below and at the scale.
 TEST(Compressor, SpheresGrowAsBallsFirstAndEndExact) {
     static const col::ColGeometry* sphere = Load("sphere_l");
     auto* box = new col::ColGeometry();
@@ -340,7 +343,17 @@ TEST(Compressor, SpheresGrowAsBallsFirstAndEndExact) {
         settings.ballRate = rate;
         Compressor c(shapes, {{1.0, 0.506}}, 27.0, settings, 2u);
         Packing::Limit limit(1000.0);
-        c.Run(limit, [&](const Compressor& k) { ASSERT_EQ(k.Overlaps(), k.CountOverlapsBruteForce()); });
+        c.Run(limit, [&](const Compressor& k) {
+            int64_t below = 0;
+            const float shrunk = k.Scale() * (1.0f - 1e-5f);
+            for (size_t i = 0; i < k.Bodies().size(); ++i) {
+                below += !shapes.Inside(k.Bodies()[i], shrunk);
+                for (size_t j = i + 1; j < k.Bodies().size(); ++j)
+                    below += shapes.Overlap(k.Bodies()[i], k.Bodies()[j], shrunk);
+            }
+            ASSERT_LE(below, k.Overlaps());
+            ASSERT_LE(k.Overlaps(), k.CountOverlapsBruteForce());
+        });
         EXPECT_EQ(c.CountOverlapsBruteForce(), 0);
         EXPECT_EQ(c.Scale(), 1.0f);
         EXPECT_EQ(c.Stats().ballEvents > 0, rate > 0.0);
