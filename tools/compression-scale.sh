@@ -16,7 +16,7 @@ mkdir -p "$OUT"
 }
 for f in sphere.obj sphere_l.obj sphere.spheres; do cp "$ROOT/models/$f" "$OUT/"; done
 # The spheres grow as balls in flight first: a first round of 0.63 then reaches full size without
-# a jam in under 5 minutes (global 0.630, bulk 0.637). With trial moves alone 0.60 got there in
+# a jam in under 4 minutes (global 0.630, bulk 0.638). With trial moves alone 0.60 got there in
 # about 6 minutes, and 0.607 and 0.61 jammed at 0.603 after 10.5-11 (bulk 0.617). The limit is the
 # 15 minutes the packing gets; stopped there, it is blown up to full size.
 cat >"$OUT/scale.cfg" <<CFG
