@@ -261,13 +261,13 @@ void Compressor::GrowAsBalls(Limit& limit, const std::function<void(const Compre
     const double hi[3] = {m_shapes.BoxMax()[0], m_shapes.BoxMax()[1], m_shapes.BoxMax()[2]};
     BallGrowthSettings settings;
     settings.rate = m_settings.ballRate;
-    // As many events as bodies count as one sweep against the limit.
     auto place = [&] {
         for (size_t i = 0; i < n; ++i)
             m_bodies[i].position = Vector3(static_cast<float>(centres[3 * i]), static_cast<float>(centres[3 * i + 1]),
                                            static_cast<float>(centres[3 * i + 2]));
     };
-    // The flight shows as it goes, a hair below the balls' size there, where they may touch.
+    // The flight shows as it goes, a hair below the balls' size there, where they may touch. As
+    // many collisions as bodies count as one sweep against the limit.
     const float startScale = m_scale;
     const std::vector<Body> before = m_bodies;
     const BallGrowthResult grown =
