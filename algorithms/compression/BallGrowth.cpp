@@ -64,10 +64,9 @@ class Flight {
         Thermostat();
     }
 
+    /// Where the flight starts: the given scale, or lower where the balls overlap there.
     double StartScale() const { return m_s0; }
-
     double Scale(double t) const { return m_s0 + m_g * t; }
-    double Now() const { return m_now; }
 
     /// Runs events until `tEnd`, a jam, or `stop`; leaves every ball at the time it stopped.
     BallGrowthResult Run(double tEnd, const BallGrowthSettings& settings, const std::function<bool(double)>& stop) {
@@ -398,7 +397,7 @@ BallGrowthResult GrowBalls(std::vector<double>& centres, const std::vector<doubl
     // At the mean speed (sqrt 3) the largest diameter grows by `rate` per unit of flight.
     const double growth = settings.rate * std::sqrt(3.0) / (2.0 * rMax);
     Flight flight(centres, radii, lo, hi, scale, growth, targetScale, seed);
-    result = flight.Run((targetScale - scale) / growth, settings, stop);
+    result = flight.Run((targetScale - flight.StartScale()) / growth, settings, stop);
     result.scale = flight.ClearScale(std::min(result.scale, targetScale));
     return result;
 }

@@ -308,6 +308,15 @@ TEST(BallGrowth, ClearOfAllPairsRepeatableAndJamsNearRandomClosePacking) {
             EXPECT_LT(fraction, 0.66);
         }
     }
+    // Two balls that overlap at the start: the flight starts lower, where they are clear, and still
+    // grows all the way to the target.
+    std::vector<double> close = start;
+    for (int k = 0; k < 3; ++k) close[3 + k] = close[k] + (k == 0 ? 0.2 : 0.0);
+    const double room = std::cbrt(0.3 * 125.0 / volume);
+    const auto fromOverlap = Packing::compression::GrowBalls(close, radii, lo, hi, s0, room, 3u, settings, nullptr);
+    EXPECT_FALSE(fromOverlap.jammed);
+    EXPECT_NEAR(fromOverlap.scale, room, 1e-9 * room);
+    EXPECT_GE(minClear(close, fromOverlap.scale), 0.0);
     // Asked to stop, it stops at the first block, still clear.
     std::vector<double> c = start;
     const auto cut =
