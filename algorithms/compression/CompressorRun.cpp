@@ -300,12 +300,11 @@ Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
                                          const std::function<void(const Compressor&)>& observe) {
     m_phase = Phase::Compress;
     m_growth = std::min(m_settings.growth, pace.maxGrowth);
-    if (m_ballLike && m_settings.ballRate > 0.0 && m_scale < 1.0f && !m_bodies.empty()) {
-        Recount();
-        if (Overlaps() == 0) GrowAsBalls(limit, observe);
+    Recount();
+    if (m_ballLike && m_settings.ballRate > 0.0 && m_scale < 1.0f && !m_bodies.empty() && Overlaps() == 0) {
+        GrowAsBalls(limit, observe);  // ends with the bodies counted afresh
         if (m_stats.limitReached) return Outcome::Limit;
     }
-    Recount();
     const double n = static_cast<double>(m_bodies.size());
     // A large packing may grow on while a few of its overlaps are still being cleared: waiting for
     // the very last of thousands held 15,000 spheres for hundreds of sweeps at every step.
