@@ -56,6 +56,7 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
         {"estimateBonus", &s.estimateBonus, nullptr, -0.5, 1.0},
         {"maxRounds", nullptr, &s.maxRounds, 1, 1e6},
         {"ballRate", &s.ballRate, nullptr, 0.0, 10.0},
+        {"quickBallRate", &s.quickBallRate, nullptr, 0.0, 10.0},
         {"insertTriesPerBody", &s.insertTriesPerBody, nullptr, 0.0, 1e4},
         {"limitSeconds", &s.limitSeconds, nullptr, 1e-3, 1e9},
         {"threads", nullptr, &s.threads, 0, 64},

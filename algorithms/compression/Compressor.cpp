@@ -204,10 +204,16 @@ void Compressor::RemoveBody(int32_t i) {
 }
 
 void Compressor::RemoveForShares(int64_t k) {
+    // The bodies that go are those most in the way at full size (most overlaps there): random ones
+    // left holes where none was needed, and spheres in a box six wide then jammed again in one
+    // round of two more often.
+    std::vector<int32_t> crowd;
+    int64_t pairs = 0, wall = 0;
+    CountAll(1.0f, crowd, pairs, wall);
     double total = 0.0;
     for (const TypeSpec& t : m_types) total += t.share;
     for (int64_t r = 0; r < k && !m_bodies.empty(); ++r) {
-        // The type furthest above its share loses a random body.
+        // The type furthest above its share loses a body.
         const double n = static_cast<double>(m_bodies.size()) - 1.0;
         size_t worst = 0;
         double excess = -1e300;
@@ -220,15 +226,28 @@ void Compressor::RemoveForShares(int64_t k) {
                 worst = t;
             }
         }
-        const int64_t pick = static_cast<int64_t>(Uniform() * static_cast<float>(m_typeCount[worst]));
-        int64_t seen = 0;
+        // Ties are drawn at random: the bodies are in cell order, and the first would favour a corner.
+        size_t pick = m_bodies.size();
+        uint64_t ties = 0;
         for (size_t i = 0; i < m_bodies.size(); ++i) {
             if (m_bodies[i].type != static_cast<int32_t>(worst)) continue;
-            if (seen++ == std::min(pick, m_typeCount[worst] - 1)) {
-                RemoveBody(static_cast<int32_t>(i));
-                break;
+            if (pick == m_bodies.size() || crowd[i] > crowd[pick]) {
+                pick = i;
+                ties = 1;
+            } else if (crowd[i] == crowd[pick] && m_rng() % ++ties == 0) {
+                pick = i;
             }
         }
+        // Its neighbours at full size are that much less in the way.
+        const float kept = m_scale;
+        m_scale = 1.0f;
+        bool outside = false;
+        Partners(m_bodies[pick], static_cast<int32_t>(pick), m_scratchOld, outside);
+        m_scale = kept;
+        for (int32_t j : m_scratchOld) --crowd[static_cast<size_t>(j)];
+        crowd[pick] = crowd.back();
+        crowd.pop_back();
+        RemoveBody(static_cast<int32_t>(pick));
         ++m_stats.removed;
     }
 }

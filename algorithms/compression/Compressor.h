@@ -42,9 +42,10 @@ struct CompressionSettings {
     int clearSweeps = 500;            ///< sweeps a growth may take to clear its overlaps before it is halved
     int relaxSweeps = 20;             ///< sweeps at rest before each growth near the jam (more: slower, denser)
     double estimateSpeed = 1.0;       ///< from 1: a counting round this much faster first; below 1: none
-    double estimateBonus = -0.01;     ///< the careful round gets this share more bodies than the counting one kept
+    double estimateBonus = -0.005;    ///< the careful round gets this share more bodies than the counting one kept
     int maxRounds = 20;               ///< jam-and-remove rounds at most
-    double ballRate = 0.005;  ///< bodies that are nearly balls first grow as balls in flight at this rate (0: never)
+    double ballRate = 0.0005;  ///< bodies that are nearly balls first grow as balls in flight at this rate (0: never)
+    double quickBallRate = 0.005;     ///< the flights that only count, or settle again after a removal (0: none)
     double insertTriesPerBody = 2.0;  ///< tries to fill voids at full size, per body
     double limitSeconds = 600.0;      ///< the whole compression's limit (seconds, or sweeps under --limits steps)
     int threads = 0;  ///< sweep threads: 0 all cores (at most 2 are used), 1 one; the same result either way
@@ -133,10 +134,11 @@ class Compressor {
         double restSweeps;
         int clearSweeps;
         double maxGrowth;
+        double ballRate;  ///< the flight's rate, for bodies that are nearly balls (0: none)
     };
     double GrowthCap(const Pace& pace) const;
     // Nearly balls in a box: grow on their enclosing balls in flight until jammed or full size.
-    void GrowAsBalls(Limit& limit, const std::function<void(const Compressor&)>& observe);
+    void GrowAsBalls(double rate, Limit& limit, const std::function<void(const Compressor&)>& observe);
     double JamGuess() const;
     Outcome Compress(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);
     Outcome Settle(const Pace& pace, Limit& limit, const std::function<void(const Compressor&)>& observe);

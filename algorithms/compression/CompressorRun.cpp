@@ -250,7 +250,7 @@ double Compressor::GrowthCap(const Pace& pace) const {
     return std::min(kLargestGrowth, pace.maxGrowth * below * below);
 }
 
-void Compressor::GrowAsBalls(Limit& limit, const std::function<void(const Compressor&)>& observe) {
+void Compressor::GrowAsBalls(double rate, Limit& limit, const std::function<void(const Compressor&)>& observe) {
     const size_t n = m_bodies.size();
     std::vector<double> centres(3 * n), radii(n);
     for (size_t i = 0; i < n; ++i) {
@@ -260,7 +260,7 @@ void Compressor::GrowAsBalls(Limit& limit, const std::function<void(const Compre
     const double lo[3] = {m_shapes.BoxMin()[0], m_shapes.BoxMin()[1], m_shapes.BoxMin()[2]};
     const double hi[3] = {m_shapes.BoxMax()[0], m_shapes.BoxMax()[1], m_shapes.BoxMax()[2]};
     BallGrowthSettings settings;
-    settings.rate = m_settings.ballRate;
+    settings.rate = rate;
     auto place = [&] {
         for (size_t i = 0; i < n; ++i)
             m_bodies[i].position = Vector3(static_cast<float>(centres[3 * i]), static_cast<float>(centres[3 * i + 1]),
@@ -301,8 +301,8 @@ Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
     m_phase = Phase::Compress;
     m_growth = std::min(m_settings.growth, pace.maxGrowth);
     Recount();
-    if (m_ballLike && m_settings.ballRate > 0.0 && m_scale < 1.0f && !m_bodies.empty() && Overlaps() == 0) {
-        GrowAsBalls(limit, observe);  // ends with the bodies counted afresh
+    if (m_ballLike && pace.ballRate > 0.0 && m_scale < 1.0f && !m_bodies.empty() && Overlaps() == 0) {
+        GrowAsBalls(pace.ballRate, limit, observe);  // ends with the bodies counted afresh
         if (m_stats.limitReached) return Outcome::Limit;
     }
     const double n = static_cast<double>(m_bodies.size());
@@ -439,7 +439,13 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
         Drop(count, limit);
         observe(*this);
     };
-    const Pace slow{static_cast<double>(m_settings.relaxSweeps), m_settings.clearSweeps, m_settings.maxGrowth};
+    // The careful round's flight is slow, which decides how dense the balls jam (spheres in a box
+    // six wide: 0.0005 kept about three more than 0.005, and as often reached full size at once);
+    // a count, or a packing that settles again after a removal, needs only a quick one.
+    const Pace slow{static_cast<double>(m_settings.relaxSweeps), m_settings.clearSweeps, m_settings.maxGrowth,
+                    m_settings.ballRate};
+    Pace again = slow;
+    again.ballRate = m_settings.quickBallRate;
 
     // Jammed below full size: the bodies full size has no room for go, spread over the types by
     // their shares.
@@ -464,7 +470,7 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
     if (m_settings.estimateSpeed >= 1.0) {
         const Pace quick{slow.restSweeps / m_settings.estimateSpeed,
                          std::max(1, static_cast<int>(slow.clearSweeps / m_settings.estimateSpeed)),
-                         std::min(0.5, slow.maxGrowth * m_settings.estimateSpeed)};
+                         std::min(0.5, slow.maxGrowth * m_settings.estimateSpeed), m_settings.quickBallRate};
         drop(target);
         ++m_stats.rounds;
         outcome = Compress(quick, limit, observe);
@@ -491,7 +497,7 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
         if (!goOnFromJam) drop(target);
         for (int round = 0; round < m_settings.maxRounds; ++round) {
             ++m_stats.rounds;
-            outcome = Compress(slow, limit, observe);
+            outcome = Compress(round == 0 && !goOnFromJam ? slow : again, limit, observe);
             if (outcome != Outcome::Jammed) break;
             if (m_stats.firstJamFraction == 0.0) m_stats.firstJamFraction = Fraction();
             removeExcess();

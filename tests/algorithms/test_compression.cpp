@@ -349,7 +349,7 @@ TEST(Compressor, SpheresGrowAsBallsFirstAndEndExact) {
     settings.maxGrowth = 0.02;
     for (double rate : {0.005, 0.0}) {
         SCOPED_TRACE(rate);
-        settings.ballRate = rate;
+        settings.ballRate = settings.quickBallRate = rate;
         Compressor c(shapes, {{1.0, 0.506}}, 27.0, settings, 2u);
         Packing::Limit limit(1000.0);
         c.Run(limit, [&](const Compressor& k) {
