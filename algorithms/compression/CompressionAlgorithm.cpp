@@ -54,6 +54,7 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
         {"relaxSweeps", nullptr, &s.relaxSweeps, 0, 1e7},
         {"estimateSpeed", &s.estimateSpeed, nullptr, 0.0, 1e6},
         {"estimateBonus", &s.estimateBonus, nullptr, -0.5, 1.0},
+        {"ballEstimateBonus", &s.ballEstimateBonus, nullptr, -0.5, 1.0},
         {"maxRounds", nullptr, &s.maxRounds, 1, 1e6},
         {"ballRate", &s.ballRate, nullptr, 0.0, 10.0},
         {"quickBallRate", &s.quickBallRate, nullptr, 0.0, 10.0},

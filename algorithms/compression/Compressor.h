@@ -31,19 +31,20 @@ namespace Packing::compression {
 
 /// What a user tunes; defaults in one place.
 struct CompressionSettings {
-    double packingGuess = 0.74;       ///< the first round's bodies: this volume fraction at full size
-    double startFraction = 0.2;       ///< volume fraction at which the bodies are dropped before growing
-    double growth = 0.001;            ///< first relative growth of the linear size per step
-    double maxGrowth = 0.001;         ///< largest relative growth per step (the compression rate)
-    double minGrowth = 1e-5;          ///< a step halved below this ends the round as jammed
-    double overlapShare = 0.05;       ///< a growth may leave at most this share of the bodies overlapping
-    double restOverlapShare = 0.001;  ///< growth goes on while at most this share of the bodies still overlaps
-    double acceptance = 0.25;         ///< target acceptance of the trial moves
-    int clearSweeps = 500;            ///< sweeps a growth may take to clear its overlaps before it is halved
-    int relaxSweeps = 20;             ///< sweeps at rest before each growth near the jam (more: slower, denser)
-    double estimateSpeed = 1.0;       ///< from 1: a counting round this much faster first; below 1: none
-    double estimateBonus = -0.005;    ///< the careful round gets this share more bodies than the counting one kept
-    int maxRounds = 20;               ///< jam-and-remove rounds at most
+    double packingGuess = 0.74;         ///< the first round's bodies: this volume fraction at full size
+    double startFraction = 0.2;         ///< volume fraction at which the bodies are dropped before growing
+    double growth = 0.001;              ///< first relative growth of the linear size per step
+    double maxGrowth = 0.001;           ///< largest relative growth per step (the compression rate)
+    double minGrowth = 1e-5;            ///< a step halved below this ends the round as jammed
+    double overlapShare = 0.05;         ///< a growth may leave at most this share of the bodies overlapping
+    double restOverlapShare = 0.001;    ///< growth goes on while at most this share of the bodies still overlaps
+    double acceptance = 0.25;           ///< target acceptance of the trial moves
+    int clearSweeps = 500;              ///< sweeps a growth may take to clear its overlaps before it is halved
+    int relaxSweeps = 20;               ///< sweeps at rest before each growth near the jam (more: slower, denser)
+    double estimateSpeed = 1.0;         ///< from 1: a counting round this much faster first; below 1: none
+    double estimateBonus = -0.01;       ///< the careful round gets this share more bodies than the counting one kept
+    double ballEstimateBonus = -0.005;  ///< the same for bodies that grow as balls (their careful flight packs denser)
+    int maxRounds = 20;                 ///< jam-and-remove rounds at most
     double ballRate = 0.0005;  ///< bodies that are nearly balls first grow as balls in flight at this rate (0: never)
     double quickBallRate = 0.005;     ///< the flights that only count, or settle again after a removal (0: none)
     double insertTriesPerBody = 2.0;  ///< tries to fill voids at full size, per body

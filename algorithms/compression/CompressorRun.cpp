@@ -485,9 +485,11 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
             if (goOnFromJam) {
                 removeExcess();
             } else {
-                target = std::max<int64_t>(
-                    static_cast<int64_t>(start.size()),
-                    std::llround(static_cast<double>(m_bodies.size()) * s3 * (1.0 + m_settings.estimateBonus)));
+                // A slow careful flight packs denser than the quick count foretells.
+                const double bonus =
+                    m_ballLike && m_settings.ballRate > 0.0 ? m_settings.ballEstimateBonus : m_settings.estimateBonus;
+                target = std::max<int64_t>(static_cast<int64_t>(start.size()),
+                                           std::llround(static_cast<double>(m_bodies.size()) * s3 * (1.0 + bonus)));
                 Reset(start);
                 m_stats.freshStart = true;
             }

@@ -115,6 +115,7 @@ struct Outcome {
     bool freshStart = false;
     size_t observed = 0;
     float removalScale = 0.0f;  ///< scale after the first removal over the scale before it (0: none)
+    int removalsChecked = 0;    ///< jams after which bodies were taken out
 };
 
 // A mixture of cubes and M&Ms in a 3 x 3 x 3 box under a small sweep budget; after every sweep the
@@ -145,8 +146,32 @@ Outcome Compress(uint64_t seed, double limitSeconds, bool checkEverySweep, doubl
     Outcome r;
     size_t count = 0;
     float scale = 0.0f;
+    std::vector<Body> before;
     c.Run(limit, [&](const Compressor& k) {
         ++r.observed;
+        // Bodies out after a jam: the first to go overlapped most at full size among its type, so
+        // at least one type lost its most crowded body.
+        if (k.CurrentPhase() == Compressor::Phase::Compress && k.Bodies().size() < before.size()) {
+            std::vector<int> crowd(before.size(), 0);
+            for (size_t i = 0; i < before.size(); ++i) {
+                crowd[i] += !shapes.Inside(before[i], 1.0f);
+                for (size_t j = i + 1; j < before.size(); ++j)
+                    if (shapes.Overlap(before[i], before[j], 1.0f)) ++crowd[i], ++crowd[j];
+            }
+            int most[2] = {0, 0}, mostGone[2] = {-1, -1};
+            for (size_t i = 0; i < before.size(); ++i) {
+                const size_t t = static_cast<size_t>(before[i].type);
+                most[t] = std::max(most[t], crowd[i]);
+                bool kept = false;
+                for (const Body& b : k.Bodies()) kept = kept || length(b.position - before[i].position) == 0.0f;
+                if (!kept) mostGone[t] = std::max(mostGone[t], crowd[i]);
+            }
+            EXPECT_TRUE(mostGone[0] == most[0] || mostGone[1] == most[1])
+                << "most overlaps at full size " << most[0] << ", " << most[1] << "; of those taken out " << mostGone[0]
+                << ", " << mostGone[1];
+            ++r.removalsChecked;
+        }
+        before = k.Bodies();
         if (k.CurrentPhase() == Compressor::Phase::Compress && k.Bodies().size() < count && r.removalScale == 0.0f)
             r.removalScale = k.Scale() / scale;
         count = k.Bodies().size();
@@ -168,9 +193,11 @@ Outcome Compress(uint64_t seed, double limitSeconds, bool checkEverySweep, doubl
 }
 
 TEST(Compressor, TracksOverlapsExactlyAndEndsAtFullSizeWithoutOne) {
+    int removalsChecked = 0;
     for (double estimateSpeed : {1.0, 0.0}) {
         SCOPED_TRACE(estimateSpeed);
         const Outcome r = Compress(11u, 1000.0, true, estimateSpeed);
+        removalsChecked += r.removalsChecked;
         EXPECT_EQ(r.scale, 1.0f);
         EXPECT_GT(r.observed, 50u);
         EXPECT_GE(r.rounds, 2) << "never jammed: the rounds went untested";
@@ -185,6 +212,7 @@ TEST(Compressor, TracksOverlapsExactlyAndEndsAtFullSizeWithoutOne) {
         for (const Body& b : r.bodies) cubes += b.type == 0;
         EXPECT_LE(std::abs(2 * cubes - static_cast<int>(r.bodies.size())), 2) << cubes << " of " << r.bodies.size();
     }
+    EXPECT_GT(removalsChecked, 0) << "no jam took bodies out: their choice went untested";
 }
 
 // A counting round that used more than half the limit goes on from its jam: a fresh round would
