@@ -144,7 +144,6 @@ Outcome Compress(uint64_t seed, double limitSeconds, bool checkEverySweep, doubl
     Compressor c(shapes, {{50.0, 0.512}, {50.0, 0.2566}}, 27.0, settings, seed);
     Packing::Limit limit(limitSeconds);
     Outcome r;
-    size_t count = 0;
     float scale = 0.0f;
     std::vector<Body> before;
     c.Run(limit, [&](const Compressor& k) {
@@ -170,11 +169,9 @@ Outcome Compress(uint64_t seed, double limitSeconds, bool checkEverySweep, doubl
                 << "most overlaps at full size " << most[0] << ", " << most[1] << "; of those taken out " << mostGone[0]
                 << ", " << mostGone[1];
             ++r.removalsChecked;
+            if (r.removalScale == 0.0f) r.removalScale = k.Scale() / scale;
         }
         before = k.Bodies();
-        if (k.CurrentPhase() == Compressor::Phase::Compress && k.Bodies().size() < count && r.removalScale == 0.0f)
-            r.removalScale = k.Scale() / scale;
-        count = k.Bodies().size();
         scale = k.Scale();
         if (checkEverySweep) {
             ASSERT_EQ(k.Overlaps(), k.CountOverlapsBruteForce())
