@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <queue>
 #include <random>
 #include <unordered_set>
@@ -251,15 +252,37 @@ struct Frame {
     BallIndex MakeIndex() const { return BallIndex(tree.Lo(), tree.RootEdge(), 1 << lookupLevel); }
 };
 
+/// Where a pass covers: everywhere, or the points within the radius of the given points and
+/// segments.
+struct Focus {
+    std::vector<Vec3> points;
+    std::vector<std::pair<Vec3, Vec3>> segments;
+    double radius = 0.0;
+    bool everywhere = true;
+    /// True when no point within reach of q lies in the focus.
+    bool Misses(const Vec3& q, double reach) const {
+        if (everywhere) return false;
+        for (const Vec3& c : points)
+            if (distance(q, c) - reach < radius) return false;
+        for (const auto& [a, b] : segments) {
+            const Vec3 ab = b - a;
+            const double t = std::clamp(dot(q - a, ab) / dot(ab, ab), 0.0, 1.0);
+            if (distance(q, a + ab * t) - reach < radius) return false;
+        }
+        return true;
+    }
+};
+
 /// Runs the sound check on cells; failing finest cells are appended to outFailing when given.
-CoverCheck Check(const MeshDistance& mesh, const Frame& f, const std::vector<Sphere>& balls, const BallIndex& index,
-                 int threads, std::vector<Target>* outFailing) {
+CoverCheck Check(const MeshDistance& mesh, const Frame& f, const Focus& focus, const std::vector<Sphere>& balls,
+                 const BallIndex& index, int threads, std::vector<Target>* outFailing) {
     CoverCheck c;
     c.thickness = f.thickness;
     c.depthLimit = f.limit;
     const int last = f.gridLevel + kCheckLevels;
     auto decide = [&](const Cell& cell, const Vec3& q, double d) {
         Visit v;
+        if (focus.Misses(q, f.tree.Reach(cell.level))) return v;
         if (d > 0.0 && index.Holding(balls, q) < 0) v.witness = d;
         if (d + f.tree.Reach(cell.level) <= f.limit) return v;
         if (index.HoldingCube(balls, q, 0.5 * f.tree.Edge(cell.level)) >= 0) return v;
@@ -280,17 +303,15 @@ CoverCheck Check(const MeshDistance& mesh, const Frame& f, const std::vector<Sph
     return c;
 }
 
-}  // namespace
-
-ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& settings) {
-    const Frame f(mesh, settings.tolerance);
-    const int threads = settings.threads;
-    ObjectCover out;
-
+/// One greedy pass over the focus, continuing the leaves already in out.spheres; out.check and
+/// out.rounds describe this pass.
+void CoverPass(const MeshDistance& mesh, const Frame& f, const Focus& focus, int maxSpheres, int threads,
+               ObjectCover& out) {
     // The layer of targets just under the depth limit.
     const double band = 2.0 * f.tree.Reach(f.gridLevel), top = f.limit - kLevelMargin * f.tree.Edge(f.gridLevel);
-    auto inLayer = [&](const Cell& cell, const Vec3&, double d) {
+    auto inLayer = [&](const Cell& cell, const Vec3& q, double d) {
         Visit v;
+        if (focus.Misses(q, f.tree.Reach(cell.level))) return v;
         const double spread = f.tree.Reach(cell.level) - f.tree.Reach(f.gridLevel);
         v.open = d + spread >= top && d - spread < top + band;
         v.keep = d >= top && d < top + band;
@@ -316,6 +337,10 @@ ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& set
     targets.Index();
 
     BallIndex index = f.MakeIndex();
+    for (size_t i = 0; i < out.spheres.size(); ++i) {
+        index.Add(static_cast<int>(i), out.spheres[i]);
+        targets.Gain(out.spheres[i], true);
+    }
     std::vector<Sphere> candidates;
     using Entry = std::pair<long, int>;  // (gain, -candidate): larger gain first, then lower index
     std::priority_queue<Entry> heap;
@@ -342,7 +367,7 @@ ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& set
         for (size_t i = 0; i < gains.size(); ++i)
             if (gains[i] > 0) heap.push({gains[i], -static_cast<int>(first + i)});
     };
-    auto full = [&] { return static_cast<int>(out.spheres.size()) >= settings.maxSpheres; };
+    auto full = [&] { return static_cast<int>(out.spheres.size()) >= maxSpheres; };
 
     propose(seeds, true);
     size_t proposedUpTo = 0;  // targets below this index have proposed their own medial ball
@@ -371,7 +396,7 @@ ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& set
             if (heap.empty()) break;  // no inscribed ball holds what is left
         }
         std::vector<Target> failing;
-        out.check = Check(mesh, f, out.spheres, index, threads, &failing);
+        out.check = Check(mesh, f, focus, out.spheres, index, threads, &failing);
         if (out.check.met || full() || out.rounds >= kMaxRounds) break;
         std::vector<Vec3> from;
         for (const Target& t : failing) {
@@ -381,6 +406,127 @@ ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& set
         targets.Index();
         proposedUpTo = targets.Size();
         propose(from, false);
+    }
+}
+
+// Nearest point to the origin with n . x <= -1 for every n: on the plane of one, the line of two
+// or the point of three of them (the nearest point of a polyhedron lies on at most three facets).
+double DeepRegionDistance(const std::vector<Vec3>& normals) {
+    double best = std::numeric_limits<double>::infinity();
+    auto consider = [&](const Vec3& x) {
+        for (const Vec3& n : normals)
+            if (dot(n, x) > -1.0 + 1e-9) return;
+        best = std::min(best, length(x));
+    };
+    const size_t m = normals.size();
+    for (size_t i = 0; i < m; ++i) {
+        consider(-normals[i]);
+        for (size_t j = i + 1; j < m; ++j) {
+            const double c = dot(normals[i], normals[j]);
+            if (c > -1.0 + 1e-12) consider((normals[i] + normals[j]) * (-1.0 / (1.0 + c)));
+            for (size_t k = j + 1; k < m; ++k) {
+                const Vec3 &a = normals[i], &b = normals[j], &e = normals[k];
+                const double det = dot(a, cross(b, e));
+                if (std::fabs(det) < 1e-9) continue;
+                // x with a.x = b.x = e.x = -1, by Cramer's rule.
+                consider((cross(b, e) + cross(e, a) + cross(a, b)) * (-1.0 / det));
+            }
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+SharpFeatures FindSharpFeatures(const TriMesh& mesh) {
+    constexpr double kSharpEdge = 1.2, kSharpCorner = 1.5;
+    const size_t n = mesh.points.size();
+    std::vector<std::vector<Vec3>> normals(n);
+    std::vector<std::vector<int>> neighbours(n);
+    std::vector<Vec3> faceNormal(mesh.triangles.size());
+    std::map<std::pair<int, int>, std::vector<size_t>> edgeFaces;
+    for (size_t f = 0; f < mesh.triangles.size(); ++f) {
+        const auto& t = mesh.triangles[f];
+        const Vec3& a = mesh.points[t[0]];
+        const Vec3 nf = normalized(cross(mesh.points[t[1]] - a, mesh.points[t[2]] - a));
+        faceNormal[f] = nf;
+        if (length(nf) == 0.0) continue;
+        for (int k = 0; k < 3; ++k) {
+            auto& list = normals[t[k]];
+            if (std::none_of(list.begin(), list.end(), [&](const Vec3& o) { return dot(o, nf) > 1.0 - 1e-9; }))
+                list.push_back(nf);
+            const int u = t[k], w = t[(k + 1) % 3];
+            neighbours[u].push_back(w);
+            edgeFaces[{std::min(u, w), std::max(u, w)}].push_back(f);
+        }
+    }
+    // Locally convex: no neighbour above any of the given planes through p.
+    auto below = [&](const Vec3& p, const std::vector<int>& others, const std::vector<Vec3>& planes) {
+        for (int w : others)
+            for (const Vec3& nv : planes)
+                if (dot(nv, mesh.points[w] - p) > 1e-9 * (1.0 + length(mesh.points[w] - p))) return false;
+        return true;
+    };
+    SharpFeatures out;
+    for (size_t v = 0; v < n; ++v)
+        if (normals[v].size() >= 3 && below(mesh.points[v], neighbours[v], normals[v]) &&
+            DeepRegionDistance(normals[v]) > kSharpCorner)
+            out.corners.push_back(mesh.points[v]);
+    for (const auto& [key, faces] : edgeFaces) {
+        if (faces.size() != 2) continue;
+        const std::vector<Vec3> planes{faceNormal[faces[0]], faceNormal[faces[1]]};
+        if (length(planes[0]) == 0.0 || length(planes[1]) == 0.0) continue;
+        std::vector<int> apexes;
+        for (size_t f : faces)
+            for (int c : mesh.triangles[f])
+                if (c != key.first && c != key.second) apexes.push_back(c);
+        if (below(mesh.points[key.first], apexes, planes) && DeepRegionDistance(planes) > kSharpEdge)
+            out.edges.push_back({mesh.points[key.first], mesh.points[key.second]});
+    }
+    return out;
+}
+
+ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& settings) {
+    ObjectCover out;
+    const Frame f(mesh, settings.tolerance);
+    CoverPass(mesh, f, Focus{}, settings.maxSpheres, settings.threads, out);
+    const SharpFeatures features = FindSharpFeatures(mesh.Mesh());
+    const double radius = settings.featureRadius * f.thickness;
+    double limit = settings.tolerance;
+    bool refined = false;
+    // A pass over the focus to the tolerance t, continuing the leaves so far.
+    auto refine = [&](double t, Focus focus, CoverCheck& check) {
+        ObjectCover pass;
+        pass.spheres = std::move(out.spheres);
+        const Frame g(mesh, t);
+        focus.radius = radius;
+        focus.everywhere = false;
+        CoverPass(mesh, g, focus, settings.maxSpheres, settings.threads, pass);
+        out.spheres = std::move(pass.spheres);
+        out.rounds += pass.rounds;
+        check = pass.check;
+        limit = t;
+        refined = true;
+    };
+    if (settings.edgeTolerance > 0.0 && settings.edgeTolerance < limit && !features.edges.empty()) {
+        out.features.edges = features.edges;
+        refine(settings.edgeTolerance, Focus{{}, features.edges}, out.edgeCheck);
+    }
+    if (settings.cornerTolerance > 0.0 && settings.cornerTolerance < limit && !features.corners.empty()) {
+        out.features.corners = features.corners;
+        refine(settings.cornerTolerance, Focus{features.corners, {}}, out.cornerCheck);
+    }
+    if (!refined) return out;
+    // The earlier guarantees hold for the superset; their figures are checked again on it.
+    BallIndex index = f.MakeIndex();
+    for (size_t i = 0; i < out.spheres.size(); ++i) index.Add(static_cast<int>(i), out.spheres[i]);
+    out.check = Check(mesh, f, Focus{}, out.spheres, index, settings.threads, nullptr);
+    if (!out.features.edges.empty() && !out.features.corners.empty()) {
+        const Frame g(mesh, settings.edgeTolerance);
+        BallIndex near = g.MakeIndex();
+        for (size_t i = 0; i < out.spheres.size(); ++i) near.Add(static_cast<int>(i), out.spheres[i]);
+        out.edgeCheck =
+            Check(mesh, g, Focus{{}, out.features.edges, radius, false}, out.spheres, near, settings.threads, nullptr);
     }
     return out;
 }

@@ -23,6 +23,14 @@
 // next round (a level with more than a million open cells stops the check early, and their
 // centres become the targets). The cover is accepted when no cell fails: then every point deeper
 // than the limit lies in some leaf, up to the rounding of the distance computations.
+//
+// Sharp edges and corners: the uncovered region reaches sqrt(2) times the limit from a
+// right-angled edge and sqrt(3) times from a cube's vertex; two edges crossing, or a corner
+// pressed into a face, cross by that much more than two faces do. With an edge or corner
+// tolerance, further passes started from the leaves so far cover the region within the feature
+// radius of every sharp edge, then of every sharp corner, to those smaller limits; their targets
+// and check are those of the whole mesh restricted to that region.
+#include <utility>
 #include <vector>
 
 #include "MeshDistance.h"
@@ -31,7 +39,12 @@ namespace spheres {
 
 struct ObjectCoverSettings {
     double tolerance = 0.01;  ///< depth limit relative to the thickness (smallest box extent)
-    int maxSpheres = 2000;    ///< leaf cap; the cover stops there even when the limit is not met
+    /// Depth limits within the feature radius of a sharp edge and of a sharp corner, relative to
+    /// the thickness; 0, or not below the limit before: no such pass.
+    double edgeTolerance = 0.0;
+    double cornerTolerance = 0.0;
+    double featureRadius = 0.06;  ///< relative to the thickness
+    int maxSpheres = 2000;        ///< leaf cap; the cover stops there even when the limit is not met
     int threads = 1;
 };
 
@@ -45,10 +58,22 @@ struct CoverCheck {
     Vec3 deepestPoint;
 };
 
+/// Convex features whose deep region starts farther away than a face's: the nearest point lying
+/// at depth 1 below every incident face plane is more than 1.2 away for an edge (a right angle:
+/// sqrt(2)) and more than 1.5 for a vertex (a cube's: sqrt(3); a right-angled edge's vertices
+/// sqrt(2)). Smooth or finely faceted surfaces have none.
+struct SharpFeatures {
+    std::vector<Vec3> corners;
+    std::vector<std::pair<Vec3, Vec3>> edges;
+};
+SharpFeatures FindSharpFeatures(const TriMesh& mesh);
+
 struct ObjectCover {
-    std::vector<Sphere> spheres;  ///< leaves in the order taken
-    CoverCheck check;             ///< of the final leaves
-    int rounds = 0;               ///< construction rounds (1 when the first check passed)
+    std::vector<Sphere> spheres;        ///< leaves in the order taken
+    CoverCheck check;                   ///< of the final leaves
+    int rounds = 0;                     ///< construction rounds (1 when the first check passed)
+    SharpFeatures features;             ///< refined features (an empty list when its pass did not run)
+    CoverCheck edgeCheck, cornerCheck;  ///< of the final leaves near the features, to their limits
 };
 
 ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& settings);

@@ -32,6 +32,13 @@ void PrintUsage() {
         "options:\n"
         "  --tolerance T      object mode: uncovered depth allowed, relative to the thickness\n"
         "                     (smallest bounding-box extent) (default 0.01)\n"
+        "  --edge-tolerance E  object mode: uncovered depth allowed near sharp edges (a cube's,\n"
+        "                     a cylinder's rims), relative to the thickness; only where below the\n"
+        "                     tolerance (default: the tolerance)\n"
+        "  --corner-tolerance C  the same near sharp corners (a cube's or a tetrahedron's vertices),\n"
+        "                     only where below both\n"
+        "  --feature-radius R how far from a sharp edge or corner its tolerance holds, relative to\n"
+        "                     the thickness (default 0.06)\n"
         "  --fill             non-overlapping fill instead of the cover\n"
         "  --container        container mode\n"
         "  --max-spheres N    object and fill mode: at most N leaf spheres (default 2000)\n"
@@ -59,8 +66,8 @@ int Fail(const std::string& msg) {
 
 int main(int argc, char** argv) {
     bool container = false, fill = false;
-    double tolerance = 0.01, maxSpheres = 2000, minRadius = 0.0, objectSize = 1.0, margin = -1.0, intrusion = 0.01,
-           grid = 100;
+    double tolerance = 0.01, edgeTolerance = 0.0, cornerTolerance = 0.0, featureRadius = 0.06, maxSpheres = 2000,
+           minRadius = 0.0, objectSize = 1.0, margin = -1.0, intrusion = 0.01, grid = 100;
     double threads = std::max(1u, std::thread::hardware_concurrency());
     std::string input, output;
     for (int i = 1; i < argc; ++i) {
@@ -80,6 +87,12 @@ int main(int argc, char** argv) {
         double* target = nullptr;
         if (arg == "--tolerance")
             target = &tolerance;
+        else if (arg == "--edge-tolerance")
+            target = &edgeTolerance;
+        else if (arg == "--corner-tolerance")
+            target = &cornerTolerance;
+        else if (arg == "--feature-radius")
+            target = &featureRadius;
         else if (arg == "--max-spheres")
             target = &maxSpheres;
         else if (arg == "--min-radius")
@@ -110,7 +123,7 @@ int main(int argc, char** argv) {
     if (margin < 0.0) margin = 1.5 * objectSize;
     if (container && fill) return Fail("--fill and --container exclude each other");
     if (maxSpheres < 1 || !(tolerance > 0 && tolerance < 0.5) || minRadius < 0 || margin <= 0 || intrusion <= 0 ||
-        grid < 4 || threads < 1)
+        grid < 4 || threads < 1 || edgeTolerance < 0 || cornerTolerance < 0 || !(featureRadius > 0))
         return Fail("option values out of range (see --help)");
 
     const auto start = std::chrono::steady_clock::now();
@@ -126,6 +139,9 @@ int main(int argc, char** argv) {
     if (!container && !fill) {
         ObjectCoverSettings s;
         s.tolerance = tolerance;
+        s.edgeTolerance = edgeTolerance;
+        s.cornerTolerance = cornerTolerance;
+        s.featureRadius = featureRadius;
         s.maxSpheres = static_cast<int>(maxSpheres);
         s.threads = nThreads;
         const ObjectCover cover = CoverObject(mesh, s);
@@ -143,6 +159,18 @@ int main(int argc, char** argv) {
                       bound, 100.0 * bound / c.thickness, c.thickness, deepest, 100.0 * deepest / c.thickness,
                       std::max(0.0, WorstProtrusion(mesh, leaves, nThreads)));
         figures = text;
+        auto feature = [&](size_t count, const char* what, const CoverCheck& k) {
+            if (count == 0) return;
+            const double near = k.met ? k.depthLimit : k.failingDepth;
+            std::snprintf(text, sizeof text, ", %zu sharp %s: uncovered depth <= %.3g (%.2f%%) within %.3g of them",
+                          count, what, near, 100.0 * near / k.thickness, featureRadius * k.thickness);
+            figures += text;
+            if (!k.met)
+                std::fprintf(stderr, "densepack-spheres: %s: %s tolerance not met with %zu leaf spheres (cap %d)\n",
+                             input.c_str(), what, leaves.size(), s.maxSpheres);
+        };
+        feature(cover.features.edges.size(), "edges", cover.edgeCheck);
+        feature(cover.features.corners.size(), "corners", cover.cornerCheck);
         if (!c.met)
             std::fprintf(stderr,
                          "densepack-spheres: %s: tolerance not met with %zu leaf spheres (cap %d): %ld cells up to "
