@@ -176,8 +176,9 @@ TEST(ObjectTree, SharpEdgesAndCornersCoveredToTheirTolerances) {
             if (distance(p, feature) > reach || WindingNumber(l.mesh, p) < 0.5 || BruteDistance(l.mesh, p) <= limit)
                 return true;
             ++deep;
-            EXPECT_TRUE(Covered(l.leaves, p)) << name << ": uncovered point " << p.x << " " << p.y << " " << p.z;
-            return Covered(l.leaves, p);
+            const bool held = Covered(l.leaves, p);
+            EXPECT_TRUE(held) << name << ": uncovered point " << p.x << " " << p.y << " " << p.z;
+            return held;
         };
         for (const Vec3& corner : l.mesh.points)
             for (int i = 0; i < 6000; ++i)

@@ -252,16 +252,15 @@ struct Frame {
     BallIndex MakeIndex() const { return BallIndex(tree.Lo(), tree.RootEdge(), 1 << lookupLevel); }
 };
 
-/// Where a pass covers: everywhere, or the points within the radius of the given points and
-/// segments.
+/// Where a pass covers: the points within the radius of the given points and segments, or
+/// everywhere when there are none.
 struct Focus {
     std::vector<Vec3> points;
     std::vector<std::pair<Vec3, Vec3>> segments;
     double radius = 0.0;
-    bool everywhere = true;
     /// True when no point within reach of q lies in the focus.
     bool Misses(const Vec3& q, double reach) const {
-        if (everywhere) return false;
+        if (points.empty() && segments.empty()) return false;
         for (const Vec3& c : points)
             if (distance(q, c) - reach < radius) return false;
         for (const auto& [a, b] : segments) {
@@ -301,6 +300,14 @@ CoverCheck Check(const MeshDistance& mesh, const Frame& f, const Focus& focus, c
     }
     c.met = failing.empty();
     return c;
+}
+
+/// The check of a finished set of leaves, with an index of its own.
+CoverCheck CheckLeaves(const MeshDistance& mesh, const Frame& f, const Focus& focus, const std::vector<Sphere>& balls,
+                       int threads) {
+    BallIndex index = f.MakeIndex();
+    for (size_t i = 0; i < balls.size(); ++i) index.Add(static_cast<int>(i), balls[i]);
+    return Check(mesh, f, focus, balls, index, threads, nullptr);
 }
 
 /// One greedy pass over the focus, continuing the leaves already in out.spheres; out.check and
@@ -493,41 +500,31 @@ ObjectCover CoverObject(const MeshDistance& mesh, const ObjectCoverSettings& set
     const SharpFeatures features = FindSharpFeatures(mesh.Mesh());
     const double radius = settings.featureRadius * f.thickness;
     double limit = settings.tolerance;
-    bool refined = false;
     // A pass over the focus to the tolerance t, continuing the leaves so far.
-    auto refine = [&](double t, Focus focus, CoverCheck& check) {
+    auto refine = [&](double t, const Focus& focus, CoverCheck& check) {
         ObjectCover pass;
         pass.spheres = std::move(out.spheres);
         const Frame g(mesh, t);
-        focus.radius = radius;
-        focus.everywhere = false;
         CoverPass(mesh, g, focus, settings.maxSpheres, settings.threads, pass);
         out.spheres = std::move(pass.spheres);
         out.rounds += pass.rounds;
         check = pass.check;
         limit = t;
-        refined = true;
     };
     if (settings.edgeTolerance > 0.0 && settings.edgeTolerance < limit && !features.edges.empty()) {
         out.features.edges = features.edges;
-        refine(settings.edgeTolerance, Focus{{}, features.edges}, out.edgeCheck);
+        refine(settings.edgeTolerance, Focus{{}, features.edges, radius}, out.edgeCheck);
     }
     if (settings.cornerTolerance > 0.0 && settings.cornerTolerance < limit && !features.corners.empty()) {
         out.features.corners = features.corners;
-        refine(settings.cornerTolerance, Focus{features.corners, {}}, out.cornerCheck);
+        refine(settings.cornerTolerance, Focus{features.corners, {}, radius}, out.cornerCheck);
     }
-    if (!refined) return out;
+    if (limit == settings.tolerance) return out;
     // The earlier guarantees hold for the superset; their figures are checked again on it.
-    BallIndex index = f.MakeIndex();
-    for (size_t i = 0; i < out.spheres.size(); ++i) index.Add(static_cast<int>(i), out.spheres[i]);
-    out.check = Check(mesh, f, Focus{}, out.spheres, index, settings.threads, nullptr);
-    if (!out.features.edges.empty() && !out.features.corners.empty()) {
-        const Frame g(mesh, settings.edgeTolerance);
-        BallIndex near = g.MakeIndex();
-        for (size_t i = 0; i < out.spheres.size(); ++i) near.Add(static_cast<int>(i), out.spheres[i]);
-        out.edgeCheck =
-            Check(mesh, g, Focus{{}, out.features.edges, radius, false}, out.spheres, near, settings.threads, nullptr);
-    }
+    out.check = CheckLeaves(mesh, f, Focus{}, out.spheres, settings.threads);
+    if (!out.features.edges.empty() && !out.features.corners.empty())
+        out.edgeCheck = CheckLeaves(mesh, Frame(mesh, settings.edgeTolerance), Focus{{}, out.features.edges, radius},
+                                    out.spheres, settings.threads);
     return out;
 }
 
