@@ -1,5 +1,6 @@
 #include "algorithms/Limits.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace Packing {
@@ -23,6 +24,22 @@ Limit::Limit(double seconds, double iterationsPerStep) : m_seconds(seconds), m_s
         m_budget = steps < 1.0 ? 1 : static_cast<int64_t>(steps);
     }
 }
+
+Limit::Limit(double seconds, int64_t budget, bool)
+    : m_seconds(seconds), m_budget(budget < 1 ? 1 : budget), m_start(std::chrono::system_clock::now()) {}
+
+Limit Limit::Part(double share, double iterationCost) const {
+    const double left = std::max(0.0, 1.0 - Used());
+    const double cost = iterationCost > 0.0 ? iterationCost : 1.0;
+    const double budget = static_cast<double>(m_budget - std::min(m_budget, m_iterations)) * share / cost;
+    return Limit(m_seconds * left * share, static_cast<int64_t>(std::llround(budget)), true);
+}
+
+Limit Limit::Extra(double share) const {
+    return Limit(m_seconds * share, static_cast<int64_t>(std::llround(static_cast<double>(m_budget) * share)), true);
+}
+
+void Limit::Charge(double iterations) { m_iterations += static_cast<int64_t>(std::llround(iterations)); }
 
 bool Limit::Passed() {
     ++m_iterations;

@@ -48,8 +48,18 @@ class Limit {
     /// The share of the limit used so far: iterations over the budget, or seconds over the limit.
     double Used() const;
 
+    /// A limit for work done on the side, started now: `share` of what is left of this one, with
+    /// iterations that each cost `iterationCost` of this one's (a sweep of fewer bodies).
+    Limit Part(double share, double iterationCost) const;
+    /// A limit of `share` of this one's whole, started now, in the same iterations: time granted
+    /// beyond a limit that has passed (to finish the work cleanly).
+    Limit Extra(double share) const;
+    /// Counts `iterations` (of this limit's kind) spent on the side, say by a Part.
+    void Charge(double iterations);
+
  private:
-    double Elapsed() const;  ///< wall-clock seconds since construction
+    double Elapsed() const;                       ///< wall-clock seconds since construction
+    Limit(double seconds, int64_t budget, bool);  ///< a given budget, started now
 
     double m_seconds;
     int64_t m_budget = 0;

@@ -131,7 +131,7 @@ bool CheckHeuristicNames() {
     return true;
 }
 
-int RunMode(const CommandLine& cl) {
+int RunMode(const CommandLine& cl, const Packing::compression::CompressionSettings& compression) {
     if (!CheckHeuristicNames()) return 1;
     if (!PrepareInteriorPoints()) return 1;
 
@@ -150,6 +150,7 @@ int RunMode(const CommandLine& cl) {
         phase->SetEpsilon(g_configData.surfaceDensityEpsilon);
         phase->SetHopkinsSubSet(g_configData.hopkinsSubSet);
         phase->SetHopkinsRepeat(g_configData.hopkinsRepeat);
+        Packing::compression::Configure(phase, compression);
     }
     g_constructionHeuristic->InitEmptySpace();
 
@@ -241,6 +242,5 @@ int RunDensepack(int argc, char** argv) {
         std::cerr << cl.configPath << ':' << g_configData.compressionLine << ": " << compressionError << std::endl;
         return 1;
     }
-    Packing::compression::SetSettings(compression);
-    return RunMode(cl);
+    return RunMode(cl, compression);
 }

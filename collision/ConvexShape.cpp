@@ -488,11 +488,14 @@ bool convexOverlap(const ConvexShape& a, const ScaledPose& X_WA, const ConvexSha
         ioCache.simplexB[k] = static_cast<int16_t>(s.ib[k]);
     }
     // v, the closest point of A - B to the origin, points from B to A: the direction from A to B
-    // is -v.
-    ioCache.axis_W =
-        overlap ? Vector3(0.0f)
-                : X_WA.rotation * Vector3(static_cast<float>(-v.x), static_cast<float>(-v.y), static_cast<float>(-v.z));
-    ioCache.supportA = ioCache.supportB = -1;
+    // is -v. An overlap keeps the last separating direction: the compression asks about a trial
+    // pose that mostly overlaps and is then dropped, and the next trial starts from the pose that
+    // direction separated (forgetting it made most tests of a jammed packing a whole GJK).
+    if (!overlap) {
+        ioCache.axis_W =
+            X_WA.rotation * Vector3(static_cast<float>(-v.x), static_cast<float>(-v.y), static_cast<float>(-v.z));
+        ioCache.supportA = ioCache.supportB = -1;
+    }
     return overlap;
 }
 

@@ -71,7 +71,7 @@ class ConvexShape {
 /// What convexOverlap may remember about one ordered pair of shapes between calls. A default-made
 /// cache is valid for any pair; a cache used for another pair only costs time, never correctness.
 struct ConvexPairCache {
-    Vector3 axis_W = Vector3(0.0f);  ///< the last separating direction (a to b), world frame; 0: none
+    Vector3 axis_W = Vector3(0.0f);  ///< the last separating direction found (a to b), world frame; 0: none
     int32_t supportA = -1;           ///< a's and b's extreme vertices along it when last checked
     int32_t supportB = -1;
     /// The last test's final simplex, as pairs of vertex indices (a's, b's); rebuilt at the new

@@ -49,10 +49,12 @@ bool heldBy(const ExactMesh& inner, const ExactMesh& outer, const Matrix4& m_OI)
     return outer.contains(apply(m_OI, inner.points()[size_t(inner.extremes()[0])]));
 }
 
-// Two boxes: the separating-axis test of two oriented boxes (Gottschalk's OBB test as Ericson
-// writes it down): the three face normals of each and the nine cross products of their edges.
-// Touching boxes are not separated. The rotation's absolute values get a small addition so that
-// near-parallel edges, whose cross product is no axis at all, cannot claim a gap.
+}  // namespace
+
+// The separating-axis test of two oriented boxes (Gottschalk's OBB test as Ericson writes it
+// down): the three face normals of each and the nine cross products of their edges. The
+// rotation's absolute values get a small addition so that near-parallel edges, whose cross
+// product is no axis at all, cannot claim a gap.
 bool boxesOverlap(const ExactMesh& a, const ScaledPose& X_WA, const ExactMesh& b, const ScaledPose& X_WB) {
     constexpr float kParallelSlack = 1e-6f;
     const Matrix3 rotAT = transpose(X_WA.rotation);
@@ -84,8 +86,6 @@ bool boxesOverlap(const ExactMesh& a, const ScaledPose& X_WA, const ExactMesh& b
     }
     return true;
 }
-
-}  // namespace
 
 ExactOverlapResult exactOverlap(const ExactOverlapQuery& q) {
     ExactOverlapResult res;

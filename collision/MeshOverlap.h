@@ -38,6 +38,10 @@ struct ExactOverlapResult {
 /// path mostly calls exact touching an overlap). An empty mesh overlaps nothing.
 ExactOverlapResult exactOverlap(const ExactOverlapQuery& query);
 
+/// Whether two meshes that are both boxes (ExactMesh::isBox) overlap: the 15 separating axes of
+/// two oriented boxes. Touching boxes, and boxes closer than about 1e-6 of their size, overlap.
+bool boxesOverlap(const ExactMesh& a, const ScaledPose& X_WA, const ExactMesh& b, const ScaledPose& X_WB);
+
 struct ContainmentQuery {
     const ExactMesh* object = nullptr;
     ScaledPose X_WO;

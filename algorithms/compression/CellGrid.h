@@ -35,9 +35,13 @@ class CellGrid {
     /// A body's index changed (the compression keeps its bodies packed: the last one fills a hole).
     void Renumber(int32_t from, int32_t to);
     uint32_t CellOfBody(int32_t body) const { return m_cellOf[static_cast<size_t>(body)]; }
-    /// Cells along x, and the x index of a cell.
-    int Columns() const { return m_dims[0]; }
-    int Column(uint32_t cell) const { return static_cast<int>(cell % static_cast<uint32_t>(m_dims[0])); }
+    /// Cells along each axis, and a cell's index along each.
+    const int* Dims() const { return m_dims; }
+    void Coords(uint32_t cell, int out[3]) const {
+        out[0] = static_cast<int>(cell % static_cast<uint32_t>(m_dims[0]));
+        out[1] = static_cast<int>((cell / static_cast<uint32_t>(m_dims[0])) % static_cast<uint32_t>(m_dims[1]));
+        out[2] = static_cast<int>(cell / (static_cast<uint32_t>(m_dims[0]) * static_cast<uint32_t>(m_dims[1])));
+    }
 
     /// Calls f(entry) for every body in the 27 cells around `cell`; f returns false to stop early.
     /// Returns false when f stopped it.

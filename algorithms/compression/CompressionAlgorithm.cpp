@@ -20,8 +20,6 @@ namespace {
 
 using Vectormath::Aos::Matrix4;
 
-CompressionSettings g_settings;
-
 // The window gets new poses at most this often.
 constexpr double kPublishSeconds = 0.2;
 // Trial moves a limit second holds per step of K under --limits steps: about what one core of the
@@ -29,9 +27,6 @@ constexpr double kPublishSeconds = 0.2;
 constexpr double kMovesPerStep = 3000.0;
 
 }  // namespace
-
-void SetSettings(const CompressionSettings& settings) { g_settings = settings; }
-const CompressionSettings& Settings() { return g_settings; }
 
 bool ParseSettings(const std::string& line, CompressionSettings& settings, std::string& outError) {
     struct Key {
@@ -59,6 +54,8 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
         {"ballRate", &s.ballRate, nullptr, 0.0, 10.0},
         {"quickBallRate", &s.quickBallRate, nullptr, 0.0, 10.0},
         {"insertTriesPerBody", &s.insertTriesPerBody, nullptr, 0.0, 1e4},
+        {"pilotBodies", nullptr, &s.pilotBodies, 0, 1e7},
+        {"pilotBonus", &s.pilotBonus, nullptr, -0.5, 1.0},
         {"limitSeconds", &s.limitSeconds, nullptr, 1e-3, 1e9},
         {"threads", nullptr, &s.threads, 0, 64},
     };
@@ -97,6 +94,17 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
     return true;
 }
 
+namespace {
+
+// A number as the console writes it (six significant digits).
+std::string Text(double v) {
+    std::ostringstream out;
+    out << v;
+    return out.str();
+}
+
+}  // namespace
+
 void CompressionPhase::Publish(IPackingAlgorithm& algo, std::vector<PackingObjectInfo>& types, const Compressor& c) {
     std::vector<size_t> used(types.size(), 0);
     const Matrix4 scale = Matrix4::scale(Vector3(c.Scale()));
@@ -131,7 +139,7 @@ void CompressionPhase::Run(IPackingAlgorithm& algo, std::vector<PackingObjectInf
     for (const PackingObjectInfo& t : types) specs.push_back({std::max(0.0, double(t.percentage)), double(t.volume)});
     // Two draws of the algorithm's own generator, so --seed fixes the whole run.
     const uint64_t seed = (uint64_t(algo.random()->rand()) << 30) ^ uint64_t(algo.random()->rand());
-    Compressor compressor(shapes, specs, container.m_volume, g_settings, seed);
+    Compressor compressor(shapes, specs, container.m_volume, m_settings, seed);
 
     m_pool.assign(types.size(), {});
     const std::list<MovingObject*> start = *algo.placedObjects();
@@ -158,7 +166,7 @@ void CompressionPhase::Run(IPackingAlgorithm& algo, std::vector<PackingObjectInf
     // Under --limits steps a limit second is worth about kMovesPerStep trial moves per K (what one
     // core does), counted in sweeps of the first round's bodies: a sweep of 600 M&Ms costs what 600
     // relaxation steps of nothing would not.
-    Limit limit(g_settings.limitSeconds, kMovesPerStep / std::max(1.0, compressor.GuessedCount()));
+    Limit limit(m_settings.limitSeconds, kMovesPerStep / std::max(1.0, compressor.GuessedCount()));
     Progress progress;
     progress.begin("Compression", 0, "sweeps");
     static const char* const kPhaseNames[] = {"dropping", "compressing", "finishing", "filling", "done"};
@@ -171,10 +179,21 @@ void CompressionPhase::Run(IPackingAlgorithm& algo, std::vector<PackingObjectInf
         last = now;
         Publish(algo, types, c);
         std::ostringstream extra;
-        extra << kPhaseNames[static_cast<int>(c.CurrentPhase())] << ", round " << c.Stats().rounds << ", "
-              << c.Bodies().size() << " objects at scale " << c.Scale() << ", fraction " << c.Fraction()
-              << ", overlaps " << c.Overlaps();
-        progress.update(static_cast<uint64_t>(c.Stats().sweeps), extra.str());
+        if (c.IsPilot()) {
+            // The pilot's own sweeps, in a smaller copy of the container at its centre.
+            extra << "counting with a pilot of " << c.Bodies().size() << " objects at scale " << c.Scale()
+                  << ", fraction " << c.Fraction();
+            progress.update(0, extra.str());
+            return;
+        }
+        const CompressionStats& st = c.Stats();
+        extra << kPhaseNames[static_cast<int>(c.CurrentPhase())];
+        if (st.finishFrom > 0 && st.limitReached) extra << " after the limit";
+        extra << ", round " << st.rounds << ", " << c.Bodies().size() << " objects at scale " << c.Scale()
+              << ", fraction " << c.Fraction() << ", overlaps " << c.Overlaps();
+        if (st.finishFrom > 0)
+            extra << ", kept " << c.Bodies().size() << " of " << st.finishFrom << " from scale " << st.finishScale;
+        progress.update(static_cast<uint64_t>(st.sweeps), extra.str());
     });
     progress.end();
 
@@ -201,9 +220,32 @@ void CompressionPhase::Run(IPackingAlgorithm& algo, std::vector<PackingObjectInf
     std::cout << "Compression: " << compressor.Bodies().size() << " objects, fraction " << compressor.Fraction()
               << ", first jam " << st.firstJamFraction << ", rounds " << st.rounds << ", sweeps " << st.sweeps
               << ", removed " << st.removed << ", inserted " << st.inserted
+              << (st.pilotBodies > 0 ? ", pilot " + std::to_string(st.pilotBodies) + " at " + Text(st.pilotFraction) +
+                                           " (bulk " + Text(st.pilotBulk) + ") foretold " + Text(st.estimate)
+                                     : "")
               << (st.limitReached ? ", limit reached" : "")
+              << (st.finishFrom > 0 ? ", finished to full size from scale " + Text(st.finishScale) + " keeping " +
+                                          std::to_string(compressor.Bodies().size() - st.inserted) + " of " +
+                                          std::to_string(st.finishFrom)
+                                    : "")
               << (kept ? "; less than the start, which is kept (" + std::to_string(start.size()) + " objects)" : "")
               << std::endl;
+}
+
+}  // namespace Packing::compression
+
+namespace Packing::compression {
+
+bool Configure(IPackingAlgorithm* algo, const CompressionSettings& settings) {
+    if (auto* c = dynamic_cast<CompressionAlgorithm*>(algo)) {
+        c->Phase().SetSettings(settings);
+        return true;
+    }
+    if (auto* c = dynamic_cast<CompressionImprovement*>(algo)) {
+        c->Phase().SetSettings(settings);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace Packing::compression

@@ -16,11 +16,6 @@ class MovingObject;
 
 namespace Packing::compression {
 
-/// The user's settings for every compression of the run: start-up sets them once from the
-/// configuration's "[Compression]" section before the algorithm thread starts.
-void SetSettings(const CompressionSettings& settings);
-const CompressionSettings& Settings();
-
 /// Reads "key=value" words (keys as in CompressionSettings: packingGuess, startFraction, growth,
 /// maxGrowth, minGrowth, overlapShare, acceptance, clearSweeps, relaxSweeps, maxRounds,
 /// insertTriesPerBody, limitSeconds) into `settings`. Returns false with `outError` naming the
@@ -30,6 +25,10 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
 /// What both roles share: the shapes, the run and the hand-over of poses to the placed objects.
 class CompressionPhase {
  public:
+    /// The user's settings (the configuration's "[Compression]" section); defaults until set.
+    void SetSettings(const CompressionSettings& settings) { m_settings = settings; }
+    const CompressionSettings& Settings() const { return m_settings; }
+
     /// Compresses into `algo`'s placed-object list; with `fromPacking` the objects already in it
     /// are the start. Prints a summary line on standard output, a failure on standard error.
     void Run(IPackingAlgorithm& algo, std::vector<PackingObjectInfo>& types, MovingObject& container, bool fromPacking);
@@ -37,7 +36,12 @@ class CompressionPhase {
  private:
     void Publish(IPackingAlgorithm& algo, std::vector<PackingObjectInfo>& types, const Compressor& c);
     std::vector<std::vector<MovingObject*>> m_pool;  ///< per type: objects made so far, reused
+    CompressionSettings m_settings;
 };
+
+/// Hands `settings` to `algo` when it is a compression heuristic (in either role); false when it
+/// is another one, which has no use for them.
+bool Configure(IPackingAlgorithm* algo, const CompressionSettings& settings);
 
 }  // namespace Packing::compression
 
@@ -46,6 +50,7 @@ class CompressionAlgorithm : public IConstructionHeuristic {
  public:
     using IConstructionHeuristic::IConstructionHeuristic;
     void ConstructionHeuristic() override;
+    Packing::compression::CompressionPhase& Phase() { return m_phase; }
 
  private:
     Packing::compression::CompressionPhase m_phase;
@@ -56,6 +61,7 @@ class CompressionImprovement : public IImprovementHeuristic {
  public:
     using IImprovementHeuristic::IImprovementHeuristic;
     void ImprovementHeuristic() override;
+    Packing::compression::CompressionPhase& Phase() { return m_phase; }
 
  private:
     Packing::compression::CompressionPhase m_phase;

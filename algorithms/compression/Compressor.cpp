@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace Packing::compression {
 namespace {
@@ -13,6 +14,8 @@ constexpr double kPi = 3.14159265358979323846;
 // Share of its enclosing ball a body must fill to grow as that ball (a sphere's mesh of 320
 // triangles fills 0.97, an M&M 0.5, a cube 0.37).
 constexpr double kBallLikeShare = 0.9;
+// Neighbours a free body's move sorts by distance before testing them.
+constexpr int kNearest = 48;
 
 }  // namespace
 
@@ -25,6 +28,8 @@ Compressor::Compressor(const Shapes& shapes, std::vector<TypeSpec> types, double
       m_rng(seed),
       m_typeCount(m_types.size(), 0),
       m_growth(settings.growth) {
+    m_threads =
+        settings.threads > 0 ? settings.threads : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     // Cells as wide as the widest body at full size; at most a few cells per body.
     m_grid.Init(m_shapes.BoxMin(), m_shapes.BoxMax(), 2.0f * m_shapes.MaxOuterRadius(), 1u << 24);
     // A body whose volume nearly fills its enclosing ball loses little when it grows as that ball.
@@ -39,6 +44,7 @@ void Compressor::AddBody(const Body& body) {
     m_bodies.push_back(body);
     m_pairCache.Resize(m_bodies.size());
     m_count.push_back(0);
+    m_countsStale = true;
     ++m_typeCount[static_cast<size_t>(body.type)];
     m_grid.Insert(EntryOf(body, static_cast<int32_t>(m_bodies.size() - 1)), m_grid.CellOf(body.position));
 }
@@ -56,10 +62,11 @@ double Compressor::Fraction() const {
 bool Compressor::PairOverlap(const Body& a, int32_t ia, const Body& b, int32_t ib, float scale) const {
     // One order per pair, whoever asks: the test's rounding may differ between the two orders,
     // and the overlap counts must agree.
-    if (ia < 0 || ib < 0) return ia < ib ? m_shapes.Overlap(a, b, scale) : m_shapes.Overlap(b, a, scale);
+    if (ia < 0 || ib < 0 || !m_shapes.Remembers(a.type, b.type))
+        return ia < ib ? m_shapes.Overlap(a, b, scale) : m_shapes.Overlap(b, a, scale);
     // The asking body (a) keeps the hint, whichever order the test runs in.
     return ia < ib ? m_shapes.Overlap(a, b, scale, m_pairCache.At(ia, ib))
-                   : m_shapes.Overlap(b, a, scale, m_pairCache.At(ia, ib));
+                   : m_shapes.Overlap(b, a, scale, m_pairCache.At(ib, ia));
 }
 
 bool Compressor::Blocked(const Body& b, int32_t self) const {
@@ -67,15 +74,42 @@ bool Compressor::Blocked(const Body& b, int32_t self) const {
     const float rb = m_scale * m_shapes.OuterRadius(b.type);
     const float maxReach = rb + m_scale * m_shapes.MaxOuterRadius();
     const float bx = b.position.getX(), by = b.position.getY(), bz = b.position.getZ();
-    return !m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
-        const int32_t j = o.body;
+    // The neighbours within reach, nearest first: a move that fails mostly fails on its nearest
+    // neighbour, and testing it first spares the tests of the others.
+    struct Near {
+        float d2;
+        int32_t body;
+    };
+    Near near[kNearest];
+    int count = 0;
+    bool overflow = false;
+    m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
         const float dx = o.x - bx, dy = o.y - by, dz = o.z - bz;
         const float d2 = dx * dx + dy * dy + dz * dz;
-        if (d2 >= maxReach * maxReach || j == self) return true;
+        if (d2 >= maxReach * maxReach || o.body == self) return true;
         const float reach = rb + m_scale * o.r;
         if (d2 >= reach * reach) return true;
-        return !PairOverlap(b, self, m_bodies[static_cast<size_t>(j)], j, m_scale);
+        if (count == kNearest) {
+            overflow = true;
+            return false;
+        }
+        int k = count++;
+        for (; k > 0 && near[k - 1].d2 > d2; --k) near[k] = near[k - 1];
+        near[k] = {d2, o.body};
+        return true;
     });
+    if (overflow) {
+        // Crowded beyond the list (much smaller bodies among large ones): every one, in cell order.
+        return !m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
+            const float dx = o.x - bx, dy = o.y - by, dz = o.z - bz;
+            const float reach = rb + m_scale * o.r;
+            if (o.body == self || dx * dx + dy * dy + dz * dz >= reach * reach) return true;
+            return !PairOverlap(b, self, m_bodies[static_cast<size_t>(o.body)], o.body, m_scale);
+        });
+    }
+    for (int k = 0; k < count; ++k)
+        if (PairOverlap(b, self, m_bodies[static_cast<size_t>(near[k].body)], near[k].body, m_scale)) return true;
+    return false;
 }
 
 int Compressor::Partners(const Body& b, int32_t self, std::vector<int32_t>& out, bool& outWall, int cap) const {
@@ -96,37 +130,10 @@ int Compressor::Partners(const Body& b, int32_t self, std::vector<int32_t>& out,
     return static_cast<int>(out.size()) + (outWall ? 1 : 0);
 }
 
-int64_t Compressor::CountAll(float scale, std::vector<int32_t>& outCount, int64_t& outPairs, int64_t& outWall) const {
-    const size_t n = m_bodies.size();
-    outCount.assign(n, 0);
-    outPairs = 0;
-    outWall = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const Body& b = m_bodies[i];
-        if (!m_shapes.Inside(b, scale)) {
-            ++outCount[i];
-            ++outWall;
-        }
-        const float rb = scale * m_shapes.OuterRadius(b.type);
-        m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
-            const int32_t j = o.body;
-            if (static_cast<size_t>(j) <= i) return true;  // each pair once
-            const float reach = rb + scale * o.r;
-            const float dx = o.x - b.position.getX(), dy = o.y - b.position.getY(), dz = o.z - b.position.getZ();
-            if (dx * dx + dy * dy + dz * dz < reach * reach &&
-                m_shapes.Overlap(b, m_bodies[static_cast<size_t>(j)], scale,
-                                 m_pairCache.At(static_cast<int32_t>(i), j))) {
-                ++outCount[i];
-                ++outCount[static_cast<size_t>(j)];
-                ++outPairs;
-            }
-            return true;
-        });
-    }
-    return outPairs + outWall;
+void Compressor::Recount() {
+    CountAll(m_scale, m_count, m_pairOverlaps, m_wallOverlaps);
+    m_countsStale = false;
 }
-
-void Compressor::Recount() { CountAll(m_scale, m_count, m_pairOverlaps, m_wallOverlaps); }
 
 int64_t Compressor::CountOverlapsBruteForce() const {
     int64_t total = 0;
@@ -248,23 +255,6 @@ void Compressor::RemoveForShares(int64_t k) {
         crowd[pick] = crowd.back();
         crowd.pop_back();
         RemoveBody(static_cast<int32_t>(pick));
-        ++m_stats.removed;
-    }
-}
-
-void Compressor::RemoveOverlapping() {
-    // Greedy: the body with the most overlaps goes first, until none is left.
-    Recount();
-    while (Overlaps() > 0) {
-        int32_t worst = 0;
-        for (size_t i = 1; i < m_count.size(); ++i)
-            if (m_count[i] > m_count[static_cast<size_t>(worst)]) worst = static_cast<int32_t>(i);
-        bool wall = false;
-        Partners(m_bodies[static_cast<size_t>(worst)], worst, m_scratchOld, wall);
-        for (int32_t j : m_scratchOld) --m_count[static_cast<size_t>(j)];
-        m_pairOverlaps -= static_cast<int64_t>(m_scratchOld.size());
-        m_wallOverlaps -= wall ? 1 : 0;
-        RemoveBody(worst);
         ++m_stats.removed;
     }
 }

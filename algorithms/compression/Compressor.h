@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "algorithms/compression/CellGrid.h"
 #include "algorithms/compression/PairCache.h"
 #include "algorithms/compression/Shapes.h"
+#include "algorithms/compression/WorkerPool.h"
 #include "collision/SplitMix.h"
 
 namespace Packing {
@@ -48,8 +50,10 @@ struct CompressionSettings {
     double ballRate = 0.0005;  ///< bodies that are nearly balls first grow as balls in flight at this rate (0: never)
     double quickBallRate = 0.005;     ///< the flights that only count, or settle again after a removal (0: none)
     double insertTriesPerBody = 2.0;  ///< tries to fill voids at full size, per body
+    int pilotBodies = 1500;           ///< many bodies: a pilot of about this many counts them (0: never)
+    double pilotBonus = 0.005;        ///< the careful round gets this share more bodies than the pilot foretells
     double limitSeconds = 600.0;      ///< the whole compression's limit (seconds, or sweeps under --limits steps)
-    int threads = 0;  ///< sweep threads: 0 all cores (at most 2 are used), 1 one; the same result either way
+    int threads = 0;                  ///< threads: 0 every core, N up to N; the same result for any number
 };
 
 /// Per type: its share of the bodies (any non-negative weights) and its volume at scale 1.
@@ -73,11 +77,18 @@ struct CompressionStats {
     int64_t ballEvents = 0;         ///< collisions while growing as balls
     bool freshStart = false;        ///< the counting round's jam was followed by a fresh start
     bool limitReached = false;
+    int64_t pilotBodies = 0;     ///< bodies of the pilot that counted them (0: none)
+    double pilotFraction = 0.0;  ///< the pilot's volume fraction at its jam, in all and in its bulk
+    double pilotBulk = 0.0;
+    double estimate = 0.0;     ///< the fraction the pilot foretold for the container
+    int64_t finishFrom = 0;    ///< bodies when finishing to full size began (0: it was not needed)
+    float finishScale = 0.0f;  ///< the scale it began at
 };
 
 class Compressor {
  public:
     enum class Phase { Drop, Compress, Finish, Fill, Done };
+    using Observer = std::function<void(const Compressor&)>;
 
     Compressor(const Shapes& shapes, std::vector<TypeSpec> types, double containerVolume, CompressionSettings settings,
                uint64_t seed);
@@ -93,6 +104,8 @@ class Compressor {
     Phase CurrentPhase() const { return m_phase; }
     int64_t Overlaps() const { return m_pairOverlaps + m_wallOverlaps; }
     const CompressionStats& Stats() const { return m_stats; }
+    /// Whether this compression is a pilot that counts for a larger one.
+    bool IsPilot() const { return m_pilot; }
     /// Volume fraction of the bodies at the current scale.
     double Fraction() const;
     /// Mean volume of a body at scale 1, weighted by the type shares (plain mean without shares).
@@ -100,8 +113,14 @@ class Compressor {
     /// Bodies that fill packingGuess of the container at full size (0 without a volume).
     double GuessedCount() const;
 
-    /// Trial moves at the current scale and nothing else: `count` sweeps of one trial per body. What
-    /// a compression repeats, for measuring its cost per body.
+    /// Sets the common scale (the overlaps are counted afresh at the next Sweeps), for benches and tests.
+    void SetScale(float scale) {
+        m_scale = scale;
+        m_countsStale = true;
+    }
+    /// Trial moves at the current scale and nothing else: `count` sweeps of one trial per body (the
+    /// overlaps counted afresh first when bodies came since the last count). What a compression
+    /// repeats, for measuring its cost per body.
     void Sweeps(int count);
 
     /// Brute force over all pairs and the wall, for tests: the number of overlapping pairs plus
@@ -121,6 +140,8 @@ class Compressor {
     void Recount();
 
     void Drop(int64_t target, Limit& limit);
+    // A drop of `count` bodies at the start fraction, then shown.
+    void DropAt(int64_t count, Limit& limit, const Observer& observe);
     bool TryInsert(int32_t type, float scale, int tries);
     void Sweep();
     // Whether every overlap of the move's new place (after) is an old one (before) that the move
@@ -150,6 +171,14 @@ class Compressor {
     void RemoveBody(int32_t i);
     void RemoveForShares(int64_t k);
     void RemoveOverlapping();
+    // The body with the most overlaps goes (ties: the type furthest above its share, then at random).
+    void RemoveWorst();
+    // A pilot in a smaller copy of the container compresses to its jam with `pace`; from its
+    // fraction in all and in its bulk, the count the container holds at full size.
+    int64_t PilotCount(const Pace& pace, Limit& limit, const Observer& observe);
+    // From a state below full size, or overlapping, to full size without overlap: growth in small
+    // steps, short settles, and the bodies most in the way taken out one at a time between them.
+    void Finish(Limit& limit, const Observer& observe);
     int32_t MostWantedType() const;
     void RebuildGrid();
 
@@ -166,17 +195,24 @@ class Compressor {
         size_t Index(size_t n) { return static_cast<size_t>(Next() % n); }
         Vector3 Axis();
     };
-    /// One slab's share of a sweep: its bodies, its generator, its scratch and its counts, merged
-    /// into the compressor's once the sweep is done.
-    struct SlabWork {
+    /// One domain of a sweep: a block of cells whose bodies only it moves while the other domains
+    /// of its colour work at the same time, with its own generator and counts, merged into the
+    /// compressor's once the sweep is done.
+    struct Domain {
         Rng rng{0};
-        int xBegin = 0, xEnd = 0;  ///< the slab's cell columns
+        int lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};  ///< its cells along each axis, [lo, hi)
         std::vector<int32_t> bodies;
-        std::vector<int32_t> scratchOld, scratchNew;
         int64_t tried[2] = {0, 0}, took[2] = {0, 0};
         int64_t pairDelta = 0, wallDelta = 0;
     };
-    void SweepSlab(SlabWork& w);
+    /// What a thread needs while it works on a domain.
+    struct Scratch {
+        std::vector<int32_t> old, fresh;
+    };
+    void SweepDomain(Domain& d, Scratch& s);
+    /// Whether this many bodies are worth sharing out, and the workers then (made on first use).
+    bool Parallel(size_t bodies) const;
+    WorkerPool& Pool() const;
 
     const Shapes& m_shapes;
     std::vector<TypeSpec> m_types;
@@ -194,6 +230,7 @@ class Compressor {
     std::vector<int64_t> m_typeCount;
     int64_t m_pairOverlaps = 0;
     int64_t m_wallOverlaps = 0;
+    bool m_countsStale = false;  ///< bodies came since the overlaps were last counted
     float m_scale = 1.0f;
     CellGrid m_grid;
     mutable PairCache m_pairCache;  ///< per near pair: what speeds up its next overlap test
@@ -209,7 +246,12 @@ class Compressor {
     Phase m_phase = Phase::Drop;
     CompressionStats m_stats;
     std::vector<int32_t> m_scratchOld, m_scratchCount;
-    std::vector<SlabWork> m_slabs;
+    bool m_pilot = false;
+    int m_threads = 1;
+    mutable std::unique_ptr<WorkerPool> m_pool;
+    std::vector<Domain> m_domains;
+    std::vector<size_t> m_byColour[8];       ///< per colour: its domains that hold bodies
+    mutable std::vector<Scratch> m_scratch;  ///< per worker
 };
 
 }  // namespace Packing::compression

@@ -23,7 +23,7 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
     m_types.clear();
     m_maxOuter = 0.0f;
     for (size_t t = 0; t < types.size(); ++t) {
-        auto type = std::make_unique<Type>();
+        auto type = std::make_shared<Type>();
         if (!type->mesh.build(types[t]->getPoints(), types[t]->getPrimitives())) {
             outError = "object type " + std::to_string(t) + " has no triangle";
             return false;
@@ -33,16 +33,42 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
         m_maxOuter = std::max(m_maxOuter, type->outer);
         m_types.push_back(std::move(type));
     }
-    if (!m_container.build(container.getPoints(), container.getPrimitives())) {
+    m_remembers.assign(m_types.size() * m_types.size(), 0);
+    for (size_t a = 0; a < m_types.size(); ++a)
+        for (size_t b = 0; b < m_types.size(); ++b) {
+            const col::ExactMesh& ma = m_types[a]->mesh;
+            const col::ExactMesh& mb = m_types[b]->mesh;
+            m_remembers[a * m_types.size() + b] =
+                ma.convex() != nullptr && mb.convex() != nullptr && !(ma.isBox() && mb.isBox());
+        }
+    return BuildContainer(container.getPoints(), container.getPrimitives(), outError);
+}
+
+bool Shapes::BuildScaled(const Shapes& from, float factor, std::string& outError) {
+    m_types = from.m_types;
+    m_maxOuter = from.m_maxOuter;
+    m_remembers = from.m_remembers;
+    const Vector3 centre = 0.5f * (from.m_lo + from.m_hi);
+    std::vector<Vectormath::Aos::Point3> points;
+    for (const Vectormath::Aos::Point3& p : from.m_containerPoints)
+        points.emplace_back(centre + factor * (Vector3(p) - centre));
+    return BuildContainer(points, from.m_containerPolygons, outError);
+}
+
+bool Shapes::BuildContainer(const std::vector<Vectormath::Aos::Point3>& points,
+                            const std::vector<std::vector<unsigned>>& polygons, std::string& outError) {
+    m_containerPoints = points;
+    m_containerPolygons = polygons;
+    if (!m_container.build(points, polygons)) {
         outError = "the container has no triangle";
         return false;
     }
     m_planes = m_container.convex() != nullptr ? &m_container.convex()->planes() : nullptr;
 
     // Wall grid over the container's box, cells about one object radius wide.
-    const auto& points = m_container.points();
-    m_lo = m_hi = Vector3(points[0]);
-    for (const Vectormath::Aos::Point3& p : points) {
+    const auto& used = m_container.points();
+    m_lo = m_hi = Vector3(used[0]);
+    for (const Vectormath::Aos::Point3& p : used) {
         m_lo = Vectormath::Aos::minPerElem(m_lo, Vector3(p));
         m_hi = Vectormath::Aos::maxPerElem(m_hi, Vector3(p));
     }
@@ -101,6 +127,18 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
     return true;
 }
 
+float Shapes::Clearance(const Vector3& p) const {
+    for (int k = 0; k < 3; ++k)
+        if (!(p[k] >= m_lo[k] && p[k] <= m_hi[k])) return -std::numeric_limits<float>::infinity();
+    return m_cells[CellIndex(p)].clearance;
+}
+
+double Shapes::InnerVolume(float margin) const {
+    size_t inner = 0;
+    for (const WallCell& c : m_cells) inner += c.clearance >= margin;
+    return static_cast<double>(inner) * m_cellSize * m_cellSize * m_cellSize;
+}
+
 size_t Shapes::CellIndex(const Vector3& p) const {
     int idx[3];
     for (int k = 0; k < 3; ++k) {
@@ -118,6 +156,8 @@ bool Shapes::Overlap(const Body& a, const Body& b, float scale) const {
 bool Shapes::Overlap(const Body& a, const Body& b, float scale, col::ConvexPairCache& ioCache) const {
     const col::ExactMesh& ma = m_types[static_cast<size_t>(a.type)]->mesh;
     const col::ExactMesh& mb = m_types[static_cast<size_t>(b.type)]->mesh;
+    // Two boxes by their separating axes: a cube pair near the jam took GJK six iterations.
+    if (ma.isBox() && mb.isBox()) return col::boxesOverlap(ma, Pose(a, scale), mb, Pose(b, scale));
     if (ma.convex() != nullptr && mb.convex() != nullptr)
         return col::convexOverlap(*ma.convex(), Pose(a, scale), *mb.convex(), Pose(b, scale), ioCache);
     col::ExactOverlapQuery q;

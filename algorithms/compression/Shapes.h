@@ -49,6 +49,10 @@ class Shapes {
     bool Overlap(const Body& a, const Body& b, float scale) const;
     /// The same, remembering what helps the next test of this pair in `ioCache` (convex pairs).
     bool Overlap(const Body& a, const Body& b, float scale, col::ConvexPairCache& ioCache) const;
+    /// Whether a test of these two types gains from a pair cache (two convex meshes that are not both boxes).
+    bool Remembers(int typeA, int typeB) const {
+        return m_remembers[static_cast<size_t>(typeA) * m_types.size() + static_cast<size_t>(typeB)] != 0;
+    }
     /// Whether the body's mesh lies inside the container at `scale` (touching the wall is inside for
     /// a convex container, may go either way for another).
     bool Inside(const Body& b, float scale) const;
@@ -56,6 +60,17 @@ class Shapes {
     /// the largest distance of its mesh beyond a wall plane, for another the estimate of
     /// col::exactContainment.
     float Protrusion(const Body& b, float scale) const;
+
+    /// The same types in a copy of `from`'s container scaled by `factor` about its box's centre
+    /// (a smaller container of the same shape). The types' meshes are shared with `from`.
+    bool BuildScaled(const Shapes& from, float factor, std::string& outError);
+
+    /// A lower bound of how far p lies inside the wall (negative or -infinity outside), from a
+    /// grid of cells about one object radius wide.
+    float Clearance(const Vector3& p) const;
+    /// The volume of the grid cells whose every point lies at least `margin` inside the wall:
+    /// the region where Clearance() >= margin.
+    double InnerVolume(float margin) const;
 
     size_t TypeCount() const { return m_types.size(); }
     bool Convex(int type) const { return m_types[static_cast<size_t>(type)]->mesh.convex() != nullptr; }
@@ -78,12 +93,17 @@ class Shapes {
         uint32_t first;   ///< convex container: planes m_cellPlanes[first, first + count)
         uint32_t count;
     };
+    bool BuildContainer(const std::vector<Vectormath::Aos::Point3>& points,
+                        const std::vector<std::vector<unsigned>>& polygons, std::string& outError);
     size_t CellIndex(const Vector3& p) const;
     col::ScaledPose Pose(const Body& b, float scale) const { return {b.rotation, b.position, scale}; }
 
-    std::vector<std::unique_ptr<Type>> m_types;
+    std::vector<std::shared_ptr<const Type>> m_types;
+    std::vector<uint8_t> m_remembers;  ///< per ordered type pair: Remembers()
     float m_maxOuter = 0.0f;
     col::ExactMesh m_container;
+    std::vector<Vectormath::Aos::Point3> m_containerPoints;  ///< as given, for scaled copies
+    std::vector<std::vector<unsigned>> m_containerPolygons;
     const std::vector<col::Plane>* m_planes = nullptr;  ///< the convex container's face planes, else null
     Vector3 m_lo, m_hi;                                 ///< container bounding box
     bool m_isBox = false;

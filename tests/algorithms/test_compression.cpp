@@ -241,8 +241,8 @@ TEST(Compressor, SameSeedSameBodiesAndTheLimitStillEndsClean) {
     EXPECT_LE(cut.sweeps, 21);
 }
 
-TEST(Compressor, SweepsGiveTheSameBodiesOnOneThreadAndOnTwo) {
-    // 2,744 spheres on a lattice 3 % apart, enough for the sweeps to share out their slabs.
+TEST(Compressor, SweepsGiveTheSameBodiesOnOneThreadAndOnMore) {
+    // 2,744 spheres on a lattice 3 % apart, enough for the sweeps to share out their domains.
     const col::ColGeometry* sphere = Load("sphere_l");
     auto* box = new col::ColGeometry();
     const float half = 7.0f * 1.03f;
@@ -253,8 +253,8 @@ TEST(Compressor, SweepsGiveTheSameBodiesOnOneThreadAndOnTwo) {
     Shapes shapes;
     std::string error;
     ASSERT_TRUE(shapes.Build({sphere}, *box, error)) << error;
-    std::vector<Body> result[2];
-    for (int threads : {1, 2}) {
+    std::vector<Body> result[3];
+    for (int threads : {1, 2, 3}) {
         Packing::compression::CompressionSettings settings;
         settings.threads = threads;
         Compressor c(shapes, {{1.0, 0.5}}, 8.0 * half * half * half, settings, 9u);
@@ -270,10 +270,12 @@ TEST(Compressor, SweepsGiveTheSameBodiesOnOneThreadAndOnTwo) {
         EXPECT_EQ(c.CountOverlapsBruteForce(), 0);
         result[threads - 1] = c.Bodies();
     }
-    ASSERT_EQ(result[0].size(), result[1].size());
-    for (size_t i = 0; i < result[0].size(); ++i) {
-        ASSERT_EQ(length(result[0][i].position - result[1][i].position), 0.0f) << i;
-        ASSERT_EQ(result[0][i].orientation.getW(), result[1][i].orientation.getW()) << i;
+    for (int t : {1, 2}) {
+        ASSERT_EQ(result[0].size(), result[t].size());
+        for (size_t i = 0; i < result[0].size(); ++i) {
+            ASSERT_EQ(length(result[0][i].position - result[t][i].position), 0.0f) << t + 1 << " threads, body " << i;
+            ASSERT_EQ(result[0][i].orientation.getW(), result[t][i].orientation.getW()) << i;
+        }
     }
 }
 
