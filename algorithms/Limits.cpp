@@ -35,14 +35,17 @@ Limit Limit::Part(double share, double iterationCost) const {
     return Limit(m_seconds * left * share, static_cast<int64_t>(std::llround(budget)), true);
 }
 
-Limit Limit::Extra(double share) const {
-    return Limit(m_seconds * share, static_cast<int64_t>(std::llround(static_cast<double>(m_budget) * share)), true);
+Limit Limit::Extra(double share, int64_t atLeast) const {
+    Limit extra(m_seconds * share, static_cast<int64_t>(std::llround(static_cast<double>(m_budget) * share)), true);
+    extra.m_atLeast = atLeast;
+    return extra;
 }
 
 void Limit::Charge(double iterations) { m_iterations += static_cast<int64_t>(std::llround(iterations)); }
 
 bool Limit::Passed() {
     ++m_iterations;
+    if (m_iterations < m_atLeast) return false;
     if (g_limits.mode == LimitMode::Steps) return m_iterations >= m_budget;
     return Elapsed() > m_seconds;
 }

@@ -51,9 +51,10 @@ class Limit {
     /// A limit for work done on the side, started now: `share` of what is left of this one, with
     /// iterations that each cost `iterationCost` of this one's (a sweep of fewer bodies).
     Limit Part(double share, double iterationCost) const;
-    /// A limit of `share` of this one's whole, started now, in the same iterations: time granted
-    /// beyond a limit that has passed (to finish the work cleanly).
-    Limit Extra(double share) const;
+    /// A limit of `share` of this one's whole, started now, in the same iterations, and passed no
+    /// sooner than after `atLeast` of them: time granted beyond a limit that has passed (to finish
+    /// the work cleanly), enough for that work however short the limit.
+    Limit Extra(double share, int64_t atLeast = 0) const;
     /// Counts `iterations` (of this limit's kind) spent on the side, say by a Part.
     void Charge(double iterations);
 
@@ -64,6 +65,7 @@ class Limit {
     double m_seconds;
     int64_t m_budget = 0;
     int64_t m_iterations = 0;
+    int64_t m_atLeast = 0;
     std::chrono::system_clock::time_point m_start;
 };
 

@@ -17,6 +17,14 @@ namespace {
 std::atomic<bool> g_quiet{false};
 std::atomic<Progress*> g_current{nullptr};
 
+std::mutex g_statusMutex;
+std::string g_status;  // guarded by g_statusMutex
+
+void SetStatus(std::string line) {
+    std::lock_guard<std::mutex> lock(g_statusMutex);
+    g_status = std::move(line);
+}
+
 constexpr double kTerminalInterval = 0.25;
 constexpr double kLogInterval = 5.0;
 constexpr unsigned kTickStride = 64;  // calls of Tick per clock reading
@@ -140,6 +148,7 @@ void Progress::begin(std::string phase, uint64_t total, std::string unit, bool e
         // On a terminal the phase shows at once; a log gets its first line after one interval.
         m_nextDraw = m_settings.inPlace ? now : now + m_settings.interval;
         m_open = true;
+        SetStatus(Line(now, false));
     }
     g_current = this;
     if (m_settings.inPlace) Refresh();
@@ -209,8 +218,14 @@ std::string Progress::Line(double now, bool closing) const {
     return s.str();
 }
 
+std::string Progress::Status() {
+    std::lock_guard<std::mutex> lock(g_statusMutex);
+    return g_status;
+}
+
 void Progress::Draw(double now, bool closing) {
     const std::string line = Line(now, closing);
+    SetStatus(line);
     std::ostream& out = *m_settings.out;
     if (!m_settings.inPlace) {
         out << line << '\n' << std::flush;

@@ -65,6 +65,9 @@ class Progress {
     /// call it every iteration, so a phase stuck in one long step still shows it is alive; it reads
     /// the clock only every 64th call. Call it on the thread that ends the phase.
     static void Tick();
+    /// The line of the phase begun or drawn last by any reporter, for a window title; empty before
+    /// the first. Thread-safe.
+    static std::string Status();
 
  private:
     double Now() const;

@@ -11,10 +11,12 @@
 // clang-format on
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "geometry/MovingObject.h"
 #include "geometry/PackingLock.h"
+#include "geometry/Progress.h"
 #include "viewer/Viewer.h"
 
 namespace {
@@ -47,6 +49,12 @@ void display() {
     if (g_drawContainer) DrawItemWith(container, viewProjection);
 
     g_shaderManager.UnUse();
+    // The title carries the run's latest progress line: its phase, and how a limit ended it.
+    static std::string title;
+    if (const std::string status = Packing::Progress::Status(); !status.empty() && status != title) {
+        title = status;
+        glutSetWindowTitle(("densepack: " + status).c_str());
+    }
     glutPostRedisplay();
     glutSwapBuffers();
 }

@@ -176,9 +176,11 @@ class Compressor {
     // A pilot in a smaller copy of the container compresses to its jam with `pace`; from its
     // fraction in all and in its bulk, the count the container holds at full size.
     int64_t PilotCount(const Pace& pace, Limit& limit, const Observer& observe);
-    // From a state below full size, or overlapping, to full size without overlap: growth in small
-    // steps, short settles, and the bodies most in the way taken out one at a time between them.
-    void Finish(Limit& limit, const Observer& observe);
+    // From a state below full size, or overlapping, to full size without overlap: the share full
+    // size has no room for taken out where it is most in the way, and compressed on with `pace`
+    // within a time of its own (`excessOut`: that share is out already, after a jam); then growth
+    // in small steps with the worst body taken out one at a time where a step does not clear.
+    void Finish(const Pace& pace, bool excessOut, Limit& limit, const Observer& observe);
     int32_t MostWantedType() const;
     void RebuildGrid();
 

@@ -13,11 +13,21 @@ namespace {
 constexpr double kPilotShare = 0.35;
 // Its bulk: centres at least this many of the largest diameters from the wall.
 constexpr double kPilotMargin = 2.0;
-// Finishing: growth per step, settling sweeps at most per step, and its time: this share of the
-// whole limit beyond it.
+// Finishing: its time, this share of the whole limit beyond it, and how far the packing loosens
+// after each removal (less than after a jam: it has less time to grow back). Should that time run
+// out below full size, the last steps: their growth, sweeps at most per step, and time.
+constexpr double kFinishShare = 0.2;
+constexpr int64_t kFinishSweeps = 6000;  // at least
+constexpr double kFinishLoosen = 0.02;
+// Finishing first keeps this share fewer than the last scale has room for: the last per cent
+// below a jam take the compression longest. A jam while finishing then takes out at most a share
+// of kFinishStep.
+constexpr double kFinishSlack = 0.01;
+constexpr double kFinishStep = 0.005;
 constexpr double kFinishGrowth = 0.002;
-constexpr int kFinishSettle = 8;
-constexpr double kFinishShare = 0.1;
+constexpr int kStuckSweeps = 8;  // sweeps without fewer overlaps
+constexpr double kLastShare = 0.05;
+constexpr int64_t kLastSweeps = 1000;
 
 }  // namespace
 
@@ -105,41 +115,67 @@ void Compressor::RemoveOverlapping() {
     while (Overlaps() > 0) RemoveWorst();
 }
 
-void Compressor::Finish(Limit& limit, const Observer& observe) {
+void Compressor::Finish(const Pace& pace, bool excessOut, Limit& limit, const Observer& observe) {
     m_phase = Phase::Finish;
     if (m_scale >= 1.0f && Overlaps() == 0) return;
     // From the last state without overlap: growth past it has not cleared.
     if (Overlaps() > 0 && m_hasFree) Restore();
     m_stats.finishFrom = static_cast<int64_t>(m_bodies.size());
     m_stats.finishScale = m_scale;
+    // Where it jams: where it had got to, when it never jammed (the guess lies far above).
+    if (m_stats.firstJamFraction == 0.0) m_stats.firstJamFraction = Fraction();
+    const bool limitReached = m_stats.limitReached;
     observe(*this);
     // Blowing the packing up to full size about the container's centre kept its arrangement but
     // pressed the whole wall layer into the wall (14,373 M&Ms stopped at scale 0.964 kept 3,794).
-    // Grown in place in small steps instead, most overlaps clear in a few sweeps, and only the
-    // bodies that stay most in the way go.
-    Limit budget = limit.Extra(kFinishShare);
-    bool out = false;
-    while (!out && (m_scale < 1.0f || Overlaps() > 0)) {
+    // Instead the share full size has no room for goes, the bodies most in the way there, and the
+    // rest compresses on into the holes they leave, as after a jam, within a time of its own.
+    Limit budget = limit.Extra(kFinishShare, kFinishSweeps);
+    for (bool first = true; m_scale < 1.0f; first = false) {
+        if (!first || !excessOut) {
+            // The first time the share the scale has no room for; after a jam here only a little at a
+            // time: such a jam comes early, and its scale would take out far too many.
+            const double n = static_cast<double>(m_bodies.size());
+            const double s3 = static_cast<double>(m_scale) * m_scale * m_scale;
+            const double share = first ? 1.0 - s3 * (1.0 - kFinishSlack) : std::min(1.0 - s3, kFinishStep);
+            RemoveForShares(std::max<int64_t>(1, static_cast<int64_t>(std::floor(n * share))));
+            m_scale *= static_cast<float>(1.0 - kFinishLoosen);
+            Recount();
+            Snapshot();
+            observe(*this);
+        }
+        m_phase = Phase::Finish;
+        const Outcome outcome = Compress(pace, budget, observe);
+        m_phase = Phase::Finish;
+        if (outcome != Outcome::Jammed) break;
+    }
+    m_stats.limitReached = limitReached;
+    // Out of that time below full size: in small steps, sweeps after each, and where the sweeps
+    // stop clearing the body whose overlap is worst is taken out, one at a time.
+    if (Overlaps() > 0 && m_hasFree) Restore();
+    Limit last = limit.Extra(kLastShare, kLastSweeps);
+    int64_t fewest = Overlaps();
+    int stuck = 0;
+    while (m_scale < 1.0f || Overlaps() > 0) {
         if (Overlaps() == 0) {
             m_scale = std::min(1.0f, static_cast<float>(m_scale * (1.0 + kFinishGrowth)));
             Recount();
-            observe(*this);
+            fewest = Overlaps();
+            stuck = 0;
         }
-        for (int k = 0; k < kFinishSettle && Overlaps() > 0 && !out; ++k) {
-            Sweep();
-            observe(*this);
-            out = budget.Passed();
+        Sweep();
+        observe(*this);
+        if (last.Passed()) break;
+        if (Overlaps() < fewest) {
+            fewest = Overlaps();
+            stuck = 0;
+        } else if (++stuck >= kStuckSweeps) {
+            RemoveWorst();
+            fewest = Overlaps();
+            stuck = 0;
         }
-        // One at a time where the overlap is worst, until half of what overlaps is gone; a settle
-        // follows.
-        const int64_t goal = Overlaps() / 2;
-        while (Overlaps() > goal) RemoveWorst();
     }
-    // Out of time: at full size where they stand, and whatever overlaps there goes.
-    if (m_scale < 1.0f) {
-        m_scale = 1.0f;
-        m_pairCache.Clear();
-    }
+    m_scale = 1.0f;
     RemoveOverlapping();
     observe(*this);
 }

@@ -127,7 +127,7 @@ void Compressor::GrowAsBalls(double rate, Limit& limit, const std::function<void
 
 Compressor::Outcome Compressor::Compress(const Pace& pace, Limit& limit,
                                          const std::function<void(const Compressor&)>& observe) {
-    m_phase = Phase::Compress;
+    if (m_phase != Phase::Finish) m_phase = Phase::Compress;
     m_growth = std::min(m_settings.growth, pace.maxGrowth);
     Recount();
     if (m_ballLike && pace.ballRate > 0.0 && m_scale < 1.0f && !m_bodies.empty() && Overlaps() == 0) {
@@ -330,7 +330,7 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
         }
     }
     // Below full size (the limit, or the last round jammed), or still overlapping: on to full size.
-    Finish(limit, observe);
+    Finish(again, outcome == Outcome::Jammed, limit, observe);
 
     m_phase = Phase::Fill;
     const int64_t tries = static_cast<int64_t>(m_settings.insertTriesPerBody * static_cast<double>(m_bodies.size()));

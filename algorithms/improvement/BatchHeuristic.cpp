@@ -24,6 +24,7 @@ constexpr float kCentreTolerance = 1e-3f;  // of the container box diagonal
 // Objects that keep failing to grow step back below their start size; they never shrink below
 // this, so they neither vanish nor turn inside out.
 constexpr float kMinObjectScale = 0.1f;
+constexpr int kFloorFailures = 2;
 
 // "timing.txt" in the working directory, truncated per schedule. A file that cannot be opened
 // is reported once per run; the schedule goes on without it.
@@ -72,6 +73,7 @@ bool BatchHeuristic::RunSchedule(const ScaleSchedule& schedule) {
     float lastScale = schedule.start;
     bool solved = false;
     int failures = 0;
+    int floorFailures = 0;  // failed growth steps in a row that ended at the smallest scale
     for (int iteration = 1;; ++iteration) {
         const float next = lastScale + schedule.step;
         float scale = schedule.step < 0.0f ? std::max(1.0f, next) : std::min(1.0f, next);
@@ -89,7 +91,15 @@ bool BatchHeuristic::RunSchedule(const ScaleSchedule& schedule) {
             if (scale == 1.0f) break;
         } else {
             scale = lastScale - 2.0f * schedule.step;
-            if (schedule.step > 0.0f) scale = std::max(kMinObjectScale, scale);
+            // A growth that keeps failing at the smallest scale has every object pulled onto one
+            // spot by each retreat, where no relaxation parts them: the rest of its iterations
+            // would only repeat that, at the cost of every leaf pair of every pair.
+            if (schedule.step > 0.0f && scale < kMinObjectScale) {
+                scale = kMinObjectScale;
+                if (++floorFailures >= kFloorFailures) return false;
+            } else {
+                floorFailures = 0;
+            }
             if (!Packing::Quiet()) std::cout << schedule.retreat << scale << std::endl;
             lastScale = scale;
             schedule.apply(scale);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -28,6 +29,16 @@ col::ColGeometry* Load(const std::string& name) {
     auto* g = new col::ColGeometry();
     const std::string path = std::string(DENSEPACK_SOURCE_DIR) + "/models/" + name + ".obj";
     EXPECT_EQ(col::loadGeometryFromFile(g, path.c_str()), 0) << path;
+    return g;
+}
+
+// An axis-aligned box container from -half to half.
+col::ColGeometry* Box(float half) {
+    auto* g = new col::ColGeometry();
+    std::vector<Vectormath::Aos::Point3> p;
+    for (int i = 0; i < 8; ++i) p.emplace_back(i & 1 ? half : -half, i & 2 ? half : -half, i & 4 ? half : -half);
+    *g = col::ColGeometry(p, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}},
+                          col::PRIM_POLYGONS);
     return g;
 }
 
@@ -124,14 +135,7 @@ struct Outcome {
 Outcome Compress(uint64_t seed, double limitSeconds, bool checkEverySweep, double estimateSpeed = 1.0) {
     static const col::ColGeometry* cube = Load("cube");
     static const col::ColGeometry* mm = Load("mm_l");
-    static const col::ColGeometry* box = [] {
-        auto* g = new col::ColGeometry();
-        std::vector<Vectormath::Aos::Point3> p;
-        for (int i = 0; i < 8; ++i) p.emplace_back(i & 1 ? 1.5f : -1.5f, i & 2 ? 1.5f : -1.5f, i & 4 ? 1.5f : -1.5f);
-        *g = col::ColGeometry(p, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}},
-                              col::PRIM_POLYGONS);
-        return g;
-    }();
+    static const col::ColGeometry* box = Box(1.5f);
     static Shapes shapes;
     std::string error;
     EXPECT_TRUE(shapes.Build({cube, mm}, *box, error)) << error;
@@ -228,28 +232,56 @@ TEST(Compressor, ACountingRoundLateInTheLimitGoesOnFromItsJam) {
     EXPECT_EQ(late.removalScale, 1.0f);
 }
 
-TEST(Compressor, SameSeedSameBodiesAndTheLimitStillEndsClean) {
+TEST(Compressor, SameSeedSameBodies) {
     const Outcome a = Compress(5u, 300.0, false), b = Compress(5u, 300.0, false);
     ASSERT_EQ(a.bodies.size(), b.bodies.size());
     for (size_t i = 0; i < a.bodies.size(); ++i) {
         EXPECT_EQ(a.bodies[i].type, b.bodies[i].type);
         EXPECT_EQ(length(a.bodies[i].position - b.bodies[i].position), 0.0f) << i;
     }
-    // Stopped by a budget of 20 sweeps: still full size and clear (checked inside Compress).
-    const Outcome cut = Compress(5u, 2.0, false);
-    EXPECT_EQ(cut.scale, 1.0f);
-    EXPECT_LE(cut.sweeps, 21);
+}
+
+// Stopped at half of what it needs, the compression still ends at full size without overlap and
+// keeps nearly the share of its bodies that the scale it had reached has room for.
+TEST(Compressor, ALimitBeforeFullSizeKeepsWhatTheScaleHasRoomFor) {
+    static const col::ColGeometry* mm = Load("mm_l");
+    static const col::ColGeometry* box = Box(2.2f);
+    Shapes shapes;
+    std::string error;
+    ASSERT_TRUE(shapes.Build({mm}, *box, error)) << error;
+    Packing::SetLimits({Packing::LimitMode::Steps, 10});
+    Packing::compression::CompressionSettings settings;
+    settings.relaxSweeps = 2;
+    settings.clearSweeps = 30;
+    settings.maxGrowth = 0.01;
+    auto run = [&](double limitSeconds) {
+        auto c = std::make_unique<Compressor>(shapes, std::vector<Packing::compression::TypeSpec>{{1.0, 0.2566}},
+                                              8.0 * 2.2 * 2.2 * 2.2, settings, 3u);
+        Packing::Limit limit(limitSeconds);
+        c->Run(limit, [](const Compressor&) {});
+        return c;
+    };
+    const auto free = run(1e5);
+    ASSERT_FALSE(free->Stats().limitReached);
+    const auto cut = run(0.05 * static_cast<double>(free->Stats().sweeps));  // K = 10: half the sweeps
+    const auto& st = cut->Stats();
+    ASSERT_TRUE(st.limitReached);
+    ASSERT_GT(st.finishFrom, 100);
+    ASSERT_LT(st.finishScale, 0.995f) << "stopped so late that nothing was left to finish";
+    EXPECT_EQ(cut->Scale(), 1.0f);
+    EXPECT_EQ(cut->CountOverlapsBruteForce(), 0);
+    const double room = static_cast<double>(st.finishFrom) * st.finishScale * st.finishScale * st.finishScale;
+    const double kept = static_cast<double>(cut->Bodies().size() - static_cast<size_t>(st.inserted));
+    EXPECT_GE(kept, 0.97 * room) << st.finishFrom << " bodies at scale " << st.finishScale;
+    // The finishing takes a bounded number of sweeps past the limit (at most 7,000 here).
+    EXPECT_LE(st.sweeps, free->Stats().sweeps / 2 + 7001);
 }
 
 TEST(Compressor, SweepsGiveTheSameBodiesOnOneThreadAndOnMore) {
     // 2,744 spheres on a lattice 3 % apart, enough for the sweeps to share out their domains.
     const col::ColGeometry* sphere = Load("sphere_l");
-    auto* box = new col::ColGeometry();
     const float half = 7.0f * 1.03f;
-    std::vector<Vectormath::Aos::Point3> p;
-    for (int i = 0; i < 8; ++i) p.emplace_back(i & 1 ? half : -half, i & 2 ? half : -half, i & 4 ? half : -half);
-    *box = col::ColGeometry(p, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}},
-                            col::PRIM_POLYGONS);
+    const col::ColGeometry* box = Box(half);
     Shapes shapes;
     std::string error;
     ASSERT_TRUE(shapes.Build({sphere}, *box, error)) << error;
@@ -360,11 +392,7 @@ TEST(BallGrowth, ClearOfAllPairsRepeatableAndJamsNearRandomClosePacking) {
 // below and at the scale.
 TEST(Compressor, SpheresGrowAsBallsFirstAndEndExact) {
     static const col::ColGeometry* sphere = Load("sphere_l");
-    auto* box = new col::ColGeometry();
-    std::vector<Vectormath::Aos::Point3> p;
-    for (int i = 0; i < 8; ++i) p.emplace_back(i & 1 ? 1.5f : -1.5f, i & 2 ? 1.5f : -1.5f, i & 4 ? 1.5f : -1.5f);
-    *box = col::ColGeometry(p, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}},
-                            col::PRIM_POLYGONS);
+    const col::ColGeometry* box = Box(1.5f);
     Shapes shapes;
     std::string error;
     ASSERT_TRUE(shapes.Build({sphere}, *box, error)) << error;

@@ -276,9 +276,14 @@ TEST_F(ViewWindow, RunModeShowsTheObjectsBeingPlaced) {
     WriteFile(dir + "/points.txt", points);
     const std::string shot = dir + "/shot.png";
     // "c" hides the container so the objects show in their own colours.
-    const ProcessResult r = Shoot(dir, "xdotool mousemove 750 450 sleep 0.2 key c", shot, "-c run.cfg --seed 3");
+    // The window's title shows the phase at work.
+    const std::string tree = dir + "/windows.txt";
+    const ProcessResult r =
+        Shoot(dir, "xdotool mousemove 750 450 sleep 0.2 key c && xwininfo -root -tree > " + ShellQuote(tree), shot,
+              "-c run.cfg --seed 3");
     ASSERT_EQ(r.status, 0) << r.out << r.err << ReadFile(shot + ".stderr");
     EXPECT_NE(ReadFile(shot + ".stdout").find("Construction Run"), std::string::npos);
+    EXPECT_NE(ReadFile(tree).find("\"densepack: Placement: "), std::string::npos) << ReadFile(tree);
     const std::string img = Load(shot);
     ASSERT_FALSE(img.empty());
     const HueCount red = CountHue(img, 0), green = CountHue(img, 1);
