@@ -1,5 +1,6 @@
 #include "python/RunChild.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -22,8 +23,8 @@ namespace {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    close(out);
-    close(err);
+    // Nothing else of the parent stays open here: another run's pipes would not see their end.
+    close_range(3, ~0u, 0);
     std::vector<std::string> copy = args;
     std::vector<char*> argv;
     for (std::string& a : copy) argv.push_back(a.data());
@@ -71,8 +72,9 @@ int DecodeStatus(int raw) {
 ChildResult RunInChild(const std::vector<std::string>& args, const std::function<bool(const ChildOutput&)>& listen,
                        double heartbeatSeconds) {
     int out[2], err[2];
-    if (pipe(out) != 0) throw std::runtime_error(std::string("cannot create a pipe: ") + std::strerror(errno));
-    if (pipe(err) != 0) {
+    if (pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error(std::string("cannot create a pipe: ") + std::strerror(errno));
+    if (pipe2(err, O_CLOEXEC) != 0) {
         close(out[0]);
         close(out[1]);
         throw std::runtime_error(std::string("cannot create a pipe: ") + std::strerror(errno));
