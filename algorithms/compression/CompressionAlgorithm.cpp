@@ -58,6 +58,8 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
         {"pilotBonus", &s.pilotBonus, nullptr, -0.5, 1.0},
         {"limitSeconds", &s.limitSeconds, nullptr, 1e-3, 1e9},
         {"threads", nullptr, &s.threads, 0, 64},
+        {"count", nullptr, &s.count, 0, 1e7},
+        {"targetFraction", &s.targetFraction, nullptr, 0.0, 0.9},
     };
     std::istringstream in(line);
     in.imbue(std::locale::classic());
@@ -85,6 +87,10 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
         }
         if (key->real) *key->real = v;
         if (key->whole) *key->whole = static_cast<int>(v);
+    }
+    if (s.count > 0 && s.targetFraction > 0.0) {
+        outError = "compression settings count and targetFraction exclude each other";
+        return false;
     }
     if (s.minGrowth > s.maxGrowth) {
         outError = "compression setting minGrowth is above maxGrowth";
@@ -223,6 +229,8 @@ void CompressionPhase::Run(IPackingAlgorithm& algo, std::vector<PackingObjectInf
               << (st.pilotBodies > 0 ? ", pilot " + std::to_string(st.pilotBodies) + " at " + Text(st.pilotFraction) +
                                            " (bulk " + Text(st.pilotBulk) + ") foretold " + Text(st.estimate)
                                      : "")
+              << (st.asked > 0 ? ", asked for " + std::to_string(st.asked) : "")
+              << (compressor.Scale() < 1.0f ? ", held at scale " + Text(compressor.Scale()) : "")
               << (st.limitReached ? ", limit reached" : "")
               << (st.finishFrom > 0 ? ", finished to full size from scale " + Text(st.finishScale) + " keeping " +
                                           std::to_string(compressor.Bodies().size() - st.inserted) + " of " +

@@ -54,6 +54,8 @@ struct CompressionSettings {
     double pilotBonus = 0.005;        ///< the careful round gets this share more bodies than the pilot foretells
     double limitSeconds = 600.0;      ///< the whole compression's limit (seconds, or sweeps under --limits steps)
     int threads = 0;                  ///< threads: 0 every core, N up to N; the same result for any number
+    int count = 0;  ///< exactly this many bodies, compressed until jammed or full size (0: as many as fit)
+    double targetFraction = 0.0;  ///< stop at full size with bodies filling this fraction (0: as many as fit)
 };
 
 /// Per type: its share of the bodies (any non-negative weights) and its volume at scale 1.
@@ -83,6 +85,7 @@ struct CompressionStats {
     double estimate = 0.0;     ///< the fraction the pilot foretold for the container
     int64_t finishFrom = 0;    ///< bodies when finishing to full size began (0: it was not needed)
     float finishScale = 0.0f;  ///< the scale it began at
+    int64_t asked = 0;         ///< bodies a count or a target fraction asked for (0: none)
 };
 
 class Compressor {

@@ -282,8 +282,31 @@ void Compressor::Run(Limit& limit, const std::function<void(const Compressor&)>&
 
     Outcome outcome = Outcome::Jammed;
     bool goOnFromJam = false;
-    if (start.empty() && m_settings.estimateSpeed >= 1.0 && m_settings.pilotBodies > 0 &&
-        GuessedCount() >= kPilotFrom * m_settings.pilotBodies) {
+    if (m_settings.count > 0 || m_settings.targetFraction > 0.0) {
+        // Asked for: no count to learn, one careful round. A count stays whole wherever that round
+        // ends (full size, jammed, the limit), at its last state without overlap; a fraction is
+        // reached at full size, or, where the container cannot hold it, as many as fit go on below.
+        const double wanted = m_settings.count > 0 || meanVolume <= 0.0
+                                  ? static_cast<double>(m_settings.count)
+                                  : m_settings.targetFraction * m_containerVolume / meanVolume;
+        m_stats.asked = std::max(static_cast<int64_t>(start.size()), static_cast<int64_t>(std::llround(wanted)));
+        drop(m_stats.asked);
+        ++m_stats.rounds;
+        outcome = Compress(slow, limit, observe);
+        if (m_settings.count > 0 || (outcome == Outcome::Reached && Overlaps() == 0)) {
+            if (Overlaps() > 0 && m_hasFree) Restore();
+            if (outcome == Outcome::Jammed) m_stats.firstJamFraction = Fraction();
+            m_phase = Phase::Done;
+            observe(*this);
+            return;
+        }
+        if (outcome == Outcome::Jammed) {
+            m_stats.firstJamFraction = Fraction();
+            goOnFromJam = true;
+            removeExcess();
+        }
+    } else if (start.empty() && m_settings.estimateSpeed >= 1.0 && m_settings.pilotBodies > 0 &&
+               GuessedCount() >= kPilotFrom * m_settings.pilotBodies) {
         // Many bodies: a counting round as long as the careful one would double the cost, so a
         // pilot in a smaller copy of the container counts instead, and its flights are as quick as
         // the careful round's, which at this size takes the quick rate too (a slow flight of

@@ -277,6 +277,42 @@ TEST(Compressor, ALimitBeforeFullSizeKeepsWhatTheScaleHasRoomFor) {
     EXPECT_LE(st.sweeps, free->Stats().sweeps / 2 + 7001);
 }
 
+// A count stays whole wherever it ends (at full size, or jammed below it), a target fraction ends at
+// full size with just that much of the container filled, both without overlap and without a fill.
+TEST(Compressor, ACountOrATargetFractionIsWhatItEndsWith) {
+    static const col::ColGeometry* mm = Load("mm_l");
+    static const col::ColGeometry* box = Box(1.5f);
+    Shapes shapes;
+    std::string error;
+    ASSERT_TRUE(shapes.Build({mm}, *box, error)) << error;
+    Packing::SetLimits({Packing::LimitMode::Steps, 10});
+    const double volume = 27.0, each = 0.2566;
+    for (const double asked : {40.0, 80.0, -0.45}) {
+        SCOPED_TRACE(asked);
+        Packing::compression::CompressionSettings settings;
+        settings.relaxSweeps = 2;
+        settings.clearSweeps = 30;
+        settings.maxGrowth = 0.01;
+        if (asked > 0.0)
+            settings.count = static_cast<int>(asked);
+        else
+            settings.targetFraction = -asked;
+        Compressor c(shapes, {{1.0, each}}, volume, settings, 3u);
+        Packing::Limit limit(1000.0);
+        c.Run(limit, [](const Compressor&) {});
+        EXPECT_EQ(c.CountOverlapsBruteForce(), 0);
+        EXPECT_EQ(c.Stats().inserted, 0);
+        if (asked > 0.0) {
+            EXPECT_EQ(c.Bodies().size(), static_cast<size_t>(asked));
+            // 80 M&Ms fill 0.76 of the box at full size, more than any packing: held below it.
+            EXPECT_EQ(c.Scale() < 1.0f, asked > 50.0) << c.Scale();
+        } else {
+            EXPECT_EQ(c.Scale(), 1.0f);
+            EXPECT_NEAR(c.Fraction(), -asked, 0.5 * each / volume);
+        }
+    }
+}
+
 TEST(Compressor, SweepsGiveTheSameBodiesOnOneThreadAndOnMore) {
     // 2,744 spheres on a lattice 3 % apart, enough for the sweeps to share out their domains.
     const col::ColGeometry* sphere = Load("sphere_l");
@@ -439,6 +475,7 @@ TEST(CompressionSettings, KeyValueWordsAndWhatIsWrongWithThem) {
         {"acceptance=1.5", "compression setting \"acceptance=1.5\" needs a number from 0.01 to 0.99"},
         {"growth=abc", "compression setting \"growth=abc\" needs a number from 1e-07 to 0.5"},
         {"minGrowth=0.1 maxGrowth=0.01", "compression setting minGrowth is above maxGrowth"},
+        {"count=100 targetFraction=0.5", "compression settings count and targetFraction exclude each other"},
     };
     for (const auto& [line, message] : bad) {
         Packing::compression::CompressionSettings t = s;
