@@ -65,7 +65,7 @@ Direction Refine(const Moment4& t, Direction n) {
 
 }  // namespace
 
-double CubaticOrder(const std::vector<Matrix3>& frames) {
+double CubaticOrder(const std::vector<Matrix3>& frames, Vectormath::Aos::Vector3* outDirector) {
     if (frames.empty()) return 0.0;
     Moment4 t{};
     for (const Matrix3& frame : frames)
@@ -83,7 +83,16 @@ double CubaticOrder(const std::vector<Matrix3>& frames) {
     for (int i = 0; i < kTrials; ++i) scored[i] = {Form(t, Trial(i)), i};
     std::partial_sort(scored.begin(), scored.begin() + kRefined, scored.end(), std::greater<>());
     double best = scored[0].first;
-    for (int j = 0; j < kRefined; ++j) best = std::max(best, Form(t, Refine(t, Trial(scored[j].second))));
+    Direction director = Trial(scored[0].second);
+    for (int j = 0; j < kRefined; ++j) {
+        const Direction n = Refine(t, Trial(scored[j].second));
+        if (const double f = Form(t, n); f > best) {
+            best = f;
+            director = n;
+        }
+    }
+    if (outDirector)
+        *outDirector = Vectormath::Aos::Vector3(float(director[0]), float(director[1]), float(director[2]));
     // The three squared cosines of a frame sum to 1, so 1/14 sum_k (35 c^4 - 30 c^2 + 3) is
     // (5 sum_k c^4 - 3) / 2. Its mean over the sphere is 0, so the true maximum is not negative;
     // the clamp only removes the trial grid's rounding.

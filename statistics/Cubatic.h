@@ -18,7 +18,8 @@ using Vectormath::Aos::Point3;
 /// 1 when every frame has an axis along one common direction, whatever its turn about it; about
 /// 1/sqrt(N) for independent random orientations; never below 0. No frames give 0. Deterministic:
 /// a fixed set of trial directions, the best of them refined to the local maximum.
-double CubaticOrder(const std::vector<Matrix3>& frames);
+/// `outDirector`, when given, receives the maximising n.
+double CubaticOrder(const std::vector<Matrix3>& frames, Vectormath::Aos::Vector3* outDirector = nullptr);
 
 /// Whether the box axes of a mesh (model frame) are body axes a cubatic order can follow: across
 /// each of the six face diagonals of its bounding box the mesh is more than 5 % wider or narrower

@@ -60,6 +60,7 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
         {"threads", nullptr, &s.threads, 0, 64},
         {"count", nullptr, &s.count, 0, 1e7},
         {"targetFraction", &s.targetFraction, nullptr, 0.0, 0.9},
+        {"maxCubaticOrder", &s.maxCubaticOrder, nullptr, 0.0, 1.0},
     };
     std::istringstream in(line);
     in.imbue(std::locale::classic());

@@ -56,6 +56,8 @@ struct CompressionSettings {
     int threads = 0;                  ///< threads: 0 every core, N up to N; the same result for any number
     int count = 0;  ///< exactly this many bodies, compressed until jammed or full size (0: as many as fit)
     double targetFraction = 0.0;  ///< stop at full size with bodies filling this fraction (0: as many as fit)
+    /// Turns that would raise the cubatic order of cube-like bodies past this are refused (1: never).
+    double maxCubaticOrder = 1.0;
 };
 
 /// Per type: its share of the bodies (any non-negative weights) and its volume at scale 1.
@@ -147,6 +149,10 @@ class Compressor {
     void DropAt(int64_t count, Limit& limit, const Observer& observe);
     bool TryInsert(int32_t type, float scale, int tries);
     void Sweep();
+    // Whether turns are held this sweep, and along which director.
+    void HoldOrder();
+    // Sum over the frame's axes of their fourth power along the director.
+    float AxisAlignment(const Matrix3& r) const;
     // Whether every overlap of the move's new place (after) is an old one (before) that the move
     // does not deepen, judged by the distance of the centres.
     bool Separating(const Body& from, const Body& to, const std::vector<int32_t>& before,
@@ -245,8 +251,12 @@ class Compressor {
     bool m_hasFree = false;
 
     double m_growth;
-    float m_moveStep = 0.1f;                          ///< translation: share of the body's outer radius
-    float m_turnStep = 0.1f;                          ///< rotation: radians
+    float m_moveStep = 0.1f;  ///< translation: share of the body's outer radius
+    float m_turnStep = 0.1f;  ///< rotation: radians
+    // Holding the cubatic order of cube-like bodies: while it is at its cap (as of the sweep's
+    // start), a turn may not bring a body's axes closer to the director.
+    bool m_orderHeld = false;
+    Vector3 m_director{0.0f};
     int64_t m_tried[2] = {0, 0}, m_took[2] = {0, 0};  ///< since the last tuning: moves, turns
     Phase m_phase = Phase::Drop;
     CompressionStats m_stats;

@@ -6,6 +6,7 @@
 
 #include "collision/ColGeometry.h"
 #include "collision/MeshOverlap.h"
+#include "statistics/Cubatic.h"
 
 namespace Packing::compression {
 namespace {
@@ -31,6 +32,7 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
         for (const Vectormath::Aos::Point3& p : type->mesh.points())
             type->outer = std::max(type->outer, Vectormath::Aos::length(Vector3(p)));
         m_maxOuter = std::max(m_maxOuter, type->outer);
+        type->cubic = check::HasCubicAxes(type->mesh.points());
         m_types.push_back(std::move(type));
     }
     m_remembers.assign(m_types.size() * m_types.size(), 0);

@@ -74,6 +74,8 @@ class Shapes {
 
     size_t TypeCount() const { return m_types.size(); }
     bool Convex(int type) const { return m_types[static_cast<size_t>(type)]->mesh.convex() != nullptr; }
+    /// Whether the type has three body axes a cubatic order follows (a cube, not a sphere or an M&M).
+    bool Cubic(int type) const { return m_types[static_cast<size_t>(type)]->cubic; }
     bool ContainerConvex() const { return m_planes != nullptr; }
     /// Whether the container is its axis-aligned bounding box (BoxMin, BoxMax).
     bool ContainerIsBox() const { return m_isBox; }
@@ -87,6 +89,7 @@ class Shapes {
     struct Type {
         col::ExactMesh mesh;
         float outer = 0.0f;
+        bool cubic = false;
     };
     struct WallCell {
         float clearance;  ///< every point of the cell is at least this far inside the wall

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "algorithms/compression/Compressor.h"
+#include "statistics/Cubatic.h"
 
 namespace Packing::compression {
 namespace {
@@ -82,6 +83,8 @@ void Compressor::SweepDomain(Domain& d, Scratch& s) {
             const float angle = (2.0f * rng.Uniform() - 1.0f) * m_turnStep * size;
             trial.orientation = Vectormath::Aos::normalize(Quat::rotation(angle, rng.Axis()) * b.orientation);
             trial.rotation = Matrix3(trial.orientation);
+            if (m_orderHeld && m_shapes.Cubic(b.type) && AxisAlignment(trial.rotation) > AxisAlignment(b.rotation))
+                continue;
         } else if (count > 0 && rng.Uniform() < 0.5f) {
             // Half the moves of an overlapping body go straight away from what it overlaps (the
             // container's centre stands in for a wall): random ones alone took a cube out of a
@@ -144,8 +147,28 @@ void Compressor::SweepDomain(Domain& d, Scratch& s) {
     }
 }
 
+float Compressor::AxisAlignment(const Matrix3& r) const {
+    float sum = 0.0f;
+    for (int k = 0; k < 3; ++k) {
+        const float c = Vectormath::Aos::dot(r.getCol(k), m_director);
+        sum += c * c * c * c;
+    }
+    return sum;
+}
+
+void Compressor::HoldOrder() {
+    m_orderHeld = false;
+    if (m_settings.maxCubaticOrder >= 1.0) return;
+    std::vector<Matrix3> frames;
+    for (const Body& b : m_bodies)
+        if (m_shapes.Cubic(b.type)) frames.push_back(b.rotation);
+    if (frames.empty()) return;
+    m_orderHeld = check::CubaticOrder(frames, &m_director) >= m_settings.maxCubaticOrder;
+}
+
 void Compressor::Sweep() {
     if (m_stats.sweeps % kSortEvery == 0) SortBodies();
+    HoldOrder();
     // Domains: blocks of cells, coloured by the parity of their index along each axis. Two
     // domains of one colour have a whole domain (at least two cells) between them, so bodies
     // that they move never meet, nor do the cells they read; the eight colours take turns. The

@@ -15,6 +15,7 @@
 #include "algorithms/compression/Compressor.h"
 #include "algorithms/compression/Shapes.h"
 #include "collision/ColGeometry.h"
+#include "statistics/Cubatic.h"
 
 namespace {
 
@@ -311,6 +312,35 @@ TEST(Compressor, ACountOrATargetFractionIsWhatItEndsWith) {
             EXPECT_NEAR(c.Fraction(), -asked, 0.5 * each / volume);
         }
     }
+}
+
+// Cubes in a box order as they pack; with the order held, turns toward the director stop at the
+// cap, and the packing stays as disordered as asked.
+TEST(Compressor, AHeldCubaticOrderStaysAtItsCap) {
+    static const col::ColGeometry* cube = Load("cube");
+    static const col::ColGeometry* box = Box(1.5f);
+    Shapes shapes;
+    std::string error;
+    ASSERT_TRUE(shapes.Build({cube}, *box, error)) << error;
+    ASSERT_TRUE(shapes.Cubic(0));
+    Packing::SetLimits({Packing::LimitMode::Steps, 10});
+    double order[2] = {0, 0};
+    for (const double cap : {1.0, 0.3}) {
+        Packing::compression::CompressionSettings settings;
+        settings.relaxSweeps = 2;
+        settings.clearSweeps = 30;
+        settings.maxGrowth = 0.01;
+        settings.maxCubaticOrder = cap;
+        Compressor c(shapes, {{1.0, 0.512}}, 27.0, settings, 3u);
+        Packing::Limit limit(1000.0);
+        c.Run(limit, [](const Compressor&) {});
+        EXPECT_EQ(c.CountOverlapsBruteForce(), 0);
+        std::vector<Matrix3> frames;
+        for (const Body& b : c.Bodies()) frames.push_back(b.rotation);
+        order[cap < 1.0] = check::CubaticOrder(frames);
+    }
+    EXPECT_GT(order[0], 0.6);
+    EXPECT_LT(order[1], 0.35);  // a sweep's turns may pass the cap a little
 }
 
 TEST(Compressor, SweepsGiveTheSameBodiesOnOneThreadAndOnMore) {
