@@ -190,6 +190,7 @@ bool Shapes::Inside(const Body& b, float scale) const {
         // A non-convex object against the planes: its vertices all behind every near plane.
         for (uint32_t k = cell.first; k < cell.first + cell.count; ++k) {
             const col::Plane& plane = m_cellPlanes[k];
+            if (plane.offset - dot(plane.normal, p) >= r) continue;  // beyond its reach
             for (const Vectormath::Aos::Point3& v : type.mesh.points())
                 if (dot(plane.normal, p + scale * (b.rotation * Vector3(v))) > plane.offset) return false;
         }
