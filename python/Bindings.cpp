@@ -168,29 +168,13 @@ std::vector<std::string> Split(const std::string& names) {
 
 // The [Compression] keys with their defaults; ParseSettings is the authority on names and ranges.
 py::dict CompressionDefaults() {
-    const Packing::compression::CompressionSettings s;
     py::dict d;
-    d["packingGuess"] = s.packingGuess;
-    d["startFraction"] = s.startFraction;
-    d["growth"] = s.growth;
-    d["maxGrowth"] = s.maxGrowth;
-    d["minGrowth"] = s.minGrowth;
-    d["overlapShare"] = s.overlapShare;
-    d["restOverlapShare"] = s.restOverlapShare;
-    d["acceptance"] = s.acceptance;
-    d["clearSweeps"] = s.clearSweeps;
-    d["relaxSweeps"] = s.relaxSweeps;
-    d["estimateSpeed"] = s.estimateSpeed;
-    d["estimateBonus"] = s.estimateBonus;
-    d["ballEstimateBonus"] = s.ballEstimateBonus;
-    d["maxRounds"] = s.maxRounds;
-    d["ballRate"] = s.ballRate;
-    d["quickBallRate"] = s.quickBallRate;
-    d["insertTriesPerBody"] = s.insertTriesPerBody;
-    d["pilotBodies"] = s.pilotBodies;
-    d["pilotBonus"] = s.pilotBonus;
-    d["limitSeconds"] = s.limitSeconds;
-    d["threads"] = s.threads;
+    for (const Packing::compression::SettingDefault& k : Packing::compression::SettingDefaults()) {
+        if (k.whole)
+            d[py::str(k.name)] = static_cast<int>(k.value);
+        else
+            d[py::str(k.name)] = k.value;
+    }
     return d;
 }
 

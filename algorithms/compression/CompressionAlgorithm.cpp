@@ -28,15 +28,18 @@ constexpr double kMovesPerStep = 3000.0;
 
 }  // namespace
 
-bool ParseSettings(const std::string& line, CompressionSettings& settings, std::string& outError) {
-    struct Key {
-        const char* name;
-        double* real;
-        int* whole;
-        double lo, hi;
-    };
-    CompressionSettings s = settings;
-    const Key keys[] = {
+namespace {
+
+struct Key {
+    const char* name;
+    double* real;
+    int* whole;
+    double lo, hi;
+};
+
+// Every [Compression] key, bound to the fields of `s`.
+std::vector<Key> Keys(CompressionSettings& s) {
+    return {
         {"packingGuess", &s.packingGuess, nullptr, 0.01, 1.0},
         {"startFraction", &s.startFraction, nullptr, 1e-4, 0.6},
         {"growth", &s.growth, nullptr, 1e-7, 0.5},
@@ -62,6 +65,21 @@ bool ParseSettings(const std::string& line, CompressionSettings& settings, std::
         {"targetFraction", &s.targetFraction, nullptr, 0.0, 0.9},
         {"maxCubaticOrder", &s.maxCubaticOrder, nullptr, 0.0, 1.0},
     };
+}
+
+}  // namespace
+
+std::vector<SettingDefault> SettingDefaults() {
+    CompressionSettings s;
+    std::vector<SettingDefault> out;
+    for (const Key& k : Keys(s))
+        out.push_back({k.name, k.real ? *k.real : static_cast<double>(*k.whole), k.whole != nullptr});
+    return out;
+}
+
+bool ParseSettings(const std::string& line, CompressionSettings& settings, std::string& outError) {
+    CompressionSettings s = settings;
+    const std::vector<Key> keys = Keys(s);
     std::istringstream in(line);
     in.imbue(std::locale::classic());
     std::string word;

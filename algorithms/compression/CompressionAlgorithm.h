@@ -21,6 +21,13 @@ namespace Packing::compression {
 /// insertTriesPerBody, limitSeconds) into `settings`. Returns false with `outError` naming the
 /// first word that is not such a pair or whose value is not a number in range.
 bool ParseSettings(const std::string& line, CompressionSettings& settings, std::string& outError);
+/// Every key of ParseSettings with its default value, in the order of the documentation.
+struct SettingDefault {
+    std::string name;
+    double value;
+    bool whole;  ///< a whole number
+};
+std::vector<SettingDefault> SettingDefaults();
 
 /// What both roles share: the shapes, the run and the hand-over of poses to the placed objects.
 class CompressionPhase {
