@@ -57,7 +57,7 @@ def test_progress_sees_the_run_and_may_stop_it(tmp_path):
                             progress=lambda p: seen.append(p) or p.line == "Construction Run")
     assert stopped is None
     assert seen[-1].line == "Construction Run" and not seen[-1].stderr
-    assert any(p.line.startswith("Sampling Points: ") for p in seen[:-1])
+    assert any(p.line and p.line.startswith("Sampling Points: ") for p in seen[:-1])  # heartbeats have none
     assert not list(tmp_path.glob("spheres_box_*.txt"))
 
     def fail(p):
