@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/Globals.h"
-#include "app/Scene.h"
+#include "geometry/TypeTable.h"
 #include "statistics/Structure.h"
 
 std::optional<std::string> RunStructureJson() {
