@@ -6,9 +6,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 using JsonValue = nlohmann::ordered_json;  ///< keys stay in the order they are set
 
