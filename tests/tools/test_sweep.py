@@ -72,10 +72,10 @@ pairs = PlacementAlgorithm:CompactionAlgorithm
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     @classmethod
-    def sweep(cls, backend, out=None, extra=()):
+    def sweep(cls, backend, out=None, extra=(), sweep="grid.sweep", bin_dir=BIN):
         out = out or os.path.join(cls.tmp, "out-" + backend)
-        run = subprocess.run([os.path.join(ROOT, "tools", "densepack-sweep"), "grid.sweep", "--out", out,
-                              "--backend", backend, "--jobs", "2", "--bin", BIN, *extra],
+        run = subprocess.run([os.path.join(ROOT, "tools", "densepack-sweep"), sweep, "--out", out,
+                              "--backend", backend, "--jobs", "2", "--bin", bin_dir, *extra],
                              cwd=cls.tmp, capture_output=True, text=True, timeout=900)
         assert run.returncode == 0, run.stderr
         with open(os.path.join(out, "results.csv"), newline="") as f:
@@ -128,12 +128,8 @@ pairs = PlacementAlgorithm:CompactionAlgorithm
         os.symlink(os.path.join(BIN, "densepack-analyze"), os.path.join(bin_dir, "densepack-analyze"))
         with open(os.path.join(self.tmp, "slow.sweep"), "w") as f:
             f.write("configs = slow.cfg\npairs = PlacementAlgorithm:CompactionAlgorithm\nseeds = 1\ntimeout = 1\n")
-        out = os.path.join(self.tmp, "out-slow")
-        run = subprocess.run([os.path.join(ROOT, "tools", "densepack-sweep"), "slow.sweep", "--out", out, "--bin",
-                              bin_dir], cwd=self.tmp, capture_output=True, text=True, timeout=120)
-        self.assertEqual(run.returncode, 0, run.stderr)
-        with open(os.path.join(out, "results.csv"), newline="") as f:
-            slow = {r["case"]: r for r in csv.DictReader(f)}["slow__PlacementAlgorithm__CompactionAlgorithm__s1"]
+        rows = self.sweep("local", os.path.join(self.tmp, "out-slow"), sweep="slow.sweep", bin_dir=bin_dir)
+        slow = rows["slow__PlacementAlgorithm__CompactionAlgorithm__s1"]
         self.assertEqual((slow["exit"], slow["error"]), ("124", "stopped after 1 s, the sweep's timeout"))
         self.assertLess(float(slow["wallSeconds"]), 30)
 
