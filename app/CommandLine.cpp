@@ -12,6 +12,10 @@ void WriteUsage(const std::string& name, std::ostream& err) {
         << "\t-c,--config CONFIG\tSpecify the config path \t Default: 'config.cfg'" << std::endl;
 }
 
+constexpr const char* kKnownOptions =
+    "-h, --help, -c, --config, -v, --view, --headless, --quiet, --frame, --seed, --limits, --steps-per-second, "
+    "--report";
+
 bool ParseUnsigned(const std::string& text, uint32_t& out) {
     const char* first = text.data();
     const char* last = first + text.size();
@@ -91,6 +95,9 @@ CommandLine ParseCommandLine(int argc, char** argv, std::ostream& err) {
         } else if (arg == "--report") {
             if (i + 1 >= argc) return fail("--report option requires one argument.");
             cl.reportPath = argv[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            // A mistyped option (--limit for --limits) would otherwise change the run unnoticed.
+            err << "Unknown option '" << arg << "' is ignored; the options are " << kKnownOptions << "." << std::endl;
         }
         // Anything else is not an option and is ignored.
     }

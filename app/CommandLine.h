@@ -26,6 +26,7 @@ struct CommandLine {
 void show_usage(std::string name);
 
 /// Parses argv the way densepack does: options are examined from the first on,
-/// anything that is not an option is ignored, a repeated option's later value wins.
+/// anything that is not an option is ignored, an unknown option ("-" and more) is ignored after
+/// one line naming it and the known ones, a repeated option's later value wins.
 /// Messages (usage, missing arguments) go to `err`.
 CommandLine ParseCommandLine(int argc, char** argv, std::ostream& err);

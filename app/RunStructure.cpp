@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "app/Globals.h"
-#include "app/Scene.h"
+#include "geometry/TypeTable.h"
 #include "statistics/Structure.h"
 
-std::optional<std::string> RunStructureJson() {
+std::optional<JsonValue> RunStructureJson() {
     // The run's own type order (sorted at scene creation), so the type indices of the placed
     // objects apply; the meshes are the files the run loaded its types from.
     check::CheckScene scene;
@@ -28,5 +28,5 @@ std::optional<std::string> RunStructureJson() {
     std::vector<check::PlacedObject> objects;
     for (const MovingObject* o : *g_placedObjects)
         objects.push_back({o->m_typeIndex, o->m_translationMatrix * o->m_rotationMatrix * o->m_scaleMatrix});
-    return check::StructureJson(check::AnalyzeStructure(scene, objects, check::StructureOptions{}), scene.typeNames);
+    return check::StructureToJson(check::AnalyzeStructure(scene, objects, check::StructureOptions{}), scene.typeNames);
 }

@@ -1,7 +1,5 @@
 #include "app/Scene.h"
 
-#include <algorithm>
-#include <fstream>
 #include <iostream>
 
 #include "app/Globals.h"
@@ -9,12 +7,6 @@
 #include "geometry/PackingGeometry.h"
 #include "viewer/Buffers.h"
 #include "viewer/Viewer.h"
-
-std::string TypeMeshPath(const std::string& modelPath, const std::string& name) {
-    const std::string preferred = modelPath + name + "_l.obj";
-    if (std::ifstream(preferred).is_open()) return preferred;
-    return modelPath + name + ".obj";
-}
 
 namespace {
 
@@ -40,11 +32,23 @@ bool AttachTree(PackingGeometry* geometry, const std::string& path) {
 
 }  // namespace
 
-bool SortByVolume(const PackingObjectInfo& a, const PackingObjectInfo& b) { return a.volume > b.volume; }
-
 void SortObjectsVolumeDesc(std::vector<PackingObjectInfo>& types) {
-    for (PackingObjectInfo& type : types) type.volume = calculateVolume(type.geometry);
-    std::sort(types.begin(), types.end(), SortByVolume);
+    std::vector<std::string> names;
+    std::vector<const PackingGeometry*> meshes;
+    for (const PackingObjectInfo& type : types) {
+        names.push_back(type.name);
+        meshes.push_back(type.geometry);
+    }
+    std::vector<TypeTableEntry> table;
+    std::string unused;  // nothing is read, so nothing fails
+    BuildTypeTable("", names, table, unused, &meshes);
+    std::vector<PackingObjectInfo> ordered;
+    ordered.reserve(types.size());
+    for (const TypeTableEntry& e : table) {
+        ordered.push_back(std::move(types[e.configIndex]));
+        ordered.back().volume = e.volume;
+    }
+    types = std::move(ordered);
 }
 
 bool createScene() {

@@ -166,7 +166,7 @@ int RunMode(const CommandLine& cl, const Packing::compression::CompressionSettin
         PackingReport report = g_constructionHeuristic->report();
         report.configPath = cl.configPath;
         if (cl.hasSeed) report.seed = cl.seed;
-        if (report.statistics) report.structureJson = RunStructureJson();
+        if (report.statistics) report.structure = RunStructureJson();
         reportWritten = WriteReportJson(report, cl.reportPath);
     });
     if (cl.headless) {

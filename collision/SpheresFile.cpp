@@ -231,9 +231,9 @@ class Parser {
     int m_lastLine = 0, m_countsLine = 0, m_n = 0, m_leaves = 0;
 };
 
-void appendNumber(std::string& s, float v) {
+void appendNumber(std::string& s, double v) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v));
+    std::snprintf(buf, sizeof buf, "%.9g", v);
     s += buf;
 }
 
@@ -251,19 +251,30 @@ SpheresParseResult loadSpheresFile(const char* path) {
     return parseSpheres(in, path);
 }
 
-std::string formatSpheres(const SphereTree& tree) {
+std::string formatSpheres(SphereTreeKind kind, const std::vector<SpheresRow>& rows) {
+    long leaves = 0;
+    for (const SpheresRow& r : rows) leaves += r.count == 0 ? 1 : 0;
     std::string s = "densepack-spheres 1\nkind ";
-    s += tree.kind() == SphereTreeKind::Container ? "container\n" : "object\n";
-    s += "nodes " + std::to_string(tree.nodes().size()) + " leaves " + std::to_string(tree.leafCount()) + "\n";
+    s += kind == SphereTreeKind::Container ? "container\n" : "object\n";
+    s += "nodes " + std::to_string(rows.size()) + " leaves " + std::to_string(leaves) + "\n";
     s += "# cx cy cz r dx dy dz angle first count\n";
-    for (const SphereNode& n : tree.nodes()) {
-        const float v[8] = {n.center.getX(),    n.center.getY(),    n.center.getZ(),    n.radius,
-                            n.direction.getX(), n.direction.getY(), n.direction.getZ(), n.angle};
-        for (float x : v) appendNumber(s, x), s += ' ';
-        s += std::to_string(n.firstChild) + ' ' + std::to_string(n.childCount) + '\n';
+    for (const SpheresRow& r : rows) {
+        for (double x : r.values) appendNumber(s, x), s += ' ';
+        s += std::to_string(r.first) + ' ' + std::to_string(r.count) + '\n';
     }
     s += "end\n";
     return s;
+}
+
+std::string formatSpheres(const SphereTree& tree) {
+    std::vector<SpheresRow> rows;
+    rows.reserve(tree.nodes().size());
+    for (const SphereNode& n : tree.nodes())
+        rows.push_back({{n.center.getX(), n.center.getY(), n.center.getZ(), n.radius, n.direction.getX(),
+                         n.direction.getY(), n.direction.getZ(), n.angle},
+                        n.firstChild,
+                        n.childCount});
+    return formatSpheres(tree.kind(), rows);
 }
 
 bool writeSpheresFile(const char* path, const SphereTree& tree) {

@@ -19,6 +19,7 @@
 #include "collision/ColGeometry.h"
 #include "collision/MeshOverlap.h"
 #include "python/RunChild.h"
+#include "statistics/Json.h"
 #include "statistics/Structure.h"
 #include "tools/check/LoadScene.h"
 
@@ -244,7 +245,7 @@ PYBIND11_MODULE(_core, m) {
         options.samples = samples;
         options.contactTolerance = contactTolerance;
         py::gil_scoped_release release;
-        return check::StructureJson(check::AnalyzeStructure(scene, objects, options), names);
+        return ::JsonDump(check::StructureToJson(check::AnalyzeStructure(scene, objects, options), names));
     });
     m.def("overlap", [](const MeshPtr& a, py::array_t<float> poseA, const MeshPtr& b, py::array_t<float> poseB) {
         col::ExactOverlapQuery q;

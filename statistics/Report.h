@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "statistics/Json.h"
+
 /// One object type as the report sees it.
 struct TypeReport {
     std::string name;
@@ -41,13 +43,14 @@ struct PackingReport {
     std::optional<double> improvementMinutes;   ///< empty without an improvement phase
     std::optional<double> statisticMinutes;
     std::optional<PackingFigures> statistics;  ///< empty when the run ended before the report
-    /// Exact-mesh density and structure of the final packing, one JSON object (as
+    /// Exact-mesh density and structure of the final packing (StructureToJson, as
     /// densepack-analyze --json writes it); empty when not computed.
-    std::optional<std::string> structureJson;
+    std::optional<JsonValue> structure;
 };
 
-/// The report as one JSON document (UTF-8, ends with a newline). Numbers are written in their
-/// shortest round-trip form; a value that is not finite is written as null.
+/// The report as one JSON document (UTF-8, two-space indents, ends with a newline). Numbers are
+/// written in their shortest round-trip form (floats as floats print, whole numbers without a
+/// fraction); a value that is not finite is written as null; names are escaped.
 std::string ReportJson(const PackingReport& report);
 
 /// Writes ReportJson(report) to `path` atomically: into a temporary file beside it, then renamed

@@ -1,7 +1,6 @@
 #include "statistics/Structure.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -84,16 +83,6 @@ class CentreGrid {
     int m_n[3];
     std::vector<std::vector<size_t>> m_cells;
 };
-
-void AppendNumber(std::string& out, double v) {
-    if (!std::isfinite(v)) {
-        out += "null";
-        return;
-    }
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
-}
 
 }  // namespace
 
@@ -311,65 +300,43 @@ StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<Plac
     return r;
 }
 
-std::string StructureJson(const StructureReport& r, const std::vector<std::string>& typeNames) {
-    std::string o = "{";
-    auto key = [&](const char* k) {
-        if (o.size() > 1) o += ", ";
-        o += '"';
-        o += k;
-        o += "\": ";
-    };
-    auto num = [&](const char* k, double v) {
-        key(k);
-        AppendNumber(o, v);
-    };
-    num("objects", double(r.objects));
-    num("containerVolume", r.containerVolume);
-    num("objectsVolume", r.objectsVolume);
-    num("globalFraction", r.globalFraction);
-    num("largestDiameter", r.largestDiameter);
-    num("meanDiameter", r.meanDiameter);
-    num("margin", r.margin);
-    num("bulkVolume", r.bulkVolume);
-    num("bulkFraction", r.bulkFraction);
-    num("bulkFractionError", r.bulkFractionError);
-    num("bulkSamples", double(r.bulkSamples));
-    num("contactPairs", double(r.contactPairs));
-    num("meanContacts", r.meanContacts);
-    num("bulkObjects", double(r.bulkObjects));
-    num("bulkMeanContacts", r.bulkMeanContacts);
-    num("worstPenetration", r.worstPenetration);
-    num("worstPenetrationRelative", r.worstPenetrationRelative);
-    num("worstProtrusionRelative", r.worstProtrusionRelative);
-    key("order");
-    o += "[";
-    for (size_t i = 0; i < r.order.size(); ++i) {
-        const TypeOrder& t = r.order[i];
-        o += i ? ", {\"name\": \"" : "{\"name\": \"";
-        o += static_cast<size_t>(t.type) < typeNames.size() ? typeNames[static_cast<size_t>(t.type)] : "";
+JsonValue StructureToJson(const StructureReport& r, const std::vector<std::string>& typeNames) {
+    JsonValue order = JsonValue::array();
+    for (const TypeOrder& t : r.order) {
         const bool cubatic = t.kind == OrderKind::Cubatic;
-        o += "\", \"count\": ";
-        AppendNumber(o, double(t.count));
-        o += cubatic ? ", \"cubaticOrder\": " : ", \"nematicOrder\": ";
-        AppendNumber(o, t.order);
-        o += ", \"bulkCount\": ";
-        AppendNumber(o, double(t.bulkCount));
-        o += cubatic ? ", \"bulkCubaticOrder\": " : ", \"bulkNematicOrder\": ";
-        AppendNumber(o, t.bulkOrder);
-        o += "}";
+        const size_t k = static_cast<size_t>(t.type);
+        order.push_back({{"name", k < typeNames.size() ? typeNames[k] : ""},
+                         {"count", t.count},
+                         {cubatic ? "cubaticOrder" : "nematicOrder", JsonNumber(t.order)},
+                         {"bulkCount", t.bulkCount},
+                         {cubatic ? "bulkCubaticOrder" : "bulkNematicOrder", JsonNumber(t.bulkOrder)}});
     }
-    o += "]";
-    for (const auto& [name, values] : {std::pair{"rdfR", &r.rdfR}, std::pair{"rdfG", &r.rdfG}}) {
-        key(name);
-        o += "[";
-        for (size_t i = 0; i < values->size(); ++i) {
-            if (i) o += ", ";
-            AppendNumber(o, (*values)[i]);
-        }
-        o += "]";
-    }
-    o += "}";
-    return o;
+    auto numbers = [](const std::vector<double>& values) {
+        JsonValue a = JsonValue::array();
+        for (const double v : values) a.push_back(JsonNumber(v));
+        return a;
+    };
+    return {{"objects", r.objects},
+            {"containerVolume", JsonNumber(r.containerVolume)},
+            {"objectsVolume", JsonNumber(r.objectsVolume)},
+            {"globalFraction", JsonNumber(r.globalFraction)},
+            {"largestDiameter", JsonNumber(r.largestDiameter)},
+            {"meanDiameter", JsonNumber(r.meanDiameter)},
+            {"margin", JsonNumber(r.margin)},
+            {"bulkVolume", JsonNumber(r.bulkVolume)},
+            {"bulkFraction", JsonNumber(r.bulkFraction)},
+            {"bulkFractionError", JsonNumber(r.bulkFractionError)},
+            {"bulkSamples", r.bulkSamples},
+            {"contactPairs", r.contactPairs},
+            {"meanContacts", JsonNumber(r.meanContacts)},
+            {"bulkObjects", r.bulkObjects},
+            {"bulkMeanContacts", JsonNumber(r.bulkMeanContacts)},
+            {"worstPenetration", JsonNumber(r.worstPenetration)},
+            {"worstPenetrationRelative", JsonNumber(r.worstPenetrationRelative)},
+            {"worstProtrusionRelative", JsonNumber(r.worstProtrusionRelative)},
+            {"order", order},
+            {"rdfR", numbers(r.rdfR)},
+            {"rdfG", numbers(r.rdfG)}};
 }
 
 }  // namespace check

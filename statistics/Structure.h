@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "statistics/Json.h"
 #include "statistics/PackingCheck.h"
 
 namespace check {
@@ -77,9 +78,9 @@ struct StructureReport {
 StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<PlacedObject>& objects,
                                  const StructureOptions& options);
 
-/// The figures as one JSON object (no trailing newline); numbers in shortest round-trip form,
+/// The figures as one JSON object (JsonDump writes it); numbers in shortest round-trip form,
 /// values that are not finite as null. `typeNames` label the order entries.
-std::string StructureJson(const StructureReport& report, const std::vector<std::string>& typeNames);
+JsonValue StructureToJson(const StructureReport& report, const std::vector<std::string>& typeNames);
 
 /// Largest eigenvalue of the symmetric 3x3 matrix (row major), by Jacobi rotations.
 double LargestEigenvalue(const double m[9]);

@@ -13,6 +13,7 @@ PACKAGES=(
   clang-format-14 clang-14 libclang-rt-14-dev
   slurm-wlm munge parallel python3 python3-matplotlib python3-numpy
   python3-gsd python3-vtk9 pybind11-dev python3-dev python3-pytest
+  nlohmann-json3-dev
 )
 
 SUDO=""

@@ -1,6 +1,8 @@
 #pragma once
 // Matrix3: column-major 3x3 of three Vector3 columns (48 bytes, the padding floats between columns unused).
 
+#include <cmath>
+
 #include "vectormath/quat_aos.h"
 
 namespace Vectormath::Aos {
@@ -150,6 +152,44 @@ inline Matrix3 prependScale(const Vector3& s, const Matrix3& m) {
 inline void toFloat9(const Matrix3& m, float out[9]) {
     for (int c = 0; c < 3; ++c)
         for (int r = 0; r < 3; ++r) out[c * 3 + r] = m[c][r];
+}
+
+/// The unit quaternion of a rotation matrix, the inverse of Matrix3(q) up to the sign of q (the
+/// largest-component branch: stable for every rotation, half turns included).
+inline Quat QuatFromRotation(const Matrix3& m) {
+    const float tr = m.getElem(0, 0) + m.getElem(1, 1) + m.getElem(2, 2);
+    float x, y, z, w;
+    // getElem(column, row)
+    const float m00 = m.getElem(0, 0), m11 = m.getElem(1, 1), m22 = m.getElem(2, 2);
+    const float m01 = m.getElem(1, 0), m10 = m.getElem(0, 1);
+    const float m02 = m.getElem(2, 0), m20 = m.getElem(0, 2);
+    const float m12 = m.getElem(2, 1), m21 = m.getElem(1, 2);
+    if (tr > 0.0f) {
+        const float s = 2.0f * std::sqrt(tr + 1.0f);
+        w = 0.25f * s;
+        x = (m21 - m12) / s;
+        y = (m02 - m20) / s;
+        z = (m10 - m01) / s;
+    } else if (m00 > m11 && m00 > m22) {
+        const float s = 2.0f * std::sqrt(1.0f + m00 - m11 - m22);
+        w = (m21 - m12) / s;
+        x = 0.25f * s;
+        y = (m01 + m10) / s;
+        z = (m02 + m20) / s;
+    } else if (m11 > m22) {
+        const float s = 2.0f * std::sqrt(1.0f + m11 - m00 - m22);
+        w = (m02 - m20) / s;
+        x = (m01 + m10) / s;
+        y = 0.25f * s;
+        z = (m12 + m21) / s;
+    } else {
+        const float s = 2.0f * std::sqrt(1.0f + m22 - m00 - m11);
+        w = (m10 - m01) / s;
+        x = (m02 + m20) / s;
+        y = (m12 + m21) / s;
+        z = 0.25f * s;
+    }
+    return normalize(Quat(x, y, z, w));
 }
 
 }  // namespace Vectormath::Aos

@@ -254,40 +254,4 @@ float Shapes::Protrusion(const Body& b, float scale) const {
     return worst;
 }
 
-Quat QuatFromRotation(const Matrix3& m) {
-    const float tr = m.getElem(0, 0) + m.getElem(1, 1) + m.getElem(2, 2);
-    float x, y, z, w;
-    // getElem(column, row)
-    const float m00 = m.getElem(0, 0), m11 = m.getElem(1, 1), m22 = m.getElem(2, 2);
-    const float m01 = m.getElem(1, 0), m10 = m.getElem(0, 1);
-    const float m02 = m.getElem(2, 0), m20 = m.getElem(0, 2);
-    const float m12 = m.getElem(2, 1), m21 = m.getElem(1, 2);
-    if (tr > 0.0f) {
-        const float s = 2.0f * std::sqrt(tr + 1.0f);
-        w = 0.25f * s;
-        x = (m21 - m12) / s;
-        y = (m02 - m20) / s;
-        z = (m10 - m01) / s;
-    } else if (m00 > m11 && m00 > m22) {
-        const float s = 2.0f * std::sqrt(1.0f + m00 - m11 - m22);
-        w = (m21 - m12) / s;
-        x = 0.25f * s;
-        y = (m01 + m10) / s;
-        z = (m02 + m20) / s;
-    } else if (m11 > m22) {
-        const float s = 2.0f * std::sqrt(1.0f + m11 - m00 - m22);
-        w = (m02 - m20) / s;
-        x = (m01 + m10) / s;
-        y = 0.25f * s;
-        z = (m12 + m21) / s;
-    } else {
-        const float s = 2.0f * std::sqrt(1.0f + m22 - m00 - m11);
-        w = (m10 - m01) / s;
-        x = (m02 + m20) / s;
-        y = (m12 + m21) / s;
-        z = 0.25f * s;
-    }
-    return Vectormath::Aos::normalize(Quat(x, y, z, w));
-}
-
 }  // namespace Packing::compression

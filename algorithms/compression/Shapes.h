@@ -32,9 +32,6 @@ struct Body {
     int32_t type = 0;
 };
 
-/// The unit quaternion of a rotation matrix (the largest-component branch: stable for every rotation).
-Quat QuatFromRotation(const Matrix3& m);
-
 /// Per type its exact mesh, and its convex shape when the mesh is convex. The container: its exact
 /// mesh, with a grid that keeps per cell a lower bound of the clearance to the wall and, for a
 /// convex container, the face planes within reach of an object in the cell.

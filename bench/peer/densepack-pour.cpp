@@ -17,6 +17,7 @@
 #include <string>
 
 #include "PourSim.h"
+#include "statistics/Json.h"
 #include "tools/check/LoadScene.h"
 
 namespace {
@@ -62,10 +63,10 @@ bool WritePlacement(const std::string& path, const std::vector<peer::RestingObje
     return static_cast<bool>(out);
 }
 
-std::string Json(double v) {
+std::string Six(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.6g", v);
-    return std::isfinite(v) ? buf : "null";
+    return buf;
 }
 
 /// Fairness checks of the peer, each on a small box with a fixed step budget.
@@ -80,7 +81,7 @@ int SelfTest() {
         const float v0 = 2.0f, expected = v0 * v0 / (2 * mu * 9.81f);
         const float d = peer::SlidingDistance(mu, v0);
         check(std::fabs(d - expected) < 0.03f * expected,
-              "sliding distance at mu " + Json(mu) + ": " + Json(d) + " (expected " + Json(expected) + ")");
+              "sliding distance at mu " + Six(mu) + ": " + Six(d) + " (expected " + Six(expected) + ")");
     }
     // Exact shapes: a turned ellipsoid or cube rests at its true extent along the floor normal
     // (a scaled multi-sphere ellipsoid would rest up to 6 % low).
@@ -91,9 +92,9 @@ int SelfTest() {
             if (s.shape == peer::Shape::Ellipsoid) s.size[2] = 0.5f;
             const float angle = degrees * 3.14159265f / 180;
             const float h = peer::RestingHeight(s, angle), expected = peer::ExactRestingHeight(s, angle);
-            check(std::fabs(h - expected) < 0.005f * expected, std::string(shape) + " turned by " + Json(degrees) +
-                                                                   " degrees rests at " + Json(h) + " (expected " +
-                                                                   Json(expected) + ")");
+            check(std::fabs(h - expected) < 0.005f * expected, std::string(shape) + " turned by " + Six(degrees) +
+                                                                   " degrees rests at " + Six(h) + " (expected " +
+                                                                   Six(expected) + ")");
         }
     for (const char* shape : {"sphere", "mm", "cube"}) {
         peer::PourSettings s;
@@ -113,11 +114,11 @@ int SelfTest() {
         check(r.kept.size() > 20 && static_cast<int>(r.kept.size()) < expected,
               tag + std::to_string(r.kept.size()) + " kept inside the box");
         check(r.maxPenetration < 0.005f * d,
-              tag + "deepest contact at rest " + Json(r.maxPenetration / d * 100) + " % of the diameter");
+              tag + "deepest contact at rest " + Six(r.maxPenetration / d * 100) + " % of the diameter");
         // The kept objects fill the box at a plausible random-packing fraction.
         const peer::Fractions f = peer::Measure(s, r.kept, 0.0f, 20000, 1);
         check(f.global > 0.3 && f.global < 0.75 && std::fabs(f.bulk - f.global) < 5 * f.bulkError + 0.02,
-              tag + "global " + Json(f.global) + ", by sampling the whole box " + Json(f.bulk));
+              tag + "global " + Six(f.global) + ", by sampling the whole box " + Six(f.bulk));
     }
     std::cout << (failures == 0 ? "self test passed" : "self test FAILED") << std::endl;
     return failures == 0 ? 0 : 1;
@@ -200,13 +201,24 @@ int main(int argc, char** argv) {
         std::cerr << "densepack-pour: cannot write " << placement << std::endl;
         return 2;
     }
-    std::cout << "{\"peer\": \"densepack-pour\", \"configuration\": \"" << config << "\", \"shape\": \""
-              << peer::ShapeName(s.shape) << "\", \"friction\": " << Json(s.friction) << ", \"shakes\": " << s.shakes
-              << ", \"seed\": " << s.seed << ", \"poured\": " << r.poured << ", \"numObjects\": " << r.kept.size()
-              << ", \"escaped\": " << r.escaped << ", \"globalFraction\": " << Json(f.global)
-              << ", \"bulkFraction\": " << Json(f.bulk) << ", \"bulkFractionError\": " << Json(f.bulkError)
-              << ", \"margin\": " << Json(margin)
-              << ", \"maxPenetrationRelative\": " << Json(r.maxPenetration / largest)
-              << ", \"steps\": " << r.settleSteps << ", \"wallSeconds\": " << Json(r.seconds) << "}" << std::endl;
+    // Six digits, as the text of the self-test prints them.
+    auto six = [](double v) { return JsonNumber(std::strtod(Six(v).c_str(), nullptr)); };
+    const JsonValue doc = {{"peer", "densepack-pour"},
+                           {"configuration", config},
+                           {"shape", peer::ShapeName(s.shape)},
+                           {"friction", six(s.friction)},
+                           {"shakes", s.shakes},
+                           {"seed", s.seed},
+                           {"poured", r.poured},
+                           {"numObjects", r.kept.size()},
+                           {"escaped", r.escaped},
+                           {"globalFraction", six(f.global)},
+                           {"bulkFraction", six(f.bulk)},
+                           {"bulkFractionError", six(f.bulkError)},
+                           {"margin", six(margin)},
+                           {"maxPenetrationRelative", six(r.maxPenetration / largest)},
+                           {"steps", r.settleSteps},
+                           {"wallSeconds", six(r.seconds)}};
+    std::cout << JsonDump(doc) << std::endl;
     return 0;
 }

@@ -109,15 +109,6 @@ TEST(CompressionShapes, ANonConvexMeshIsTestedOnItsTriangles) {
     }
 }
 
-TEST(CompressionShapes, QuaternionOfARotationMatrixGivesItBack) {
-    std::mt19937 rng(3u);
-    for (int n = 0; n < 200; ++n) {
-        const Body b = RandomBody(rng, 0, 0.0f);
-        const Matrix3 back(Packing::compression::QuatFromRotation(b.rotation));
-        for (int c = 0; c < 3; ++c) EXPECT_LT(length(back.getCol(c) - b.rotation.getCol(c)), 1e-5f) << n;
-    }
-}
-
 struct Outcome {
     std::vector<Body> bodies;
     float scale = 0.0f;

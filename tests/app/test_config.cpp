@@ -215,6 +215,16 @@ TEST_F(Scene, TypesAreSortedLargestFirstAndTheContainerIsSetUp) {
     for (auto* list : g_objectsByType) EXPECT_TRUE(list->empty());
     EXPECT_EQ(length(MovingObject::m_rotDir[2] - Vectormath::Aos::Vector3(0, 0, 1)), 0.0f);
     EXPECT_EQ(MovingObject::m_angle[2], 0.0f);
+
+    // Types of equal volume keep their configuration order: more of them than an unstable sort
+    // leaves in place.
+    TearDown();
+    g_configData.objects.clear();
+    std::string names, sorted;
+    for (int i = 10; i < 30; ++i) AddModel("t" + std::to_string(i), 1.0f, true), names += "t" + std::to_string(i);
+    ASSERT_TRUE(Create()) << err;
+    for (const PackingObjectInfo& t : g_configData.objects) sorted += t.name;
+    EXPECT_EQ(sorted, names);
 }
 
 TEST_F(Scene, CoarseMeshPreferredTreeFromThePlainNameAndZeroTypesStillLoadTheContainer) {

@@ -79,6 +79,11 @@ TEST_F(Cli, OptionsAndTheirFaults) {
         {"stray --headless -c missing.cfg -c run.cfg --seed 42", 1,
          "~densepack: unknown construction heuristic 'NoSuchAlgorithm'",
          "models/cube.obj\nNr. of object types loaded: 1\nError. Missing algorithm in config.\n"},
+        // An unknown option is named once and the run goes on (its value is a stray argument).
+        {"--headless --limit steps -c run.cfg --seed 42", 1,
+         "~Unknown option '--limit' is ignored; the options are -h, --help, -c, --config, -v, --view, --headless, "
+         "--quiet, --frame, --seed, --limits, --steps-per-second, --report.\ndensepack: unknown construction",
+         "models/cube.obj\nNr. of object types loaded: 1\nError. Missing algorithm in config.\n"},
     };
     for (const auto& [args, status, err, out] : cases) {
         const ProcessResult r = Run(args);

@@ -97,10 +97,11 @@ TEST(Structure, CubicLatticeOfTouchingSpheres) {
     EXPECT_EQ(moved.contactPairs, r.contactPairs - 2);
 
     // The JSON form carries every figure.
-    const std::string json = check::StructureJson(r, scene.typeNames);
-    for (const char* key :
-         {"\"bulkFraction\": ", "\"meanContacts\": 5.25", "\"bulkMeanContacts\": 6", "\"rdfG\": [0, "})
-        EXPECT_NE(json.find(key), std::string::npos) << key << " in " << json.substr(0, 300);
+    const auto json = nlohmann::json::parse(JsonDump(check::StructureToJson(r, scene.typeNames)));
+    EXPECT_EQ(json["bulkFraction"], r.bulkFraction);
+    EXPECT_EQ(json["meanContacts"], 5.25);
+    EXPECT_EQ(json["bulkMeanContacts"], 6);
+    EXPECT_EQ(json["rdfG"], r.rdfG);
 }
 
 TEST(Structure, DiluteGasHasFlatRdf) {
@@ -167,7 +168,8 @@ TEST(Structure, NematicOrderOfTheShortAxisAndTheLargestEigenvalue) {
 TEST(Structure, CubaticOrderOfCubesInTheBulkAndOverAll) {
     // 6 x 6 x 6 cubes one apart, the 4 x 4 x 4 of the bulk aligned up to quarter turns, the others at
     // random: these add mean 0 and s.d. sqrt(152 x 4/21) / 216 = 0.025 to 64 / 216 at the bulk's axis.
-    const check::CheckScene scene = Scene(3.0f, "cube");
+    check::CheckScene scene = Scene(3.0f, "cube");
+    scene.typeNames[0] = "cube \"odd\" \\ name";  // escaped in the JSON
     std::mt19937 rng(9);
     std::normal_distribution<float> g(0.0f, 1.0f);
     std::vector<check::PlacedObject> objects;
@@ -184,9 +186,12 @@ TEST(Structure, CubaticOrderOfCubesInTheBulkAndOverAll) {
     EXPECT_EQ(r.order[0].kind, check::OrderKind::Cubatic);
     EXPECT_NEAR(r.order[0].bulkOrder, 1.0, 1e-4);
     EXPECT_NEAR(r.order[0].order, 64.0 / 216, 0.1);
-    const std::string json = check::StructureJson(r, scene.typeNames);
-    EXPECT_NE(json.find("{\"name\": \"cube\", \"count\": 216, \"cubaticOrder\": "), std::string::npos) << json;
-    EXPECT_NE(json.find(", \"bulkCount\": 64, \"bulkCubaticOrder\": "), std::string::npos) << json;
+    const auto json = nlohmann::json::parse(JsonDump(check::StructureToJson(r, scene.typeNames)));
+    EXPECT_EQ(json["order"][0], nlohmann::json({{"name", scene.typeNames[0]},
+                                                {"count", 216},
+                                                {"cubaticOrder", r.order[0].order},
+                                                {"bulkCount", 64},
+                                                {"bulkCubaticOrder", r.order[0].bulkOrder}}));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@ non-convex torus): each file is read back with the library its viewers use (gsd,
 LAMMPS dump, with a strict parser of its own, and compared with the placement: positions,
 orientations (quaternion against rotation matrix), types, shapes and colours.
 
-    tests/tools/test_export.py
+    tests/tools/test_export.py [BIN_DIR]      (densepack-check's folder, default build/release/bin)
 """
 
 import math
@@ -21,6 +21,7 @@ import numpy as np
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 EXPORT = os.path.join(ROOT, "tools", "densepack-export")
 MODELS = os.path.join(ROOT, "models")
+BIN = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release", "bin")
 
 # Configuration order differs from the run's (mesh volume, largest first): cube 0.512, sphere
 # 0.506 (its _l mesh; the plain one would be 0.519 and come first), torus 0.153, tetrahedron 0.114.
@@ -109,9 +110,9 @@ class Export(unittest.TestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
-    def export(self, fmt, out, placement=None):
-        return subprocess.run([EXPORT, self.config, placement or self.placement, "--format", fmt, out],
-                              capture_output=True, text=True)
+    def export(self, fmt, out, placement=None, config=None):
+        return subprocess.run([EXPORT, config or self.config, placement or self.placement, "--format", fmt, out,
+                               "--bin", BIN], capture_output=True, text=True)
 
     def module(self, name, package):
         try:
@@ -177,6 +178,27 @@ class Export(unittest.TestCase):
             points = read_points(RUN_ORDER[t])
             extents = s * (points.max(axis=0) - points.min(axis=0))
             self.assertTrue(np.allclose([float(row[c]) for c in ("shapex", "shapey", "shapez")], extents))
+
+    def test_types_of_equal_volume_keep_their_configuration_order(self):
+        # A 2 x 1 x 1 box and the same box turned upright: one volume to the last bit.
+        folder = os.path.join(self.tmp, "ties")
+        os.makedirs(folder)
+        corners = [(x, y, z) for x in (-1, 1) for y in (-0.5, 0.5) for z in (-0.5, 0.5)]
+        faces = "f 1 2 4 3\nf 5 7 8 6\nf 1 5 6 2\nf 3 4 8 7\nf 1 3 7 5\nf 2 6 8 4\n"
+        for name, turn in (("long", lambda c: c), ("tall", lambda c: (c[1], c[2], c[0])),
+                           ("box", lambda c: (3 * c[0], 6 * c[1], 6 * c[2]))):
+            with open(os.path.join(folder, name + ".obj"), "w") as f:
+                f.write("".join("v %g %g %g\n" % turn(c) for c in corners) + faces)
+        config, placement = os.path.join(folder, "ties.cfg"), os.path.join(folder, "ties.txt")
+        with open(config, "w") as f:
+            f.write(f"[ModelPath]\n{folder}/\n[Container]\nbox\n[Objects]\ntall 50 rand 1\nlong 50 rand 1\n")
+        with open(placement, "w") as f:
+            f.write(placement_line(1, (1, 0, 0), np.eye(3), 1.0) + placement_line(0, (-1, 0, 0), np.eye(3), 1.0))
+        out = os.path.join(folder, "ties.dump")
+        r = self.export("lammps", out, placement, config)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        rows = [line.split() for line in open(out).read().splitlines()[9:]]
+        self.assertEqual([(row[1], row[-3:]) for row in rows], [("2", ["2", "1", "1"]), ("1", ["1", "1", "2"])])
 
     def test_vtk(self):
         vtk = self.module("vtkmodules.all", "python3-vtk9")

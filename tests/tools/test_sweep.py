@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The sweep and plot tools end to end on tiny configurations (a few objects, well under a second
-per case): grid expansion, the case configuration, failures in the CSV, the analysis columns,
-the figures; with SLURM_CONF set (tools/slurm-local.sh start) also the Slurm back end, which must
-give the same CSV as the local one.
+per case): grid expansion, the case configuration, failures and time-outs in the CSV, the analysis
+columns, the figures; with SLURM_CONF set (tools/slurm-local.sh start) also the Slurm back end,
+which must give the same CSV as the local one.
 
     tests/tools/test_sweep.py [BIN_DIR]      (default build/release/bin)
 """
@@ -50,7 +50,7 @@ class Sweep(unittest.TestCase):
         cls.tmp = tempfile.mkdtemp(prefix="densepack-sweep-test-")
         tiny_config(os.path.join(cls.tmp, "tiny.cfg"), construction="NoSuchConstruction")
         tiny_config(os.path.join(cls.tmp, "broken.cfg"), model="nosuchmodel")
-        tiny_config(os.path.join(cls.tmp, "slow.cfg"), step=0.8)  # 216 spheres: seconds, not one
+        tiny_config(os.path.join(cls.tmp, "slow.cfg"))
         with open(os.path.join(cls.tmp, "grid.sweep"), "w") as f:
             f.write("""# a failing model, a pair without improvement phase, the peer; the second group has its own pairs
 pairs = PlacementAlgorithm:CompactionAlgorithm PlacementAlgorithm:None
@@ -64,12 +64,6 @@ set = "[Hopkins Statistic]=0.1 3"
 [broken]
 configs = broken.cfg
 pairs = PlacementAlgorithm:CompactionAlgorithm
-[slow]
-configs = slow.cfg
-pairs = PlacementAlgorithm:CompactionAlgorithm
-seeds = 1
-peer =
-timeout = 1
 """)
         cls.local = cls.sweep("local")
 
@@ -78,10 +72,10 @@ timeout = 1
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     @classmethod
-    def sweep(cls, backend, out=None, extra=()):
+    def sweep(cls, backend, out=None, extra=(), sweep="grid.sweep", bin_dir=BIN):
         out = out or os.path.join(cls.tmp, "out-" + backend)
-        run = subprocess.run([os.path.join(ROOT, "tools", "densepack-sweep"), "grid.sweep", "--out", out,
-                              "--backend", backend, "--jobs", "2", "--bin", BIN, *extra],
+        run = subprocess.run([os.path.join(ROOT, "tools", "densepack-sweep"), sweep, "--out", out,
+                              "--backend", backend, "--jobs", "2", "--bin", bin_dir, *extra],
                              cwd=cls.tmp, capture_output=True, text=True, timeout=900)
         assert run.returncode == 0, run.stderr
         with open(os.path.join(out, "results.csv"), newline="") as f:
@@ -89,8 +83,8 @@ timeout = 1
 
     def test_grid_and_case_configuration(self):
         rows = self.local
-        # (2 pairs + 1 peer) x 2 seeds for the first group, (1 pair + 1 peer) x 2 for the second, 1 for the last.
-        self.assertEqual(len(rows), 11)
+        # (2 pairs + 1 peer) x 2 seeds for the first group, (1 pair + 1 peer) x 2 for the second.
+        self.assertEqual(len(rows), 10)
         self.assertNotIn("broken__PlacementAlgorithm__None__s3", rows)
         good = rows["tiny__PlacementAlgorithm__CompactionAlgorithm__s3"]
         with open(os.path.join(self.tmp, "out-local", "cases", good["case"], "case.cfg")) as f:
@@ -123,8 +117,21 @@ timeout = 1
             # No report either: the count comes from the analysis.
             with open(os.path.join(self.tmp, "out-local", "cases", none["case"], "analysis.json")) as f:
                 self.assertEqual(none["numObjects"], str(json.load(f)["objects"]))
+
+    def test_timeout_stops_a_case(self):
+        # A densepack that sleeps outlasts the 1 s timeout on any machine.
+        bin_dir = os.path.join(self.tmp, "sleeping-bin")
+        os.makedirs(bin_dir)
+        with open(os.path.join(bin_dir, "densepack"), "w") as f:
+            f.write("#!/bin/sh\nexec sleep 60\n")
+        os.chmod(os.path.join(bin_dir, "densepack"), 0o755)
+        os.symlink(os.path.join(BIN, "densepack-analyze"), os.path.join(bin_dir, "densepack-analyze"))
+        with open(os.path.join(self.tmp, "slow.sweep"), "w") as f:
+            f.write("configs = slow.cfg\npairs = PlacementAlgorithm:CompactionAlgorithm\nseeds = 1\ntimeout = 1\n")
+        rows = self.sweep("local", os.path.join(self.tmp, "out-slow"), sweep="slow.sweep", bin_dir=bin_dir)
         slow = rows["slow__PlacementAlgorithm__CompactionAlgorithm__s1"]
         self.assertEqual((slow["exit"], slow["error"]), ("124", "stopped after 1 s, the sweep's timeout"))
+        self.assertLess(float(slow["wallSeconds"]), 30)
 
     def test_peer_rows(self):
         peer = self.local["tiny__peer_sphere_1__s3"]

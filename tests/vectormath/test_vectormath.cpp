@@ -8,6 +8,7 @@
 #include <glm/glm.hpp>
 #include <glm/gtc/matrix_access.hpp>
 #include <glm/gtc/matrix_transform.hpp>
+#include <glm/gtc/quaternion.hpp>
 #include <glm/gtc/type_ptr.hpp>
 #include <random>
 
@@ -129,6 +130,10 @@ TEST(Vectormath, RotationsAndTheWorldTransformTranslateRotateScaleMatchGlm) {
         const Matrix4 r = Matrix4::rotation(angle, axis);
         EXPECT_LT(Diff(r, gR), kTol) << i;
         EXPECT_LT(Diff(Matrix3::rotation(angle, axis), glm::mat3(gR)), kTol) << i;
+        // Back to the quaternion: glm's, up to its sign.
+        const Quat q = QuatFromRotation(Matrix3::rotation(angle, axis));
+        const glm::quat gq = glm::quat_cast(glm::mat3(gR));
+        EXPECT_NEAR(std::fabs(q.getX() * gq.x + q.getY() * gq.y + q.getZ() * gq.z + q.getW() * gq.w), 1.0f, kTol);
 
         const Matrix4 world = Matrix4::translation(t) * r * Matrix4::scale(s);
         const glm::mat4 gWorld = glm::scale(glm::translate(I, G(t)) * gR, G(s));

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     }
     const check::StructureReport r = check::AnalyzeStructure(scene, objects, opt);
     if (json) {
-        std::cout << check::StructureJson(r, scene.typeNames) << std::endl;
+        std::cout << JsonDump(check::StructureToJson(r, scene.typeNames)) << std::endl;
         return 0;
     }
     std::cout << "Objects: " << r.objects << "\n"

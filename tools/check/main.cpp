@@ -1,15 +1,18 @@
 // densepack-check: verifies a placement file against the exact meshes of its configuration.
 //
 //   densepack-check -c CONFIG PLACEMENT [--tolerance T]
+//   densepack-check -c CONFIG --types
 //
 // Exit status: 0 when every penetration and every protrusion is within the tolerance, 1 when one
-// exceeds it, 2 for a usage or input error.
+// exceeds it, 2 for a usage or input error. --types prints the configuration's type table as
+// JSON instead (the run's type indices, mesh files and volumes) and checks nothing.
 
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
 
+#include "statistics/Json.h"
 #include "tools/check/LoadScene.h"
 
 namespace {
@@ -19,6 +22,7 @@ constexpr size_t kListedFindings = 20;
 
 void Usage(const char* name) {
     std::cerr << "Usage: " << name << " -c CONFIG PLACEMENT [--tolerance T]\n"
+              << "       " << name << " -c CONFIG --types\n"
               << "  Checks every object pair and the container wall with the exact meshes.\n"
               << "  T: allowed penetration or protrusion relative to the object's thickness (default "
               << kDefaultTolerance << ")." << std::endl;
@@ -28,6 +32,25 @@ bool ParseTolerance(const std::string& text, double& out) {
     char* end = nullptr;
     out = std::strtod(text.c_str(), &end);
     return !text.empty() && *end == '\0' && out >= 0.0;
+}
+
+// The table the exporter reads, so that it indexes types exactly as the run does.
+int PrintTypeTable(const std::string& config) {
+    std::vector<TypeTableEntry> table;
+    std::string container, err;
+    if (!check::LoadTypeTable(config, table, container, err)) {
+        std::cerr << "densepack-check: " << err << std::endl;
+        return 2;
+    }
+    JsonValue types = JsonValue::array();
+    for (size_t i = 0; i < table.size(); ++i)
+        types.push_back({{"index", i},
+                         {"name", table[i].name},
+                         {"mesh", table[i].meshPath},
+                         {"volume", JsonNumber(table[i].volume)},
+                         {"configIndex", table[i].configIndex}});
+    std::cout << JsonDump({{"types", types}, {"container", container}}) << std::endl;
+    return 0;
 }
 
 std::string Percent(double relative) {
@@ -41,6 +64,7 @@ std::string Percent(double relative) {
 int main(int argc, char** argv) {
     std::string config, placement;
     double tolerance = kDefaultTolerance;
+    bool types = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -59,6 +83,8 @@ int main(int argc, char** argv) {
                 std::cerr << "--tolerance needs a number >= 0, got '" << argv[i] << "'." << std::endl;
                 return 2;
             }
+        } else if (arg == "--types") {
+            types = true;
         } else if (!arg.empty() && arg[0] == '-') {
             std::cerr << "Unknown option " << arg << "." << std::endl;
             Usage(argv[0]);
@@ -70,7 +96,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (config.empty() || placement.empty()) {
+    if (types && !config.empty() && placement.empty()) return PrintTypeTable(config);
+    if (config.empty() || placement.empty() || types) {
         Usage(argv[0]);
         return 2;
     }

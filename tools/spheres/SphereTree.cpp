@@ -1,14 +1,16 @@
 #include "SphereTree.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <numeric>
 
 #include "Parallel.h"
+#include "collision/SpheresFile.h"
+#include "geometry/AtomicReplace.h"
 
 namespace spheres {
 
@@ -203,31 +205,29 @@ int TreeDepth(const std::vector<TreeNode>& nodes) {
 }
 
 std::string WriteSpheresFile(const std::string& path, const std::vector<TreeNode>& nodes, bool container) {
-    const std::string tmp = path + ".tmp." + std::to_string(static_cast<long>(getpid()));
-    std::FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return "cannot write '" + tmp + "'";
-    long leaves = 0;
-    for (const TreeNode& n : nodes) leaves += n.count == 0 ? 1 : 0;
-    std::fprintf(f, "densepack-spheres 1\nkind %s\nnodes %zu leaves %ld\n", container ? "container" : "object",
-                 nodes.size(), leaves);
-    std::fprintf(f, "# cx cy cz r dx dy dz angle first count\n");
+    std::vector<col::SpheresRow> rows;
+    rows.reserve(nodes.size());
     for (const TreeNode& n : nodes) {
-        const Sphere& s = n.sphere;
+        const Sphere& sp = n.sphere;
         const Vec3& d = n.cone.direction;
-        std::fprintf(f, "%.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g %d %d\n", s.center.x, s.center.y, s.center.z, s.radius,
-                     d.x, d.y, d.z, n.cone.angle, n.first, n.count);
+        rows.push_back(
+            {{sp.center.x, sp.center.y, sp.center.z, sp.radius, d.x, d.y, d.z, n.cone.angle}, n.first, n.count});
     }
-    std::fprintf(f, "end\n");
-    const bool ok = std::ferror(f) == 0;
-    if (std::fclose(f) != 0 || !ok) {
-        std::remove(tmp.c_str());
-        return "write error on '" + tmp + "'";
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return "cannot rename to '" + path + "'";
-    }
-    return {};
+    const std::string text =
+        col::formatSpheres(container ? col::SphereTreeKind::Container : col::SphereTreeKind::Object, rows);
+    // Replaced like every other output: synced and renamed into place, so a failed or killed run
+    // leaves the previous tree.
+    const ReplaceTarget target = BeginReplace(path);
+    std::FILE* f = std::fopen(target.writeTo.c_str(), "wb");
+    if (f == nullptr) return "cannot write '" + path + "': " + std::strerror(errno);
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = std::fflush(f) == 0 && ok;
+    const int savedErrno = errno;
+    ok = std::fclose(f) == 0 && ok;
+    std::string reason = std::strerror(savedErrno);
+    if (!ok) AbandonReplace(target);
+    if (ok && FinishReplace(target, reason)) return {};
+    return "cannot write '" + path + "': " + reason;
 }
 
 }  // namespace spheres

@@ -37,8 +37,8 @@ Sphere EnclosingSphere(const std::vector<Sphere>& parts);
 
 int TreeDepth(const std::vector<TreeNode>& nodes);
 
-/// Writes the file through a temporary name and a rename, so a failed run leaves nothing
-/// half-written. Returns an empty string on success, else the error line.
+/// Writes the tree as a ".spheres" file (col::formatSpheres) through the atomic replace, so a
+/// failed run leaves nothing half-written. Returns an empty string on success, else the error line.
 std::string WriteSpheresFile(const std::string& path, const std::vector<TreeNode>& nodes, bool container);
 
 }  // namespace spheres
