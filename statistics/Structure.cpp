@@ -137,10 +137,12 @@ StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<Plac
     for (size_t t = 0; t < scene.types.size(); ++t) typeBox[t] = BoxOf(scene.types[t].Points());
 
     std::vector<Placed> placed(objects.size());
+    std::vector<double> factors(objects.size());
     for (size_t i = 0; i < objects.size(); ++i) {
         const size_t t = static_cast<size_t>(objects[i].type);
         const CheckMesh& mesh = scene.types[t];
         const float s = length(objects[i].model.getCol0().getXYZ());
+        factors[i] = s;
         const Extents& e = typeBox[t];
         const float d = std::max({e.hi[0] - e.lo[0], e.hi[1] - e.lo[1], e.hi[2] - e.lo[2]}) * s;
         placed[i] = {Apply(objects[i].model, mesh.Centre()),
@@ -156,6 +158,7 @@ StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<Plac
     }
     if (r.containerVolume > 0) r.globalFraction = r.objectsVolume / r.containerVolume;
     if (objects.empty()) return r;
+    r.sizes = SummarizeSizes(std::move(factors));
     r.meanDiameter /= double(objects.size());
     r.margin = opt.margin >= 0 ? opt.margin : opt.marginDiameters * r.largestDiameter;
     const float margin = static_cast<float>(r.margin);
@@ -311,6 +314,28 @@ StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<Plac
     return r;
 }
 
+SizeSummary SummarizeSizes(std::vector<double> factors) {
+    SizeSummary s;
+    if (factors.empty()) return s;
+    std::sort(factors.begin(), factors.end());
+    const double n = static_cast<double>(factors.size());
+    for (double f : factors) s.mean += f / n;
+    for (double f : factors) s.sd += (f - s.mean) * (f - s.mean) / n;
+    s.sd = std::sqrt(s.sd);
+    auto quantile = [&](double q) {
+        const double at = q * (n - 1.0);
+        const size_t i = static_cast<size_t>(at);
+        const double w = at - static_cast<double>(i);
+        return i + 1 < factors.size() ? factors[i] * (1.0 - w) + factors[i + 1] * w : factors[i];
+    };
+    s.min = factors.front();
+    s.q10 = quantile(0.1);
+    s.median = quantile(0.5);
+    s.q90 = quantile(0.9);
+    s.max = factors.back();
+    return s;
+}
+
 std::string StructureJson(const StructureReport& r, const std::vector<std::string>& typeNames) {
     std::string o = "{";
     auto key = [&](const char* k) {
@@ -329,6 +354,20 @@ std::string StructureJson(const StructureReport& r, const std::vector<std::strin
     num("globalFraction", r.globalFraction);
     num("largestDiameter", r.largestDiameter);
     num("meanDiameter", r.meanDiameter);
+    key("sizeFactors");
+    o += "{";
+    const std::pair<const char*, double> sizes[] = {{"mean", r.sizes.mean},     {"sd", r.sizes.sd},
+                                                    {"min", r.sizes.min},       {"q10", r.sizes.q10},
+                                                    {"median", r.sizes.median}, {"q90", r.sizes.q90},
+                                                    {"max", r.sizes.max}};
+    for (const auto& [name, v] : sizes) {
+        if (o.back() != '{') o += ", ";
+        o += '"';
+        o += name;
+        o += "\": ";
+        AppendNumber(o, v);
+    }
+    o += "}";
     num("margin", r.margin);
     num("bulkVolume", r.bulkVolume);
     num("bulkFraction", r.bulkFraction);
