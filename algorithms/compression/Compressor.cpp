@@ -164,9 +164,10 @@ Body Compressor::RandomPose(int32_t type) {
     b.orientation = Quat(static_cast<float>(a * std::sin(u2)), static_cast<float>(a * std::cos(u2)),
                          static_cast<float>(c * std::sin(u3)), static_cast<float>(c * std::cos(u3)));
     b.rotation = Matrix3(b.orientation);
-    if (!m_types[static_cast<size_t>(type)].size.IsFixed())
-        b.size = static_cast<float>(m_types[static_cast<size_t>(type)].size.Draw(
-            [this] { return static_cast<double>(m_rng() >> 11) * (1.0 / 9007199254740992.0); }));
+    // A fixed size draws nothing, so a run without sizes keeps its numbers.
+    const SizeDistribution& size = m_types[static_cast<size_t>(type)].size;
+    b.size = static_cast<float>(
+        size.IsFixed() ? size.a : size.Draw([this] { return static_cast<double>(m_rng() >> 11) * 0x1p-53; }));
     return b;
 }
 

@@ -17,6 +17,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "algorithms/compression/CellGrid.h"
@@ -64,8 +65,10 @@ struct CompressionSettings {
 /// Per type: its share of the bodies (any non-negative weights), its volume at scale 1 and the
 /// size factors of its bodies (each new body draws one).
 struct TypeSpec {
-    double share = 0.0;
-    double volume = 0.0;
+    TypeSpec(double share = 0.0, double volume = 0.0, SizeDistribution size = {})
+        : share(share), volume(volume), size(std::move(size)) {}
+    double share;
+    double volume;
     SizeDistribution size;
 };
 

@@ -3,6 +3,7 @@
 // repeatable; and its settings line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -15,6 +16,7 @@
 #include "algorithms/compression/Compressor.h"
 #include "algorithms/compression/Shapes.h"
 #include "collision/ColGeometry.h"
+#include "geometry/SizeDistribution.h"
 #include "statistics/Cubatic.h"
 
 namespace {
@@ -25,6 +27,8 @@ using Packing::compression::Shapes;
 using Vectormath::Aos::Matrix3;
 using Vectormath::Aos::Quat;
 using Vectormath::Aos::Vector3;
+using Vectormath::Aos::cross;
+using Vectormath::Aos::normalize;
 
 col::ColGeometry* Load(const std::string& name) {
     auto* g = new col::ColGeometry();
@@ -489,6 +493,50 @@ TEST(Compressor, SpheresGrowAsBallsFirstAndEndExact) {
         EXPECT_EQ(c.Stats().ballEvents > 0, rate > 0.0);
         EXPECT_GT(c.Bodies().size(), 20u);
     }
+}
+
+// One sphere mesh at two sizes, 1.4 and 1, half of each, compressed to full size: no overlap by
+// brute force, and every body at its own size: the balls inscribed in the meshes at their sizes
+// lie apart, and the fraction counts each body's volume at its size.
+TEST(Compressor, TwoSizesEndWithoutOverlapEachAtItsOwnSize) {
+    static const col::ColGeometry* sphere = Load("sphere_l");
+    const col::ColGeometry* box = Box(2.0f);
+    Shapes shapes;
+    std::string error;
+    ASSERT_TRUE(shapes.Build({sphere, sphere}, *box, error, {1.4f, 1.0f})) << error;
+    float inner = 1.0f;  // the mesh's inscribed radius: its nearest face plane
+    for (const std::vector<unsigned>& f : sphere->getPrimitives()) {
+        const Vector3 p0(sphere->getPoints()[f[0]]), p1(sphere->getPoints()[f[1]]), p2(sphere->getPoints()[f[2]]);
+        inner = std::min(inner, std::fabs(dot(normalize(cross(p1 - p0, p2 - p0)), p0)));
+    }
+    Packing::SetLimits({Packing::LimitMode::Steps, 10});
+    Packing::compression::CompressionSettings settings;
+    settings.relaxSweeps = 2;
+    settings.clearSweeps = 30;
+    settings.maxGrowth = 0.02;
+    SizeDistribution large;
+    large.a = 1.4;
+    Compressor c(shapes, {{1.0, 0.506, large}, {1.0, 0.506, {}}}, 64.0, settings, 3u);
+    Packing::Limit limit(1000.0);
+    c.Run(limit, [](const Compressor&) {});
+    EXPECT_EQ(c.Scale(), 1.0f);
+    EXPECT_EQ(c.CountOverlapsBruteForce(), 0);
+    const std::vector<Body>& b = c.Bodies();
+    int largeCount = 0;
+    double volume = 0.0;
+    float nearest = 2.0f;  // the closest pair's distance over the sum of its inscribed radii
+    for (size_t i = 0; i < b.size(); ++i) {
+        EXPECT_EQ(b[i].size, b[i].type == 0 ? 1.4f : 1.0f);
+        largeCount += b[i].type == 0;
+        volume += 0.506 * std::pow(b[i].size, 3.0);
+        for (size_t j = i + 1; j < b.size(); ++j)
+            nearest = std::min(nearest, length(b[i].position - b[j].position) / (inner * (b[i].size + b[j].size)));
+    }
+    EXPECT_GT(b.size(), 25u);
+    EXPECT_LE(std::abs(2 * largeCount - static_cast<int>(b.size())), 2) << largeCount << " of " << b.size();
+    EXPECT_GE(nearest, 1.0f);
+    EXPECT_LT(nearest, 1.05f) << "no two bodies came near each other";
+    EXPECT_NEAR(c.Fraction(), volume / 64.0, 1e-9);
 }
 
 TEST(CompressionSettings, KeyValueWordsAndWhatIsWrongWithThem) {
