@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "algorithms/ObjectPose.h"
-
 #include "collision/CollisionPipeline.h"
 #include "collision/ExtraData.h"
 #include "collision/FibRand.h"

@@ -356,10 +356,9 @@ std::string StructureJson(const StructureReport& r, const std::vector<std::strin
     num("meanDiameter", r.meanDiameter);
     key("sizeFactors");
     o += "{";
-    const std::pair<const char*, double> sizes[] = {{"mean", r.sizes.mean},     {"sd", r.sizes.sd},
-                                                    {"min", r.sizes.min},       {"q10", r.sizes.q10},
-                                                    {"median", r.sizes.median}, {"q90", r.sizes.q90},
-                                                    {"max", r.sizes.max}};
+    const std::pair<const char*, double> sizes[] = {
+        {"mean", r.sizes.mean},     {"sd", r.sizes.sd},   {"min", r.sizes.min}, {"q10", r.sizes.q10},
+        {"median", r.sizes.median}, {"q90", r.sizes.q90}, {"max", r.sizes.max}};
     for (const auto& [name, v] : sizes) {
         if (o.back() != '{') o += ", ";
         o += '"';

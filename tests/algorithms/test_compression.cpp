@@ -24,11 +24,11 @@ namespace {
 using Packing::compression::Body;
 using Packing::compression::Compressor;
 using Packing::compression::Shapes;
+using Vectormath::Aos::cross;
 using Vectormath::Aos::Matrix3;
+using Vectormath::Aos::normalize;
 using Vectormath::Aos::Quat;
 using Vectormath::Aos::Vector3;
-using Vectormath::Aos::cross;
-using Vectormath::Aos::normalize;
 
 col::ColGeometry* Load(const std::string& name) {
     auto* g = new col::ColGeometry();

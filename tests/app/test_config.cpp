@@ -152,7 +152,7 @@ TEST_F(ConfigTest, SizeWordsAfterTheColourAndEachBadOne) {
                    dir + "/sizes.txt\n"),
               kConfigOk);
     ASSERT_EQ(data.objects.size(), 6u);
-    const std::tuple<Kind, double, double> want[] = {{Kind::Fixed, 1, 0},   {Kind::Fixed, 1.5, 0},
+    const std::tuple<Kind, double, double> want[] = {{Kind::Fixed, 1, 0},       {Kind::Fixed, 1.5, 0},
                                                      {Kind::Uniform, 0.8, 1.2}, {Kind::Normal, 1, 0.1},
                                                      {Kind::Lognormal, 2, 0.2}, {Kind::File, 1, 0}};
     for (size_t i = 0; i < 6; ++i) {
