@@ -47,6 +47,15 @@ col::ColGeometry* Box(float half) {
     return g;
 }
 
+// Budgets for a few dozen bodies: short rests and clearings, larger growth steps.
+Packing::compression::CompressionSettings Quick(double maxGrowth) {
+    Packing::compression::CompressionSettings s;
+    s.relaxSweeps = 2;
+    s.clearSweeps = 30;
+    s.maxGrowth = maxGrowth;
+    return s;
+}
+
 Body RandomBody(std::mt19937& rng, int type, float spread) {
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     Body b;
@@ -145,10 +154,7 @@ Outcome Compress(uint64_t seed, double limitSeconds, bool checkEverySweep, doubl
     std::string error;
     EXPECT_TRUE(shapes.Build({cube, mm}, *box, error)) << error;
     Packing::SetLimits({Packing::LimitMode::Steps, 10});
-    Packing::compression::CompressionSettings settings;
-    settings.relaxSweeps = 2;
-    settings.clearSweeps = 30;
-    settings.maxGrowth = 0.02;
+    Packing::compression::CompressionSettings settings = Quick(0.02);
     settings.estimateSpeed = estimateSpeed;
     Compressor c(shapes, {{50.0, 0.512}, {50.0, 0.2566}}, 27.0, settings, seed);
     Packing::Limit limit(limitSeconds);
@@ -255,10 +261,7 @@ TEST(Compressor, ALimitBeforeFullSizeKeepsWhatTheScaleHasRoomFor) {
     std::string error;
     ASSERT_TRUE(shapes.Build({mm}, *box, error)) << error;
     Packing::SetLimits({Packing::LimitMode::Steps, 10});
-    Packing::compression::CompressionSettings settings;
-    settings.relaxSweeps = 2;
-    settings.clearSweeps = 30;
-    settings.maxGrowth = 0.01;
+    Packing::compression::CompressionSettings settings = Quick(0.01);
     auto run = [&](double limitSeconds) {
         auto c = std::make_unique<Compressor>(shapes, std::vector<Packing::compression::TypeSpec>{{1.0, 0.2566}},
                                               8.0 * 2.2 * 2.2 * 2.2, settings, 3u);
@@ -294,10 +297,7 @@ TEST(Compressor, ACountOrATargetFractionIsWhatItEndsWith) {
     const double volume = 27.0, each = 0.2566;
     for (const double asked : {40.0, 80.0, -0.45}) {
         SCOPED_TRACE(asked);
-        Packing::compression::CompressionSettings settings;
-        settings.relaxSweeps = 2;
-        settings.clearSweeps = 30;
-        settings.maxGrowth = 0.01;
+        Packing::compression::CompressionSettings settings = Quick(0.01);
         if (asked > 0.0)
             settings.count = static_cast<int>(asked);
         else
@@ -330,10 +330,7 @@ TEST(Compressor, AHeldCubaticOrderStaysAtItsCap) {
     Packing::SetLimits({Packing::LimitMode::Steps, 10});
     double order[2] = {0, 0};
     for (const double cap : {1.0, 0.3}) {
-        Packing::compression::CompressionSettings settings;
-        settings.relaxSweeps = 2;
-        settings.clearSweeps = 30;
-        settings.maxGrowth = 0.01;
+        Packing::compression::CompressionSettings settings = Quick(0.01);
         settings.maxCubaticOrder = cap;
         Compressor c(shapes, {{1.0, 0.512}}, 27.0, settings, 3u);
         Packing::Limit limit(1000.0);
@@ -468,10 +465,7 @@ TEST(Compressor, SpheresGrowAsBallsFirstAndEndExact) {
     ASSERT_TRUE(shapes.Build({sphere}, *box, error)) << error;
     ASSERT_TRUE(shapes.ContainerIsBox());
     Packing::SetLimits({Packing::LimitMode::Steps, 10});
-    Packing::compression::CompressionSettings settings;
-    settings.relaxSweeps = 2;
-    settings.clearSweeps = 30;
-    settings.maxGrowth = 0.02;
+    Packing::compression::CompressionSettings settings = Quick(0.02);
     for (double rate : {0.005, 0.0}) {
         SCOPED_TRACE(rate);
         settings.ballRate = settings.quickBallRate = rate;
@@ -510,10 +504,7 @@ TEST(Compressor, TwoSizesEndWithoutOverlapEachAtItsOwnSize) {
         inner = std::min(inner, std::fabs(dot(normalize(cross(p1 - p0, p2 - p0)), p0)));
     }
     Packing::SetLimits({Packing::LimitMode::Steps, 10});
-    Packing::compression::CompressionSettings settings;
-    settings.relaxSweeps = 2;
-    settings.clearSweeps = 30;
-    settings.maxGrowth = 0.02;
+    Packing::compression::CompressionSettings settings = Quick(0.02);
     SizeDistribution large;
     large.a = 1.4;
     Compressor c(shapes, {{1.0, 0.506, large}, {1.0, 0.506, {}}}, 64.0, settings, 3u);
