@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <locale>
@@ -79,8 +80,14 @@ bool ReadFactorFile(const std::string& name, std::vector<double>& out, std::stri
 }  // namespace
 
 float SizeDistribution::Draw(col::FibRand& random) const {
-    if (IsFixed()) return static_cast<float>(a);
-    return static_cast<float>(Draw([&random] { return static_cast<double>(random.rand()) / 1073741824.0; }));
+    if (IsFixed()) return Stored(a);
+    return Stored(Draw([&random] { return static_cast<double>(random.rand()) / 1073741824.0; }));
+}
+
+float SizeDistribution::Stored(double factor) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<float>(factor));
+    return std::strtof(text, nullptr);
 }
 
 double SizeDistribution::Largest() const {

@@ -31,8 +31,11 @@ struct SizeDistribution {
     /// One factor from `uniform`, a source of numbers in [0, 1) called as often as needed.
     template <class Uniform>
     double Draw(Uniform&& uniform) const;
-    /// One factor from the generator's 30-bit draws; a fixed factor draws nothing.
+    /// One factor from the generator's 30-bit draws, as Stored(); a fixed factor draws nothing.
     float Draw(col::FibRand& random) const;
+    /// The factor rounded to the six significant digits a placement file keeps, so that a packing
+    /// read back holds the very sizes it was made and checked at.
+    static float Stored(double factor);
     /// The largest factor a draw can give.
     double Largest() const;
     /// The mean of the cube of the factor, which scales a type's mean volume.

@@ -166,7 +166,7 @@ Body Compressor::RandomPose(int32_t type) {
     b.rotation = Matrix3(b.orientation);
     // A fixed size draws nothing, so a run without sizes keeps its numbers.
     const SizeDistribution& size = m_types[static_cast<size_t>(type)].size;
-    b.size = static_cast<float>(
+    b.size = SizeDistribution::Stored(
         size.IsFixed() ? size.a : size.Draw([this] { return static_cast<double>(m_rng() >> 11) * 0x1p-53; }));
     return b;
 }

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <list>
 #include <string>
 #include <utility>
@@ -122,6 +124,9 @@ TEST(GenerateObject, SizeFactorsFromTheSeededGeneratorAreTheObjectsFullSize) {
 
     MovingObject* o = a.GenerateObject(1);
     const float f = o->m_sizeFactor;
+    char text[16];
+    std::snprintf(text, sizeof text, "%g", f);
+    EXPECT_EQ(std::strtof(text, nullptr), f) << "a placement file would store another size";
     EXPECT_EQ(o->m_modelMatrix.getElem(2, 2), f);
     EXPECT_FLOAT_EQ(o->m_volume, s.types[1].volume * f * f * f);
     Packing::ScaleObject(*o, 0.5f);
