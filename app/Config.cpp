@@ -137,7 +137,7 @@ float RandomColourComponent() { return kRandomColourBase + static_cast<float>(g_
 /// The words after the colour: "size=DIST" sets the type's size distribution; another word
 /// with '=' is refused, one without is ignored as before.
 bool ParseObjectSettings(std::istringstream& s, PackingObjectInfo& info, std::string& outError) {
-    s.clear();
+    s.clear();  // a missing colour value fails the stream; the words after it still count
     std::string word;
     while (s >> word) {
         if (word.compare(0, 5, "size=") == 0) {

@@ -99,7 +99,7 @@ bool Shapes::BuildContainer(const std::vector<Vectormath::Aos::Point3>& points,
     }
     m_invCellSize = 1.0f / m_cellSize;
     const float halfDiag = 0.5f * m_cellSize * std::sqrt(3.0f);
-    const float reach = m_maxOuter + halfDiag;  // an object of scale <= 1 in the cell reaches no farther (any size)
+    const float reach = m_maxOuter + halfDiag;  // a body at scale <= 1 in the cell reaches no farther
 
     m_cells.clear();
     m_cellPlanes.clear();
