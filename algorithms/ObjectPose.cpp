@@ -103,11 +103,12 @@ void SetBoxInertia(MovingObject& o) {
 }
 
 void ScaleObject(MovingObject& o, float s) {
-    o.m_scaleMatrix.setElem(0, 0, s);
-    o.m_scaleMatrix.setElem(1, 1, s);
-    o.m_scaleMatrix.setElem(2, 2, s);
+    const float size = s * o.m_sizeFactor;
+    o.m_scaleMatrix.setElem(0, 0, size);
+    o.m_scaleMatrix.setElem(1, 1, size);
+    o.m_scaleMatrix.setElem(2, 2, size);
 }
 
-float ScaleOf(const MovingObject& o) { return o.m_scaleMatrix.getElem(0, 0); }
+float ScaleOf(const MovingObject& o) { return o.m_scaleMatrix.getElem(0, 0) / o.m_sizeFactor; }
 
 }  // namespace Packing

@@ -64,11 +64,12 @@ bool TryOrientations(col::CollisionPipeline* pipeline, MovingObject& o, bool& fl
 /// the mass): diagonal 3/(m(b^2+c^2)), 3/(m(a^2+c^2)), 3/(m(a^2+b^2)); m_impulseScale 5.0.
 void SetBoxInertia(MovingObject& o);
 
-/// Uniform scale s on the scale matrix's diagonal: once the model is rebuilt the object collides
-/// at that size, sphere centres and radii alike (the geometry's own scale value stays as it is,
-/// so nothing is scaled twice). The model is not rebuilt.
+/// Uniform scale s times the object's size factor on the scale matrix's diagonal, so 1 is the
+/// object's own full size: once the model is rebuilt the object collides at that size, sphere
+/// centres and radii alike (the geometry's own scale value stays as it is, so nothing is scaled
+/// twice). The model is not rebuilt.
 void ScaleObject(MovingObject& o, float s);
-/// The object's uniform scale (the scale matrix's first diagonal element).
+/// The object's uniform scale relative to its size factor (what ScaleObject was given).
 float ScaleOf(const MovingObject& o);
 
 }  // namespace Packing

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "algorithms/ObjectPose.h"
 #include "collision/CollisionPipeline.h"
 #include "collision/ExtraData.h"
 #include "collision/FibRand.h"
@@ -98,6 +99,10 @@ MovingObject* IPackingAlgorithm::GenerateRandomObject() {
 }
 
 MovingObject* IPackingAlgorithm::GenerateObject(int k) {
+    return GenerateObject(k, (*m_objectTypes)[static_cast<size_t>(k)].size.Draw(*m_random));
+}
+
+MovingObject* IPackingAlgorithm::GenerateObject(int k, float size) {
     PackingObjectInfo& type = (*m_objectTypes)[static_cast<size_t>(k)];
     PackingGeometry* source = type.geometry;
 
@@ -123,21 +128,24 @@ MovingObject* IPackingAlgorithm::GenerateObject(int k) {
     object->m_lightLocation = type.lightLocation;
     object->m_normalMatrixLocation = type.normalMatrixLocation;
     object->m_mvpLocation = type.mvpLocation;
-    object->m_volume = type.volume;
+    object->m_sizeFactor = size;
+    object->m_volume = type.volume * size * size * size;
     object->m_typeIndex = k;
     object->m_name = type.name;
     object->m_extentRatio = type.extentRatio;
     object->m_impulseScale = 5.0f;
 
-    const float a = (max[0] - min[0]) * 0.5f;
-    const float b = (max[1] - min[1]) * 0.5f;
-    const float c = (max[2] - min[2]) * 0.5f;
+    const float a = (max[0] - min[0]) * 0.5f * size;
+    const float b = (max[1] - min[1]) * 0.5f * size;
+    const float c = (max[2] - min[2]) * 0.5f * size;
     const float w = object->m_inverseMass;
     Matrix3 inertia(0.0f);
     inertia.setElem(0, 0, 3.0f / ((b * b + c * c) * w));
     inertia.setElem(1, 1, 3.0f / ((a * a + c * c) * w));
     inertia.setElem(2, 2, 3.0f / ((a * a + b * b) * w));
     object->m_inverseInertia = inertia;
+    Packing::ScaleObject(*object, 1.0f);
+    Packing::RebuildModel(*object);
     return object;
 }
 

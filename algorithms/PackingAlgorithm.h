@@ -67,8 +67,12 @@ class IPackingAlgorithm {
     /// than `draw`; -1 when there is none (no types, or shares summing to `draw` or less).
     int TypeForShareDraw(float draw) const;
     /// A new object of type k (not range-checked), sharing the type's sphere tree, points,
-    /// primitives, colour and GL buffers; identity pose, in no list and no pipeline.
+    /// primitives, colour and GL buffers; identity pose, in no list and no pipeline. Its size
+    /// factor is drawn from the type's distribution with m_random (no draw for a fixed one).
     MovingObject* GenerateObject(int k);
+    /// The same at a given size factor: the scale matrix and model hold it, the volume and
+    /// inertia follow it.
+    MovingObject* GenerateObject(int k, float size);
 
     /// Switches `pipeline` (null: the main pipeline) to a uniform grid over the container's
     /// refreshed bounding box with `cells` truncated toward zero per axis.

@@ -172,10 +172,14 @@ bool IPackingAlgorithm::LoadPlacedObjects(std::string file, std::list<MovingObje
     if (parsed.empty()) std::cerr << "Placement file " << file << " holds no objects." << std::endl;
     std::list<MovingObject*> made;
     for (const ParsedLine& entry : parsed) {
-        MovingObject* o = GenerateObject(entry.typeIndex);
+        // The stored scale is the object's size: an improvement that scales it to full size
+        // keeps it there.
+        const Matrix4 scale = MatrixFrom(entry.numbers + 32);
+        const float size = std::fabs(scale.getElem(0, 0));
+        MovingObject* o = GenerateObject(entry.typeIndex, size > 0.0f ? size : 1.0f);
         o->m_translationMatrix = MatrixFrom(entry.numbers);
         o->m_rotationMatrix = MatrixFrom(entry.numbers + 16);
-        o->m_scaleMatrix = MatrixFrom(entry.numbers + 32);
+        o->m_scaleMatrix = scale;
         o->m_modelMatrix = o->m_translationMatrix * o->m_rotationMatrix * o->m_scaleMatrix;
         o->m_position = o->m_translationMatrix.getTranslation();
         made.push_back(o);

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "geometry/Random.h"
+#include "geometry/SizeDistribution.h"
 
 namespace {
 
@@ -133,9 +134,25 @@ bool IsSkippedObjectLine(const std::string& line) {
 
 float RandomColourComponent() { return kRandomColourBase + static_cast<float>(g_PRNG->rand()) / kRandomColourScale; }
 
-/// Parses "name percentage (rand A | R G B A)" into a fresh record. Returns false with the
-/// offending token when the colour does not convert.
-bool ParseObjectLine(const std::string& line, PackingObjectInfo& info, std::string& badToken) {
+/// The words after the colour: "size=DIST" sets the type's size distribution; another word
+/// with '=' is refused, one without is ignored as before.
+bool ParseObjectSettings(std::istringstream& s, PackingObjectInfo& info, std::string& outError) {
+    s.clear();  // a missing colour value fails the stream; the words after it still count
+    std::string word;
+    while (s >> word) {
+        if (word.compare(0, 5, "size=") == 0) {
+            if (!ParseSizeDistribution(word.substr(5), info.size, outError)) return false;
+        } else if (word.find('=') != std::string::npos) {
+            outError = "unknown object setting '" + word + "' (known: size=)";
+            return false;
+        }
+    }
+    return true;
+}
+
+/// Parses "name percentage (rand A | R G B A) [size=DIST]" into a fresh record. Returns false
+/// with the reason when the colour does not convert or a setting is bad.
+bool ParseObjectLine(const std::string& line, PackingObjectInfo& info, std::string& outError) {
     std::istringstream s = LineStream(line);
     std::string third;
     s >> info.name >> info.percentage >> third;
@@ -144,14 +161,14 @@ bool ParseObjectLine(const std::string& line, PackingObjectInfo& info, std::stri
         info.color[1] = RandomColourComponent();
         info.color[2] = RandomColourComponent();
         s >> info.color[3];
-        return true;
+        return ParseObjectSettings(s, info, outError);
     }
     if (!ParseColourToken(third, info.color[0])) {
-        badToken = third;
+        outError = "invalid colour value '" + third + "' in object line";
         return false;
     }
     s >> info.color[1] >> info.color[2] >> info.color[3];
-    return true;
+    return ParseObjectSettings(s, info, outError);
 }
 
 }  // namespace
@@ -194,10 +211,9 @@ int LoadConfig(std::string& path, ConfigData& data) {
     while (ReadLine(in, line, lineNumber)) {
         if (IsSkippedObjectLine(line)) continue;
         PackingObjectInfo info;
-        std::string badToken;
-        if (!ParseObjectLine(line, info, badToken)) {
-            std::cerr << path << ':' << lineNumber << ": invalid colour value '" << badToken << "' in object line"
-                      << std::endl;
+        std::string error;
+        if (!ParseObjectLine(line, info, error)) {
+            std::cerr << path << ':' << lineNumber << ": " << error << std::endl;
             return kConfigBadObjectLine;
         }
         data.objects.push_back(std::move(info));

@@ -19,8 +19,9 @@ inline constexpr int kConfigBadObjectLine = -2;  ///< stopped at an object line;
 ///
 /// Returns kConfigOk; kConfigCannotOpen after printing "Error reading filename:<path>" to
 /// standard output when the file cannot be opened (or is a directory); kConfigBadObjectLine
-/// after printing "<path>:<line>: invalid colour value '<token>' in object line" to standard
-/// error when an object line's colour does not start with a number. Throws nothing.
+/// after printing "<path>:<line>: <reason>" to standard error when an object line's colour does
+/// not start with a number ("invalid colour value '<token>' in object line") or a word after the
+/// colour is a bad "size=DIST" or another "key=value" (ParseSizeDistribution). Throws nothing.
 int LoadConfig(std::string& path, ConfigData& data);
 
 /// Stream-style conversion of an object line's colour token: accepts text that starts with a

@@ -58,7 +58,8 @@ class MovingObject {
     bool m_stopped = false;      ///< done flag: at rest (hybrid), placed, or fully grown
     float m_overlap = 0.0f;      ///< overlap value reported for this object
     int32_t m_typeIndex = -1;    ///< index into the volume-sorted type list
-    float m_volume = 0.0f;       ///< the type's volume
+    float m_volume = 0.0f;       ///< the type's volume at the object's size factor
+    float m_sizeFactor = 1.0f;   ///< linear size drawn from its type; ScaleObject scales relative to it
     std::string m_name;          ///< the type's name
     float m_extentRatio = 0.0f;  ///< the type's (smallest extent)^3 / box volume
     uint32_t m_vertexBuffer = 0;

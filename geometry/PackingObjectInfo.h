@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "geometry/SizeDistribution.h"
+
 class PackingGeometry;
 
 /// Held by value in ConfigData::objects and moved around whole by the volume sort, so it
@@ -14,6 +16,7 @@ struct PackingObjectInfo {
     std::string name;         ///< base name of the model files; the type's name in placement files
     float percentage = 0.0f;  ///< share among randomly generated objects, in percent
     alignas(16) float color[4] = {0.0f, 0.0f, 0.0f, 0.0f};  ///< R, G, B, A; objects point at it
+    SizeDistribution size;                ///< linear size factor of its objects (fixed 1 unless configured)
     float extentRatio = 0.0f;             ///< (smallest box extent)^3 / box volume, "average" sampling only
     PackingGeometry* geometry = nullptr;  ///< the type's mesh with its sphere tree; never freed
     float volume = 0.0f;                  ///< mesh volume, the sort key

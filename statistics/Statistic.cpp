@@ -21,10 +21,11 @@ PackingFigures MeasurePacking(const PackingView& view) {
         f.types[t].name = types[t].name;
         f.types[t].volume = types[t].volume;
     }
-    // Every object counts with its type's volume, whatever its scale.
+    // Every object counts with its type's volume at its size factor, whatever its scale.
     for (const MovingObject* o : *view.placedObjects) {
         const size_t t = static_cast<size_t>(o->m_typeIndex);
-        f.objectsVolume += types[t].volume;
+        const float s = o->m_sizeFactor;
+        f.objectsVolume += types[t].volume * s * s * s;
         ++f.types[t].count;
     }
     f.packingDensityPercent = static_cast<double>(f.objectsVolume / f.containerVolume) * 100.0;

@@ -126,10 +126,12 @@ StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<Plac
     for (size_t t = 0; t < scene.types.size(); ++t) typeBox[t] = BoxOf(scene.types[t].Points());
 
     std::vector<Placed> placed(objects.size());
+    std::vector<double> factors(objects.size());
     for (size_t i = 0; i < objects.size(); ++i) {
         const size_t t = static_cast<size_t>(objects[i].type);
         const CheckMesh& mesh = scene.types[t];
         const float s = length(objects[i].model.getCol0().getXYZ());
+        factors[i] = s;
         const Extents& e = typeBox[t];
         const float d = std::max({e.hi[0] - e.lo[0], e.hi[1] - e.lo[1], e.hi[2] - e.lo[2]}) * s;
         placed[i] = {Apply(objects[i].model, mesh.Centre()),
@@ -145,6 +147,7 @@ StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<Plac
     }
     if (r.containerVolume > 0) r.globalFraction = r.objectsVolume / r.containerVolume;
     if (objects.empty()) return r;
+    r.sizes = SummarizeSizes(std::move(factors));
     r.meanDiameter /= double(objects.size());
     r.margin = opt.margin >= 0 ? opt.margin : opt.marginDiameters * r.largestDiameter;
     const float margin = static_cast<float>(r.margin);
@@ -300,6 +303,28 @@ StructureReport AnalyzeStructure(const CheckScene& scene, const std::vector<Plac
     return r;
 }
 
+SizeSummary SummarizeSizes(std::vector<double> factors) {
+    SizeSummary s;
+    if (factors.empty()) return s;
+    std::sort(factors.begin(), factors.end());
+    const double n = static_cast<double>(factors.size());
+    for (double f : factors) s.mean += f / n;
+    for (double f : factors) s.sd += (f - s.mean) * (f - s.mean) / n;
+    s.sd = std::sqrt(s.sd);
+    auto quantile = [&](double q) {
+        const double at = q * (n - 1.0);
+        const size_t i = static_cast<size_t>(at);
+        const double w = at - static_cast<double>(i);
+        return i + 1 < factors.size() ? factors[i] * (1.0 - w) + factors[i + 1] * w : factors[i];
+    };
+    s.min = factors.front();
+    s.q10 = quantile(0.1);
+    s.median = quantile(0.5);
+    s.q90 = quantile(0.9);
+    s.max = factors.back();
+    return s;
+}
+
 JsonValue StructureToJson(const StructureReport& r, const std::vector<std::string>& typeNames) {
     JsonValue order = JsonValue::array();
     for (const TypeOrder& t : r.order) {
@@ -322,6 +347,14 @@ JsonValue StructureToJson(const StructureReport& r, const std::vector<std::strin
             {"globalFraction", JsonNumber(r.globalFraction)},
             {"largestDiameter", JsonNumber(r.largestDiameter)},
             {"meanDiameter", JsonNumber(r.meanDiameter)},
+            {"sizeFactors",
+             {{"mean", JsonNumber(r.sizes.mean)},
+              {"sd", JsonNumber(r.sizes.sd)},
+              {"min", JsonNumber(r.sizes.min)},
+              {"q10", JsonNumber(r.sizes.q10)},
+              {"median", JsonNumber(r.sizes.median)},
+              {"q90", JsonNumber(r.sizes.q90)},
+              {"max", JsonNumber(r.sizes.max)}}},
             {"margin", JsonNumber(r.margin)},
             {"bulkVolume", JsonNumber(r.bulkVolume)},
             {"bulkFraction", JsonNumber(r.bulkFraction)},

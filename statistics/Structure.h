@@ -42,6 +42,16 @@ struct TypeOrder {
     double bulkOrder = 0.0;
 };
 
+/// The objects' size factors (each model matrix's uniform scale): mean, standard deviation and
+/// quantiles (linear between the sorted factors).
+struct SizeSummary {
+    double mean = 0.0, sd = 0.0;
+    double min = 0.0, q10 = 0.0, median = 0.0, q90 = 0.0, max = 0.0;
+};
+
+/// The summary of `factors` (zeros when empty); the SD is the population one.
+SizeSummary SummarizeSizes(std::vector<double> factors);
+
 struct StructureReport {
     size_t objects = 0;
     double containerVolume = 0.0;
@@ -49,6 +59,7 @@ struct StructureReport {
     double globalFraction = 0.0;
     double largestDiameter = 0.0;  ///< largest bounding-box extent of a placed object
     double meanDiameter = 0.0;     ///< mean of the objects' largest extents; unit of g(r)
+    SizeSummary sizes;             ///< the objects' size factors
 
     double margin = 0.0;      ///< world units
     double bulkVolume = 0.0;  ///< Monte Carlo estimate

@@ -1,5 +1,6 @@
 #include "algorithms/compression/CompressionAlgorithm.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -132,14 +133,17 @@ std::string Text(double v) {
 
 void CompressionPhase::Publish(IPackingAlgorithm& algo, std::vector<PackingObjectInfo>& types, const Compressor& c) {
     std::vector<size_t> used(types.size(), 0);
-    const Matrix4 scale = Matrix4::scale(Vector3(c.Scale()));
     std::lock_guard<std::mutex> lock(g_packingMutex);
     std::list<MovingObject*>& placed = *algo.placedObjects();
     placed.clear();
     for (const Body& b : c.Bodies()) {
         const size_t t = static_cast<size_t>(b.type);
-        if (used[t] == m_pool[t].size()) m_pool[t].push_back(algo.GenerateObject(b.type));
+        if (used[t] == m_pool[t].size()) m_pool[t].push_back(algo.GenerateObject(b.type, b.size));
         MovingObject* o = m_pool[t][used[t]++];
+        // A pooled object may stand for another body of its type than last time.
+        o->m_sizeFactor = b.size;
+        o->m_volume = types[t].volume * b.size * b.size * b.size;
+        const Matrix4 scale = Matrix4::scale(Vector3(c.Scale() * b.size));
         o->m_position = b.position;
         o->m_translationMatrix = Matrix4::translation(b.position);
         o->m_rotationMatrix = Matrix4(b.rotation, Vector3(0.0f));
@@ -152,16 +156,27 @@ void CompressionPhase::Publish(IPackingAlgorithm& algo, std::vector<PackingObjec
 void CompressionPhase::Run(IPackingAlgorithm& algo, std::vector<PackingObjectInfo>& types, MovingObject& container,
                            bool fromPacking) {
     std::vector<const col::ColGeometry*> meshes;
-    for (const PackingObjectInfo& t : types) meshes.push_back(t.geometry);
+    std::vector<float> largest;
+    for (const PackingObjectInfo& t : types) {
+        meshes.push_back(t.geometry);
+        largest.push_back(static_cast<float>(t.size.Largest()));
+    }
+    // Bodies of a packing it starts from keep their own sizes, which the cells must cover too.
+    if (fromPacking)
+        for (const MovingObject* o : *algo.placedObjects())
+            if (o->m_typeIndex >= 0 && static_cast<size_t>(o->m_typeIndex) < types.size())
+                largest[static_cast<size_t>(o->m_typeIndex)] =
+                    std::max(largest[static_cast<size_t>(o->m_typeIndex)], o->m_sizeFactor);
     Shapes shapes;
     std::string error;
-    if (types.empty() || !shapes.Build(meshes, *container.m_geometry, error)) {
+    if (types.empty() || !shapes.Build(meshes, *container.m_geometry, error, largest)) {
         std::cerr << "densepack: CompressionAlgorithm cannot run: " << (types.empty() ? "no object types" : error)
                   << std::endl;
         return;
     }
     std::vector<TypeSpec> specs;
-    for (const PackingObjectInfo& t : types) specs.push_back({std::max(0.0, double(t.percentage)), double(t.volume)});
+    for (const PackingObjectInfo& t : types)
+        specs.push_back({std::max(0.0, double(t.percentage)), double(t.volume), t.size});
     // Two draws of the algorithm's own generator, so --seed fixes the whole run.
     const uint64_t seed = (uint64_t(algo.random()->rand()) << 30) ^ uint64_t(algo.random()->rand());
     Compressor compressor(shapes, specs, container.m_volume, m_settings, seed);
@@ -182,6 +197,7 @@ void CompressionPhase::Run(IPackingAlgorithm& algo, std::vector<PackingObjectInf
             const float k = Vectormath::Aos::length(upper.getCol0());
             b.orientation = QuatFromRotation(k > 0.0f ? upper * (1.0f / k) : Matrix3::identity());
             b.rotation = Matrix3(b.orientation);
+            b.size = o->m_sizeFactor;
             compressor.AddBody(b);
             startVolume += double(types[static_cast<size_t>(b.type)].volume) * k * k * k;
             m_pool[static_cast<size_t>(b.type)].push_back(o);  // reused, so they are drawn in place

@@ -17,6 +17,8 @@ constexpr double kBallLikeShare = 0.9;
 // Neighbours a free body's move sorts by distance before testing them.
 constexpr int kNearest = 48;
 
+double Cube(float s) { return static_cast<double>(s) * s * s; }
+
 }  // namespace
 
 Compressor::Compressor(const Shapes& shapes, std::vector<TypeSpec> types, double containerVolume,
@@ -27,6 +29,7 @@ Compressor::Compressor(const Shapes& shapes, std::vector<TypeSpec> types, double
       m_settings(settings),
       m_rng(seed),
       m_typeCount(m_types.size(), 0),
+      m_typeCubes(m_types.size(), 0.0),
       m_growth(settings.growth) {
     m_threads =
         settings.threads > 0 ? settings.threads : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
@@ -46,12 +49,13 @@ void Compressor::AddBody(const Body& body) {
     m_count.push_back(0);
     m_countsStale = true;
     ++m_typeCount[static_cast<size_t>(body.type)];
+    m_typeCubes[static_cast<size_t>(body.type)] += Cube(body.size);
     m_grid.Insert(EntryOf(body, static_cast<int32_t>(m_bodies.size() - 1)), m_grid.CellOf(body.position));
 }
 
 double Compressor::Fraction() const {
     double v = 0.0;
-    for (size_t t = 0; t < m_types.size(); ++t) v += static_cast<double>(m_typeCount[t]) * m_types[t].volume;
+    for (size_t t = 0; t < m_types.size(); ++t) v += m_typeCubes[t] * m_types[t].volume;
     const double s = m_scale;
     return m_containerVolume > 0.0 ? v * s * s * s / m_containerVolume : 0.0;
 }
@@ -71,7 +75,7 @@ bool Compressor::PairOverlap(const Body& a, int32_t ia, const Body& b, int32_t i
 
 bool Compressor::Blocked(const Body& b, int32_t self) const {
     if (!m_shapes.Inside(b, m_scale)) return true;
-    const float rb = m_scale * m_shapes.OuterRadius(b.type);
+    const float rb = m_scale * BodyRadius(b);
     const float maxReach = rb + m_scale * m_shapes.MaxOuterRadius();
     const float bx = b.position.getX(), by = b.position.getY(), bz = b.position.getZ();
     // The neighbours within reach, nearest first: a move that fails mostly fails on its nearest
@@ -115,7 +119,7 @@ bool Compressor::Blocked(const Body& b, int32_t self) const {
 int Compressor::Partners(const Body& b, int32_t self, std::vector<int32_t>& out, bool& outWall, int cap) const {
     out.clear();
     outWall = !m_shapes.Inside(b, m_scale);
-    const float rb = m_scale * m_shapes.OuterRadius(b.type);
+    const float rb = m_scale * BodyRadius(b);
     const size_t capPairs = static_cast<size_t>(std::max(0, cap - (outWall ? 1 : 0)));
     m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
         const int32_t j = o.body;
@@ -160,6 +164,10 @@ Body Compressor::RandomPose(int32_t type) {
     b.orientation = Quat(static_cast<float>(a * std::sin(u2)), static_cast<float>(a * std::cos(u2)),
                          static_cast<float>(c * std::sin(u3)), static_cast<float>(c * std::cos(u3)));
     b.rotation = Matrix3(b.orientation);
+    // A fixed size draws nothing, so a run without sizes keeps its numbers.
+    const SizeDistribution& size = m_types[static_cast<size_t>(type)].size;
+    b.size = SizeDistribution::Stored(
+        size.IsFixed() ? size.a : size.Draw([this] { return static_cast<double>(m_rng() >> 11) * 0x1p-53; }));
     return b;
 }
 
@@ -199,6 +207,7 @@ void Compressor::RemoveBody(int32_t i) {
     const size_t idx = static_cast<size_t>(i);
     const int32_t last = static_cast<int32_t>(m_bodies.size() - 1);
     --m_typeCount[static_cast<size_t>(m_bodies[idx].type)];
+    m_typeCubes[static_cast<size_t>(m_bodies[idx].type)] -= Cube(m_bodies[idx].size);
     m_grid.Remove(i);
     if (i != last) {
         m_bodies[idx] = m_bodies.back();
@@ -303,7 +312,11 @@ void Compressor::Restore() {
     m_pairCache.Clear();
     m_scale = m_freeScale;
     std::fill(m_typeCount.begin(), m_typeCount.end(), 0);
-    for (const Body& b : m_bodies) ++m_typeCount[static_cast<size_t>(b.type)];
+    std::fill(m_typeCubes.begin(), m_typeCubes.end(), 0.0);
+    for (const Body& b : m_bodies) {
+        ++m_typeCount[static_cast<size_t>(b.type)];
+        m_typeCubes[static_cast<size_t>(b.type)] += Cube(b.size);
+    }
     RebuildGrid();
     Recount();
 }

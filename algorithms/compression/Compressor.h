@@ -17,6 +17,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "algorithms/compression/CellGrid.h"
@@ -24,6 +25,7 @@
 #include "algorithms/compression/Shapes.h"
 #include "algorithms/compression/WorkerPool.h"
 #include "collision/SplitMix.h"
+#include "geometry/SizeDistribution.h"
 
 namespace Packing {
 class Limit;
@@ -60,10 +62,14 @@ struct CompressionSettings {
     double maxCubaticOrder = 1.0;
 };
 
-/// Per type: its share of the bodies (any non-negative weights) and its volume at scale 1.
+/// Per type: its share of the bodies (any non-negative weights), its volume at scale 1 and the
+/// size factors of its bodies (each new body draws one).
 struct TypeSpec {
-    double share = 0.0;
-    double volume = 0.0;
+    TypeSpec(double share = 0.0, double volume = 0.0, SizeDistribution size = {})
+        : share(share), volume(volume), size(std::move(size)) {}
+    double share;
+    double volume;
+    SizeDistribution size;
 };
 
 /// Counters of a run, for the progress line and the report.
@@ -111,9 +117,10 @@ class Compressor {
     const CompressionStats& Stats() const { return m_stats; }
     /// Whether this compression is a pilot that counts for a larger one.
     bool IsPilot() const { return m_pilot; }
-    /// Volume fraction of the bodies at the current scale.
+    /// Volume fraction of the bodies at the current scale (each at its own size factor).
     double Fraction() const;
-    /// Mean volume of a body at scale 1, weighted by the type shares (plain mean without shares).
+    /// Mean volume of a body at scale 1 and its type's mean cubed size, weighted by the type shares
+    /// (plain mean without shares).
     double MeanVolume() const;
     /// Bodies that fill packingGuess of the container at full size (0 without a volume).
     double GuessedCount() const;
@@ -231,14 +238,17 @@ class Compressor {
     CompressionSettings m_settings;
     std::mt19937_64 m_rng;
 
+    /// The body's outer radius at scale 1: its type's at the body's size factor.
+    float BodyRadius(const Body& b) const { return m_shapes.OuterRadius(b.type) * b.size; }
     CellGrid::Entry EntryOf(const Body& b, int32_t index) const {
-        return {b.position.getX(), b.position.getY(), b.position.getZ(), m_shapes.OuterRadius(b.type), index};
+        return {b.position.getX(), b.position.getY(), b.position.getZ(), BodyRadius(b), index};
     }
 
     std::vector<Body> m_bodies;
     bool m_ballLike = false;       ///< every type nearly fills its enclosing ball, and the container is a box
     std::vector<int32_t> m_count;  ///< per body: overlapping neighbours, plus one when not inside
     std::vector<int64_t> m_typeCount;
+    std::vector<double> m_typeCubes;  ///< per type: its bodies' size factors cubed, summed
     int64_t m_pairOverlaps = 0;
     int64_t m_wallOverlaps = 0;
     bool m_countsStale = false;  ///< bodies came since the overlaps were last counted

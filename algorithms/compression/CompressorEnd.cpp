@@ -58,7 +58,8 @@ int64_t Compressor::PilotCount(const Pace& pace, Limit& limit, const Observer& o
     const double inner = shapes.InnerVolume(margin);
     double innerBodies = 0.0;
     for (const Body& b : pilot.m_bodies)
-        if (shapes.Clearance(b.position) >= margin) innerBodies += m_types[static_cast<size_t>(b.type)].volume;
+        if (shapes.Clearance(b.position) >= margin)
+            innerBodies += m_types[static_cast<size_t>(b.type)].volume * b.size * b.size * b.size;
     const double whole = pilot.Fraction();
     const double bulk = inner > 0.0 ? innerBodies * s * s * s / inner : whole;
     // What the wall takes grows with its area over the volume in units of the bodies: the pilot's

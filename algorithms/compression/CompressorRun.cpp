@@ -84,7 +84,7 @@ void Compressor::GrowAsBalls(double rate, Limit& limit, const std::function<void
     std::vector<double> centres(3 * n), radii(n);
     for (size_t i = 0; i < n; ++i) {
         for (int k = 0; k < 3; ++k) centres[3 * i + k] = m_bodies[i].position[k];
-        radii[i] = m_shapes.OuterRadius(m_bodies[i].type);
+        radii[i] = BodyRadius(m_bodies[i]);
     }
     const double lo[3] = {m_shapes.BoxMin()[0], m_shapes.BoxMin()[1], m_shapes.BoxMin()[2]};
     const double hi[3] = {m_shapes.BoxMax()[0], m_shapes.BoxMax()[1], m_shapes.BoxMax()[2]};
@@ -223,6 +223,7 @@ void Compressor::Reset(const std::vector<Body>& start) {
     m_bodies.clear();
     m_count.clear();
     std::fill(m_typeCount.begin(), m_typeCount.end(), 0);
+    std::fill(m_typeCubes.begin(), m_typeCubes.end(), 0.0);
     m_grid.Clear();
     m_pairCache.Clear();
     m_hasFree = false;
@@ -233,12 +234,13 @@ double Compressor::MeanVolume() const {
     double shareSum = 0.0, weighted = 0.0;
     for (const TypeSpec& t : m_types) {
         shareSum += t.share;
-        weighted += t.share * t.volume;
+        weighted += t.share * t.volume * t.size.MeanCube();
     }
     double meanVolume = shareSum > 0.0 ? weighted / shareSum : 0.0;
     if (!(meanVolume > 0.0)) {
         meanVolume = 0.0;
-        for (const TypeSpec& t : m_types) meanVolume += t.volume / static_cast<double>(m_types.size());
+        for (const TypeSpec& t : m_types)
+            meanVolume += t.volume * t.size.MeanCube() / static_cast<double>(m_types.size());
     }
     return meanVolume;
 }

@@ -20,7 +20,7 @@ constexpr double kMaxWallCells = 4.0e6;
 }  // namespace
 
 bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col::ColGeometry& container,
-                   std::string& outError) {
+                   std::string& outError, const std::vector<float>& largestSize) {
     m_types.clear();
     m_maxOuter = 0.0f;
     for (size_t t = 0; t < types.size(); ++t) {
@@ -31,7 +31,7 @@ bool Shapes::Build(const std::vector<const col::ColGeometry*>& types, const col:
         }
         for (const Vectormath::Aos::Point3& p : type->mesh.points())
             type->outer = std::max(type->outer, Vectormath::Aos::length(Vector3(p)));
-        m_maxOuter = std::max(m_maxOuter, type->outer);
+        m_maxOuter = std::max(m_maxOuter, type->outer * (t < largestSize.size() ? largestSize[t] : 1.0f));
         type->cubic = check::HasCubicAxes(type->mesh.points());
         m_types.push_back(std::move(type));
     }
@@ -99,7 +99,7 @@ bool Shapes::BuildContainer(const std::vector<Vectormath::Aos::Point3>& points,
     }
     m_invCellSize = 1.0f / m_cellSize;
     const float halfDiag = 0.5f * m_cellSize * std::sqrt(3.0f);
-    const float reach = m_maxOuter + halfDiag;  // an object of scale <= 1 in the cell reaches no farther
+    const float reach = m_maxOuter + halfDiag;  // a body at scale <= 1 in the cell reaches no farther
 
     m_cells.clear();
     m_cellPlanes.clear();
@@ -170,7 +170,8 @@ bool Shapes::Overlap(const Body& a, const Body& b, float scale, col::ConvexPairC
     return col::exactOverlap(q).overlap;
 }
 
-bool Shapes::Inside(const Body& b, float scale) const {
+bool Shapes::Inside(const Body& b, float commonScale) const {
+    const float scale = commonScale * b.size;
     const Vector3& p = b.position;
     for (int k = 0; k < 3; ++k)
         if (!(p[k] >= m_lo[k] && p[k] <= m_hi[k])) return false;
@@ -181,7 +182,7 @@ bool Shapes::Inside(const Body& b, float scale) const {
     if (m_planes == nullptr) {
         col::ContainmentQuery q;
         q.object = &type.mesh;
-        q.X_WO = Pose(b, scale);
+        q.X_WO = Pose(b, commonScale);
         q.container = &m_container;
         return col::exactContainment(q).inside;
     }
@@ -210,7 +211,8 @@ bool Shapes::Inside(const Body& b, float scale) const {
     return true;
 }
 
-float Shapes::Protrusion(const Body& b, float scale) const {
+float Shapes::Protrusion(const Body& b, float commonScale) const {
+    const float scale = commonScale * b.size;
     const Type& type = *m_types[static_cast<size_t>(b.type)];
     const Vector3& p = b.position;
     bool inBox = true;
@@ -220,7 +222,7 @@ float Shapes::Protrusion(const Body& b, float scale) const {
     if (m_planes == nullptr) {
         col::ContainmentQuery q;
         q.object = &type.mesh;
-        q.X_WO = Pose(b, scale);
+        q.X_WO = Pose(b, commonScale);
         q.container = &m_container;
         q.wantDepth = true;
         const col::ContainmentResult r = col::exactContainment(q);

@@ -23,13 +23,14 @@ using Vectormath::Aos::Matrix3;
 using Vectormath::Aos::Quat;
 using Vectormath::Aos::Vector3;
 
-/// One object as the compression moves it: centre, orientation (unit quaternion and its matrix)
-/// and type. The size is the run's common scale, not stored per object.
+/// One object as the compression moves it: centre, orientation (unit quaternion and its matrix),
+/// type and its own size factor. It is tested at the run's common scale times that factor.
 struct Body {
     Vector3 position;
     Quat orientation = Quat::identity();
     Matrix3 rotation = Matrix3::identity();
     int32_t type = 0;
+    float size = 1.0f;
 };
 
 /// Per type its exact mesh, and its convex shape when the mesh is convex. The container: its exact
@@ -38,9 +39,12 @@ struct Body {
 class Shapes {
  public:
     /// False with `outError` set when a type's mesh or the container's has no triangle.
+    /// `largestSize` holds per type the largest size factor of its bodies (empty: all 1); the
+    /// wall grid and MaxOuterRadius() cover it.
     bool Build(const std::vector<const col::ColGeometry*>& types, const col::ColGeometry& container,
-               std::string& outError);
+               std::string& outError, const std::vector<float>& largestSize = {});
 
+    /// Every test below takes each body at `scale` times its own size factor.
     /// Whether the two bodies' meshes intersect at `scale`; touching counts as overlapping. Two
     /// convex meshes by GJK, any other pair by the triangle trees and an inside test.
     bool Overlap(const Body& a, const Body& b, float scale) const;
@@ -76,8 +80,9 @@ class Shapes {
     bool ContainerConvex() const { return m_planes != nullptr; }
     /// Whether the container is its axis-aligned bounding box (BoxMin, BoxMax).
     bool ContainerIsBox() const { return m_isBox; }
-    /// Largest vertex distance from the model origin at scale 1.
+    /// Largest vertex distance from the model origin at scale 1 and size factor 1.
     float OuterRadius(int type) const { return m_types[static_cast<size_t>(type)]->outer; }
+    /// The largest outer radius at scale 1 of any body, at its type's largest size factor.
     float MaxOuterRadius() const { return m_maxOuter; }
     const Vector3& BoxMin() const { return m_lo; }
     const Vector3& BoxMax() const { return m_hi; }
@@ -96,7 +101,7 @@ class Shapes {
     bool BuildContainer(const std::vector<Vectormath::Aos::Point3>& points,
                         const std::vector<std::vector<unsigned>>& polygons, std::string& outError);
     size_t CellIndex(const Vector3& p) const;
-    col::ScaledPose Pose(const Body& b, float scale) const { return {b.rotation, b.position, scale}; }
+    col::ScaledPose Pose(const Body& b, float scale) const { return {b.rotation, b.position, scale * b.size}; }
 
     std::vector<std::shared_ptr<const Type>> m_types;
     std::vector<uint8_t> m_remembers;  ///< per ordered type pair: Remembers()

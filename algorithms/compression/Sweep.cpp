@@ -103,9 +103,9 @@ void Compressor::SweepDomain(Domain& d, Scratch& s) {
             }
             const float l = Vectormath::Aos::length(away);
             const Vector3 dir = l > 0.0f ? away / l : rng.Axis();
-            trial.position += (rng.Uniform() * size * m_scale * m_shapes.OuterRadius(b.type)) * dir;
+            trial.position += (rng.Uniform() * size * m_scale * BodyRadius(b)) * dir;
         } else {
-            const float step = m_moveStep * size * m_scale * m_shapes.OuterRadius(b.type);
+            const float step = m_moveStep * size * m_scale * BodyRadius(b);
             trial.position +=
                 step * Vector3(2.0f * rng.Uniform() - 1.0f, 2.0f * rng.Uniform() - 1.0f, 2.0f * rng.Uniform() - 1.0f);
         }
@@ -270,7 +270,7 @@ int64_t Compressor::CountAll(float scale, std::vector<int32_t>& outCount, int64_
                 std::atomic_ref<int32_t>(outCount[i]).fetch_add(1, std::memory_order_relaxed);
                 ++wall[chunk];
             }
-            const float rb = scale * m_shapes.OuterRadius(b.type);
+            const float rb = scale * BodyRadius(b);
             m_grid.ForEachNear(m_grid.CellOf(b.position), [&](const CellGrid::Entry& o) {
                 const int32_t j = o.body;
                 if (static_cast<size_t>(j) <= i) return true;

@@ -3,6 +3,7 @@
 // repeatable; and its settings line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -15,6 +16,7 @@
 #include "algorithms/compression/Compressor.h"
 #include "algorithms/compression/Shapes.h"
 #include "collision/ColGeometry.h"
+#include "geometry/SizeDistribution.h"
 #include "statistics/Cubatic.h"
 
 namespace {
@@ -22,7 +24,9 @@ namespace {
 using Packing::compression::Body;
 using Packing::compression::Compressor;
 using Packing::compression::Shapes;
+using Vectormath::Aos::cross;
 using Vectormath::Aos::Matrix3;
+using Vectormath::Aos::normalize;
 using Vectormath::Aos::Quat;
 using Vectormath::Aos::Vector3;
 
@@ -41,6 +45,15 @@ col::ColGeometry* Box(float half) {
     *g = col::ColGeometry(p, {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}},
                           col::PRIM_POLYGONS);
     return g;
+}
+
+// Budgets for a few dozen bodies: short rests and clearings, larger growth steps.
+Packing::compression::CompressionSettings Quick(double maxGrowth) {
+    Packing::compression::CompressionSettings s;
+    s.relaxSweeps = 2;
+    s.clearSweeps = 30;
+    s.maxGrowth = maxGrowth;
+    return s;
 }
 
 Body RandomBody(std::mt19937& rng, int type, float spread) {
@@ -132,10 +145,7 @@ Outcome Compress(uint64_t seed, double limitSeconds, bool checkEverySweep, doubl
     std::string error;
     EXPECT_TRUE(shapes.Build({cube, mm}, *box, error)) << error;
     Packing::SetLimits({Packing::LimitMode::Steps, 10});
-    Packing::compression::CompressionSettings settings;
-    settings.relaxSweeps = 2;
-    settings.clearSweeps = 30;
-    settings.maxGrowth = 0.02;
+    Packing::compression::CompressionSettings settings = Quick(0.02);
     settings.estimateSpeed = estimateSpeed;
     Compressor c(shapes, {{50.0, 0.512}, {50.0, 0.2566}}, 27.0, settings, seed);
     Packing::Limit limit(limitSeconds);
@@ -242,10 +252,7 @@ TEST(Compressor, ALimitBeforeFullSizeKeepsWhatTheScaleHasRoomFor) {
     std::string error;
     ASSERT_TRUE(shapes.Build({mm}, *box, error)) << error;
     Packing::SetLimits({Packing::LimitMode::Steps, 10});
-    Packing::compression::CompressionSettings settings;
-    settings.relaxSweeps = 2;
-    settings.clearSweeps = 30;
-    settings.maxGrowth = 0.01;
+    Packing::compression::CompressionSettings settings = Quick(0.01);
     auto run = [&](double limitSeconds) {
         auto c = std::make_unique<Compressor>(shapes, std::vector<Packing::compression::TypeSpec>{{1.0, 0.2566}},
                                               8.0 * 2.2 * 2.2 * 2.2, settings, 3u);
@@ -281,10 +288,7 @@ TEST(Compressor, ACountOrATargetFractionIsWhatItEndsWith) {
     const double volume = 27.0, each = 0.2566;
     for (const double asked : {40.0, 80.0, -0.45}) {
         SCOPED_TRACE(asked);
-        Packing::compression::CompressionSettings settings;
-        settings.relaxSweeps = 2;
-        settings.clearSweeps = 30;
-        settings.maxGrowth = 0.01;
+        Packing::compression::CompressionSettings settings = Quick(0.01);
         if (asked > 0.0)
             settings.count = static_cast<int>(asked);
         else
@@ -317,10 +321,7 @@ TEST(Compressor, AHeldCubaticOrderStaysAtItsCap) {
     Packing::SetLimits({Packing::LimitMode::Steps, 10});
     double order[2] = {0, 0};
     for (const double cap : {1.0, 0.3}) {
-        Packing::compression::CompressionSettings settings;
-        settings.relaxSweeps = 2;
-        settings.clearSweeps = 30;
-        settings.maxGrowth = 0.01;
+        Packing::compression::CompressionSettings settings = Quick(0.01);
         settings.maxCubaticOrder = cap;
         Compressor c(shapes, {{1.0, 0.512}}, 27.0, settings, 3u);
         Packing::Limit limit(1000.0);
@@ -455,10 +456,7 @@ TEST(Compressor, SpheresGrowAsBallsFirstAndEndExact) {
     ASSERT_TRUE(shapes.Build({sphere}, *box, error)) << error;
     ASSERT_TRUE(shapes.ContainerIsBox());
     Packing::SetLimits({Packing::LimitMode::Steps, 10});
-    Packing::compression::CompressionSettings settings;
-    settings.relaxSweeps = 2;
-    settings.clearSweeps = 30;
-    settings.maxGrowth = 0.02;
+    Packing::compression::CompressionSettings settings = Quick(0.02);
     for (double rate : {0.005, 0.0}) {
         SCOPED_TRACE(rate);
         settings.ballRate = settings.quickBallRate = rate;
@@ -480,6 +478,47 @@ TEST(Compressor, SpheresGrowAsBallsFirstAndEndExact) {
         EXPECT_EQ(c.Stats().ballEvents > 0, rate > 0.0);
         EXPECT_GT(c.Bodies().size(), 20u);
     }
+}
+
+// One sphere mesh at two sizes, 1.4 and 1, half of each, compressed to full size: no overlap by
+// brute force, and every body at its own size: the balls inscribed in the meshes at their sizes
+// lie apart, and the fraction counts each body's volume at its size.
+TEST(Compressor, TwoSizesEndWithoutOverlapEachAtItsOwnSize) {
+    static const col::ColGeometry* sphere = Load("sphere_l");
+    const col::ColGeometry* box = Box(2.0f);
+    Shapes shapes;
+    std::string error;
+    ASSERT_TRUE(shapes.Build({sphere, sphere}, *box, error, {1.4f, 1.0f})) << error;
+    float inner = 1.0f;  // the mesh's inscribed radius: its nearest face plane
+    for (const std::vector<unsigned>& f : sphere->getPrimitives()) {
+        const Vector3 p0(sphere->getPoints()[f[0]]), p1(sphere->getPoints()[f[1]]), p2(sphere->getPoints()[f[2]]);
+        inner = std::min(inner, std::fabs(dot(normalize(cross(p1 - p0, p2 - p0)), p0)));
+    }
+    Packing::SetLimits({Packing::LimitMode::Steps, 10});
+    Packing::compression::CompressionSettings settings = Quick(0.02);
+    SizeDistribution large;
+    large.a = 1.4;
+    Compressor c(shapes, {{1.0, 0.506, large}, {1.0, 0.506, {}}}, 64.0, settings, 3u);
+    Packing::Limit limit(1000.0);
+    c.Run(limit, [](const Compressor&) {});
+    EXPECT_EQ(c.Scale(), 1.0f);
+    EXPECT_EQ(c.CountOverlapsBruteForce(), 0);
+    const std::vector<Body>& b = c.Bodies();
+    int largeCount = 0;
+    double volume = 0.0;
+    float nearest = 2.0f;  // the closest pair's distance over the sum of its inscribed radii
+    for (size_t i = 0; i < b.size(); ++i) {
+        EXPECT_EQ(b[i].size, b[i].type == 0 ? 1.4f : 1.0f);
+        largeCount += b[i].type == 0;
+        volume += 0.506 * std::pow(b[i].size, 3.0);
+        for (size_t j = i + 1; j < b.size(); ++j)
+            nearest = std::min(nearest, length(b[i].position - b[j].position) / (inner * (b[i].size + b[j].size)));
+    }
+    EXPECT_GT(b.size(), 25u);
+    EXPECT_LE(std::abs(2 * largeCount - static_cast<int>(b.size())), 2) << largeCount << " of " << b.size();
+    EXPECT_GE(nearest, 1.0f);
+    EXPECT_LT(nearest, 1.05f) << "no two bodies came near each other";
+    EXPECT_NEAR(c.Fraction(), volume / 64.0, 1e-9);
 }
 
 TEST(CompressionSettings, KeyValueWordsAndWhatIsWrongWithThem) {

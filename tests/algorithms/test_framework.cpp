@@ -3,19 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <list>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Stubs.h"
 #include "algorithms/Limits.h"
+#include "algorithms/ObjectPose.h"
 #include "algorithms/Relaxation.h"
 #include "collision/CollisionPipeline.h"
 #include "collision/FibRand.h"
 #include "collision/col.h"
 #include "geometry/MovingObject.h"
 #include "geometry/Random.h"
+#include "geometry/SizeDistribution.h"
 
 using Vectormath::Aos::lengthSqr;
 
@@ -83,6 +89,49 @@ TEST(GenerateObject, SharesItsTypesTreeAndBuffersFollowsTheShareDrawsAndRestores
     s.types.clear();
     EXPECT_EQ(a.TypeForShareDraw(0.0f), -1);
     EXPECT_EQ(a.GenerateRandomObject(), nullptr);
+}
+
+// Each object draws its size factor from its type with the algorithm's seeded generator: the same
+// seed gives the same factors, the draws keep their bounds and median, and a fixed size draws
+// nothing. The factor is the object's full size for the scale matrix, the volume and ScaleObject.
+TEST(GenerateObject, SizeFactorsFromTheSeededGeneratorAreTheObjectsFullSize) {
+    StubScene s;
+    std::string err;
+    ASSERT_TRUE(ParseSizeDistribution("lognormal:1:0.3", s.types[1].size, err)) << err;
+    seedGlobalRandom(7);
+    StubConstruction a = s.Make<StubConstruction>(), b = s.Make<StubConstruction>(), c = s.Make<StubConstruction>();
+    for (int i = 0; i < 10; ++i) a.GenerateObject(0), b.GenerateObject(0);
+    EXPECT_EQ(a.random()->rand(), c.random()->rand());
+    b.random()->rand();
+    std::vector<float> fa, fb;
+    for (int i = 0; i < 4001; ++i) {
+        fa.push_back(a.GenerateObject(1)->m_sizeFactor);
+        fb.push_back(b.GenerateObject(1)->m_sizeFactor);
+    }
+    EXPECT_EQ(fa, fb);
+    std::sort(fa.begin(), fa.end());
+    EXPECT_NEAR(fa[2000], 1.0f, 0.015f);  // 3 standard errors; a mean of 1 would put it at 0.956
+    EXPECT_TRUE(fa.front() >= std::exp(-0.9f) && fa.back() <= std::exp(0.9f)) << fa.front() << " " << fa.back();
+    EXPECT_TRUE(fa.front() < 0.5f && fa.back() > 2.0f) << "the tails were never drawn";
+
+    ASSERT_TRUE(ParseSizeDistribution("uniform:0.8:1.2", s.types[1].size, err)) << err;
+    float lo = 2.0f, hi = 0.0f;
+    for (int i = 0; i < 2000; ++i) {
+        const float f = a.GenerateObject(1)->m_sizeFactor;
+        lo = std::min(lo, f), hi = std::max(hi, f);
+    }
+    EXPECT_TRUE(lo >= 0.8f && lo < 0.801f && hi <= 1.2f && hi > 1.199f) << lo << " " << hi;
+
+    MovingObject* o = a.GenerateObject(1);
+    const float f = o->m_sizeFactor;
+    char text[16];
+    std::snprintf(text, sizeof text, "%g", f);
+    EXPECT_EQ(std::strtof(text, nullptr), f) << "a placement file would store another size";
+    EXPECT_EQ(o->m_modelMatrix.getElem(2, 2), f);
+    EXPECT_FLOAT_EQ(o->m_volume, s.types[1].volume * f * f * f);
+    Packing::ScaleObject(*o, 0.5f);
+    EXPECT_EQ(o->m_scaleMatrix.getElem(1, 1), 0.5f * f);
+    EXPECT_FLOAT_EQ(Packing::ScaleOf(*o), 0.5f);
 }
 
 namespace {

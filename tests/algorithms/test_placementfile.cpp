@@ -107,6 +107,7 @@ TEST_F(PlacementFile, RoundTripKeepsTypesAndMatricesToSixDigitsAndTheObjExportNu
             EXPECT_EQ(o->m_modelMatrix.getElem(k / 4, k % 4), model.getElem(k / 4, k % 4));
         }
         EXPECT_EQ(o->m_position.getZ(), o->m_translationMatrix.getElem(3, 2));
+        EXPECT_EQ(o->m_sizeFactor, o->m_scaleMatrix.getElem(0, 0));  // the stored scale is its full size
     }
 
     // The export writes the container, then the objects, with face indices over the whole file.

@@ -1,12 +1,14 @@
-// The configuration file: sections, the odd lines real files hold, colours and the two failures;
+// The configuration file: sections, the odd lines real files hold, colours, size words and the failures;
 // then createScene on small generated models: load order, messages, volume sort, container
 // set-up, per-type tables and the two failure paths.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -139,6 +141,49 @@ TEST_F(ConfigTest, ObjectLinesRandomColoursAndTheTwoFailures) {
                   "Error reading filename:" + name + "\n");
     std::filesystem::current_path(cwd);
     EXPECT_EQ(data.hopkinsRepeat, 3);
+}
+
+TEST_F(ConfigTest, SizeWordsAfterTheColourAndEachBadOne) {
+    using Kind = SizeDistribution::Kind;
+    WriteFile(dir + "/sizes.txt", "1.0\n# measured\n\n1.4 ignored\n");
+    WriteFile(dir + "/bad.txt", "1.0\nx\n");
+    ASSERT_EQ(Load("[Objects]\na 10 1 1 1 1\nb 10 1 1 1 1 size=1.5 note\nc 10 rand 1 size=uniform:0.8:1.2\n"
+                   "d 10 1 1 1 1 size=normal:1:0.1\ne 10 1 1 1 1 size=lognormal:2:0.2\nf 10 1 1 1 1 size=file:" +
+                   dir + "/sizes.txt\n"),
+              kConfigOk);
+    ASSERT_EQ(data.objects.size(), 6u);
+    const std::tuple<Kind, double, double> want[] = {{Kind::Fixed, 1, 0},       {Kind::Fixed, 1.5, 0},
+                                                     {Kind::Uniform, 0.8, 1.2}, {Kind::Normal, 1, 0.1},
+                                                     {Kind::Lognormal, 2, 0.2}, {Kind::File, 1, 0}};
+    for (size_t i = 0; i < 6; ++i) {
+        const SizeDistribution& d = data.objects[i].size;
+        EXPECT_EQ(std::tuple(d.kind, d.a, d.b), want[i]) << i;
+    }
+    EXPECT_EQ(data.objects[2].color[3], 1.0f);
+    EXPECT_EQ(data.objects[5].size.values, (std::vector<double>{1.0, 1.4}));
+    EXPECT_DOUBLE_EQ(data.objects[5].size.Largest(), 1.4);
+    EXPECT_NEAR(data.objects[2].size.MeanCube(), (std::pow(1.2, 4) - std::pow(0.8, 4)) / 1.6, 1e-12);
+
+    const std::pair<std::string, std::string> bad[] = {
+        {"size=0", "size '0' is neither a factor above 0 nor uniform:, normal:, lognormal: or file:"},
+        {"size=1.5x", "size '1.5x' is neither a factor above 0 nor uniform:, normal:, lognormal: or file:"},
+        {"size=uniform:1.2:0.8", "size 'uniform:1.2:0.8' needs 0 < A <= B"},
+        {"size=normal:1", "size 'normal:1' needs the form normal:MEAN:SD with two numbers"},
+        {"size=normal:1:-0.1", "size 'normal:1:-0.1' needs MEAN above 0 and SD at least 0"},
+        {"size=lognormal:0:0.1", "size 'lognormal:0:0.1' needs MEDIAN above 0 and SIGMA at least 0"},
+        {"size=gamma:1:2", "size 'gamma:1:2' has the unknown form 'gamma' (uniform, normal, lognormal or file)"},
+        {"size=file:", "size 'file:' names no file"},
+        {"size=file:" + dir + "/none.txt", "size file " + dir + "/none.txt cannot be read"},
+        {"size=file:" + dir + "/bad.txt", "size file " + dir + "/bad.txt:2: 'x' is not a factor above 0"},
+        {"colour=red", "unknown object setting 'colour=red' (known: size=)"}};
+    for (const auto& [word, message] : bad) {
+        data = ConfigData();
+        const std::string err = StderrOf([&, word = word] {
+            EXPECT_EQ(Load("[Objects]\na 50 1 1 1 1\nb 50 rand 1 " + word + "\n"), kConfigBadObjectLine);
+        });
+        EXPECT_EQ(err, path + ":3: " + message + "\n");
+        EXPECT_EQ(data.objects.size(), 1u);
+    }
 }
 
 class Scene : public ::testing::Test {

@@ -102,6 +102,22 @@ TEST(Structure, CubicLatticeOfTouchingSpheres) {
     EXPECT_EQ(json["meanContacts"], 5.25);
     EXPECT_EQ(json["bulkMeanContacts"], 6);
     EXPECT_EQ(json["rdfG"], r.rdfG);
+    EXPECT_EQ(json["sizeFactors"]["mean"], 1);
+    EXPECT_EQ(json["sizeFactors"]["sd"], 0);
+}
+
+// The size factors are the model matrices' scales, their quantiles linear between sorted values.
+TEST(Structure, SizeFactorsOfThePacking) {
+    const check::SizeSummary s = check::SummarizeSizes({5, 1, 4, 2, 3});
+    EXPECT_EQ(std::vector<double>({s.mean, s.min, s.q10, s.median, s.q90, s.max}),
+              std::vector<double>({3, 1, 1.4, 3, 4.6, 5}));
+    EXPECT_DOUBLE_EQ(s.sd, std::sqrt(2.0));
+    const check::CheckScene scene = Scene(4.0f, "sphere");
+    std::vector<check::PlacedObject> objects{At(-2, 0, 0), At(2, 0, 0)};
+    objects[1].model = objects[1].model * Vectormath::Aos::Matrix4::scale(Vectormath::Aos::Vector3(1.4f));
+    const check::StructureReport r = check::AnalyzeStructure(scene, objects, check::StructureOptions{});
+    EXPECT_NEAR(r.sizes.mean, 1.2, 1e-6);
+    EXPECT_NEAR(r.sizes.max, 1.4, 1e-6);
 }
 
 TEST(Structure, DiluteGasHasFlatRdf) {

@@ -93,6 +93,9 @@ int main(int argc, char** argv) {
               << ", bulk volume " << r.bulkVolume << ", " << r.bulkSamples << " points)\n"
               << "Mean contacts: " << r.meanContacts << " (bulk objects: " << r.bulkObjects << ", their mean "
               << r.bulkMeanContacts << ")\n";
+    const check::SizeSummary& z = r.sizes;
+    std::cout << "Size factors: mean " << z.mean << ", SD " << z.sd << "; min " << z.min << ", 10 % " << z.q10
+              << ", median " << z.median << ", 90 % " << z.q90 << ", max " << z.max << "\n";
     for (const check::TypeOrder& t : r.order)
         std::cout << (t.kind == check::OrderKind::Cubatic ? "Cubatic order " : "Nematic order ")
                   << scene.typeNames[static_cast<size_t>(t.type)] << ": " << t.order << " (" << t.count
