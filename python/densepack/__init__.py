@@ -68,8 +68,10 @@ class Scene:
         self.compression = {}
         self.set_compression(**compression)
 
-    def add_type(self, mesh, share, colour="rand", alpha=1.0):
-        """One object type: model name, share in percent, colour (R, G, B[, A]) or "rand"."""
+    def add_type(self, mesh, share, colour="rand", alpha=1.0, size=None):
+        """One object type: model name, share in percent, colour (R, G, B[, A]) or "rand", and the
+        size of its objects: None (the mesh's), a factor, or a distribution as the object line
+        writes it ("uniform:0.9:1.1", "normal:1:0.05", "lognormal:1:0.1", "file:NAME")."""
         if isinstance(colour, str):
             if colour != "rand":
                 raise ValueError(f"colour is 'rand' or R, G, B[, A], not {colour!r}")
@@ -78,6 +80,8 @@ class Scene:
             words = [float(c) for c in colour] + ([float(alpha)] if len(colour) == 3 else [])
             if len(words) != 4:
                 raise ValueError("colour is 'rand' or R, G, B[, A]")
+        if size is not None:
+            words.append(f"size={size}")
         self.types.append((mesh, float(share), words))
         return self
 

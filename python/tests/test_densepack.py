@@ -79,6 +79,8 @@ def test_errors_carry_the_programs_line(tmp_path):
     line = bad.read_text().split("\n").index("acceptance=1.5") + 1
     assert str(e.value) == f'{bad}:{line}: compression setting "acceptance=1.5" needs a number from 0.01 to 0.99'
     assert e.value.status == 1
+    with pytest.raises(densepack.Error, match=r"size 'normal:1' needs the form normal:MEAN:SD"):
+        densepack.run(densepack.Scene(model_path=MODELS).add_type("sphere", 100, size="normal:1"))
     with pytest.raises(ValueError, match='unknown compression setting "rate=2"'):
         densepack.Scene(rate=2)
 
