@@ -257,8 +257,11 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
     const float eps = 1e-5f * (1.0f + tlen + sa.fInner * A.rootR + sb.fInner * B.rootR);
     const F4 EPS = F4::set(eps), ZERO = F4::set(0.0f);
     // A box holds its leaves only while radii grow no faster than centres; otherwise its test is
-    // skipped and the spheres alone cull.
-    const bool boxA = t1.radiusScale <= k1, boxB = t2.radiusScale <= k2;
+    // skipped and the spheres alone cull. An unscaled pose keeps radii of 1 with centres scaled
+    // by up to 1 - kUnitScaleTolerance: its leaves then stick out of the box by at most that
+    // share of a radius, which eps covers.
+    const bool boxA = t1.radiusScale <= k1 * (1.0f + kUnitScaleTolerance);
+    const bool boxB = t2.radiusScale <= k2 * (1.0f + kUnitScaleTolerance);
     const float toB = k1 / k2;  // tree 1 frame lengths into tree 2 frame lengths
 
     const F4 T0 = F4::set(T[0]), T1 = F4::set(T[1]), T2 = F4::set(T[2]), T3 = F4::set(T[3]);
