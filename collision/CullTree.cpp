@@ -261,6 +261,28 @@ void CullTree::build(const std::vector<SphereNode>& file) {
         }
         for (size_t i = children.size(); i-- > 0;) jobs.push_back(children[i]);
     }
+    // Every inner node's box is the one its parent's lane holds; the root's is the whole box.
+    nbox.assign(6 * nodes.size(), 0.0f);
+    auto setBox = [&](size_t n, const float lo[3], const float hi[3]) {
+        for (int a = 0; a < 3; ++a) {
+            const float c = 0.5f * (lo[a] + hi[a]);
+            float h = std::max(hi[a] - c, c - lo[a]);
+            h = std::nextafter(h, std::numeric_limits<float>::infinity());
+            nbox[6 * n + size_t(a)] = c, nbox[6 * n + 3 + size_t(a)] = h;
+        }
+    };
+    setBox(0, rootLo, rootHi);
+    for (const Node& node : nodes)
+        for (int lane = 0; lane < 4; ++lane) {
+            if (node.child[lane] < 0 || std::isnan(node.cx[lane])) continue;
+            const float lo[3] = {node.lo[0][lane], node.lo[1][lane], node.lo[2][lane]};
+            const float hi[3] = {node.hi[0][lane], node.hi[1][lane], node.hi[2][lane]};
+            setBox(size_t(node.child[lane]), lo, hi);
+        }
+    constexpr float kFlat = 0.7f;  // thinnest half extent against the radius
+    nflat.assign(nodes.size(), 0);
+    for (size_t n = 0; n < nodes.size(); ++n)
+        nflat[n] = std::min({nbox[6 * n + 3], nbox[6 * n + 4], nbox[6 * n + 5]}) < kFlat * nr[n];
 }
 
 float CullTree::Clearance::at(float x, float y, float z) const {

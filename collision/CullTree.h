@@ -35,6 +35,13 @@ struct CullTree {
     /// Largest leaf radius below every inner node: with the node spheres it bounds the lens
     /// volume of any leaf pair below a node pair.
     std::vector<float> nm;
+    /// Box of the leaf spheres below every inner node, model frame: centre then half extents
+    /// (6 floats a node, rounded outwards). Near a flat face the leaves fill a thin slab that
+    /// the node's sphere bulges far beyond; two such boxes bound the depth of any leaf pair.
+    std::vector<float> nbox;
+    /// Inner nodes whose box is thin against their sphere (a patch of a flat face): only there
+    /// does the box pair test pay for itself; round patches are culled as well by the spheres.
+    std::vector<uint8_t> nflat;
     /// Leaf spheres in traversal order and the index of each in the file's node array.
     std::vector<float> lx, ly, lz, lr;
     std::vector<int32_t> leafNode;

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "collision/CullTree.h"
 #if defined(__SSE2__)
@@ -135,11 +136,23 @@ struct F4 {
 };
 #endif
 
+// Upper bound on the lens volume of two spheres of radii r1, r2 penetrating by p, in float and
+// without cancellation: pi p^2 (d^2 + 2d(r1+r2) - 3(r1-r2)^2) / (12 d) <= pi p^2 (r1+r2) / 4 for
+// d <= r1 + r2, and no lens exceeds the smaller ball. Rounding is covered by the factor.
+inline float lensBound(float p, float r1, float r2) {
+    if (!(p > 0)) return 0.0f;
+    const float m = std::min(r1, r2);
+    constexpr float kPi = 3.14159265f;
+    return std::min(4.0f / 3.0f * kPi * m * m * m, 0.25f * kPi * p * p * (r1 + r2)) * (1.0f + 1e-4f);
+}
+
 struct Reporter {
     const SphereTree* t1;
     const SphereTree* t2;
     const int32_t* leafNode1;
     const int32_t* leafNode2;
+    const float* leafRadius1;  // the cull trees' copies of the file radii
+    const float* leafRadius2;
     float scale1, scale2, worldPerFrame1;
     OverlapResult* out;
     bool contactsOnly;
@@ -150,10 +163,13 @@ struct Reporter {
 
     // Leaves by their index in the cull trees; the result names the file's nodes.
     void report(int32_t leaf1, int32_t leaf2, float d2) {
+        const float r1 = leafRadius1[leaf1] * scale1, r2 = leafRadius2[leaf2] * scale2;
+        const float d = worldPerFrame1 * std::sqrt(d2);
+        // Most pairs below the cut fail the cheap bound (its depth padded by a few roundings)
+        // before the exact volume in double and the file's nodes are touched.
+        if (lensBound(r1 + r2 - d + 1e-6f * (r1 + r2), r1, r2) < cut()) return;
         const SphereNode& n1 = t1->node(leafNode1[leaf1]);
         const SphereNode& n2 = t2->node(leafNode2[leaf2]);
-        const float r1 = n1.radius * scale1, r2 = n2.radius * scale2;
-        const float d = worldPerFrame1 * std::sqrt(d2);
         const float lens = lensVolume(d, r1, r2);
         if (lens < cut()) return;
         largest = std::max(largest, lens);
@@ -220,6 +236,49 @@ bool boxesApart(const CullTree& A, const CullTree& B, const float T[12], float e
     return false;
 }
 
+// Node boxes against each other along both trees' axes (tree 2's mapped by T, a rotation times
+// s). Leaf spheres below two node boxes penetrate no deeper than the boxes' overlap along any
+// axis, so this both separates faces that lie side by side, where every node sphere bulges
+// across the gap, and bounds the depth for the contact cut.
+struct BoxPair {
+    const float* T;
+    float s = 0;
+    bool on = false;  ///< boxes hold their leaves and T is a similarity
+    float Rm[9], Ra[9];
+
+    BoxPair(const float T12[12], bool boxesHold) : T(T12) {
+        s = std::sqrt(T[0] * T[0] + T[4] * T[4] + T[8] * T[8]);
+        on = boxesHold && s > 0;
+        for (int j = 0; j < 3 && on; ++j)
+            for (int k = j; k < 3; ++k) {
+                const float dot = T[j] * T[k] + T[4 + j] * T[4 + k] + T[8 + j] * T[8 + k];
+                if (std::fabs(dot - (j == k ? s * s : 0.0f)) > 1e-4f * s * s) on = false;
+            }
+        for (int i = 0; i < 9; ++i) {
+            Rm[i] = on ? T[i / 3 * 4 + i % 3] / s : 0.0f;
+            Ra[i] = std::fabs(Rm[i]) + 1e-6f;  // near-parallel edges: no false axis
+        }
+    }
+
+    /// Smallest overlap of boxes ba (tree 1) and bb (tree 2), centre and half extents each, over
+    /// the six face axes, in tree 1's frame; negative when apart. Kept out of line: the
+    /// traversal's loop runs faster without it.
+    [[gnu::noinline]] float overlap(const float* ba, const float* bb) const {
+        const float hb[3] = {s * bb[3], s * bb[4], s * bb[5]};
+        float d[3], o = std::numeric_limits<float>::infinity();
+        for (int i = 0; i < 3; ++i) {
+            d[i] = T[i * 4] * bb[0] + T[i * 4 + 1] * bb[1] + T[i * 4 + 2] * bb[2] + T[i * 4 + 3] - ba[i];
+            const float* r = &Ra[i * 3];
+            o = std::min(o, ba[3 + i] + r[0] * hb[0] + r[1] * hb[1] + r[2] * hb[2] - std::fabs(d[i]));
+        }
+        for (int j = 0; j < 3; ++j) {
+            const float p = Rm[j] * d[0] + Rm[3 + j] * d[1] + Rm[6 + j] * d[2];
+            o = std::min(o, hb[j] + Ra[j] * ba[3] + Ra[3 + j] * ba[4] + Ra[6 + j] * ba[5] - std::fabs(p));
+        }
+        return o;
+    }
+};
+
 }  // namespace
 
 namespace {
@@ -249,8 +308,9 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
     // radii's factor.
     const Side sa{&A, std::max(k1, t1.radiusScale) / k1, t1.radiusScale / k1};
     const Side sb{&B, std::max(k2, t2.radiusScale) / k1, t2.radiusScale / k1};
-    Reporter rep{t1.tree, t2.tree, A.leafNode.data(), B.leafNode.data(), t1.radiusScale, t2.radiusScale,
-                 k1,      &out,    contactsOnly};
+    Reporter rep{t1.tree,     t2.tree,     A.leafNode.data(), B.leafNode.data(),
+                 A.lr.data(), B.lr.data(), t1.radiusScale,    t2.radiusScale,
+                 k1,          &out,        contactsOnly};
 
     // Slack for float rounding in the inner-node tests only; leaf pairs get the exact test.
     const float tlen = std::sqrt(T[3] * T[3] + T[7] * T[7] + T[11] * T[11]);
@@ -290,6 +350,7 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
         const F4 ez = F4::max(F4::max(F4::set(n.lo[2][i]) - pz, pz - F4::set(n.hi[2][i])), ZERO);
         return (ex * ex + ey * ey + ez * ez) < rr * rr;
     };
+    const BoxPair boxes(T, boxA && boxB);
     auto centreA = [&](int32_t ref, float& x, float& y, float& z) {
         if (ref < 0)
             x = A.lx[size_t(~ref)], y = A.ly[size_t(~ref)], z = A.lz[size_t(~ref)];
@@ -330,15 +391,24 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
         ++out.visited;
         const int32_t a = e.a, b = e.b;
         const float ra = sa.radius(a), rb = sb.radius(b);
+        float boxDepth = std::numeric_limits<float>::infinity();
+        if (boxes.on && a >= 0 && b >= 0 && (A.nflat[size_t(a)] | B.nflat[size_t(b)])) {
+            boxDepth = boxes.overlap(&A.nbox[6 * size_t(a)], &B.nbox[6 * size_t(b)]);
+            if (boxDepth < -eps) continue;
+        }
         if (rep.largest > 0 && contactsOnly) {
-            // No leaf pair below reaches deeper than the two node spheres do, and the lens of
-            // given depth only grows with the radii: bounded by the largest leaves at that depth.
+            // No leaf pair below reaches deeper than the two node spheres or boxes do, and the
+            // lens of given depth only grows with the radii: bounded by the largest leaves at
+            // that depth.
             float cx, cy, cz;
             centreA(a, cx, cy, cz);
             const float dx = cx - e.bx, dy = cy - e.by, dz = cz - e.bz;
-            const float depth = k1 * (ra + rb + eps - std::sqrt(dx * dx + dy * dy + dz * dz));
+            const float depth = k1 * (std::min(ra + rb - std::sqrt(dx * dx + dy * dy + dz * dz), boxDepth) + eps);
             const float la = k1 * sa.largestLeaf(a), lb = k1 * sb.largestLeaf(b);
-            if (lensVolume(std::max(0.0f, la + lb - depth), la, lb) * (1.0f + 1e-4f) < rep.cut()) continue;
+            const float cut = rep.cut();
+            if (lensBound(depth, la, lb) < cut ||
+                lensVolume(std::max(0.0f, la + lb - depth), la, lb) * (1.0f + 1e-4f) < cut)
+                continue;
         }
         const F4 bx = F4::set(e.bx), by = F4::set(e.by), bz = F4::set(e.bz);
         if (a >= 0 && b >= 0 && ra <= kOpenAlone * rb && rb <= kOpenAlone * ra) {

@@ -151,6 +151,34 @@ TEST(SphereTreeQuery, BoxyTreesAtTouchingPoses) {
     }
     EXPECT_GT(hits, 30);
     EXPECT_GT(cutAtRoot, 30);
+
+    // The bundled cube face to face with another, crossing by up to 1 % of its edge or apart by as
+    // much, turned and tilted a little, every other pose a hair below unit scale (as placement
+    // files give them): the node boxes' pair test and the depth it bounds must keep every pair.
+    col::ExtraData_SphereTree bundled((std::string(DENSEPACK_SOURCE_DIR) + "/models/cube.spheres").c_str());
+    ASSERT_TRUE(bundled.isValid());
+    const col::SphereTree& c = *bundled.tree();
+    std::uniform_real_distribution<float> u(-1, 1);
+    col::OverlapScratch scratch;
+    int faceHits = 0;
+    for (int p = 0; p < 16; ++p) {
+        const Matrix4 M2 = Matrix4::translation(Vector3(0.8f + 0.008f * u(rng), 0.3f * u(rng), 0.3f * u(rng))) *
+                           Matrix4::rotationX(0.1f * u(rng)) * Matrix4::rotationY(0.01f * u(rng)) *
+                           Matrix4::scale(Vector3(1.0f - 8e-6f * float(p % 2)));
+        col::PosedTree p1, p2;
+        p1.set(&c, Matrix4::identity(), 1.0f);
+        p2.set(&c, M2, 1.0f);
+        OverlapResult all, part, a, b;
+        col::queryOverlap(p1, p2, scratch, all);
+        ASSERT_TRUE(sameLeafPairs(pairsOf(c, c, all), bruteForce(c, Matrix4::identity(), 1.0f, c, M2, 1.0f))) << p;
+        col::queryOverlap(p1, p2, scratch, part, col::PairSet::Contacts);
+        col::selectContacts(all, a);
+        col::selectContacts(part, b);
+        ASSERT_EQ(a.lensVolumes, b.lensVolumes) << p;
+        faceHits += !all.intersections.empty();
+    }
+    EXPECT_GT(faceHits, 4);
+    EXPECT_LT(faceHits, 16);
 }
 
 // The container's clearance grid answers most interior poses without a traversal; it must never
