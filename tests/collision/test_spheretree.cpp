@@ -179,6 +179,36 @@ TEST(SphereTreeQuery, BoxyTreesAtTouchingPoses) {
     }
     EXPECT_GT(faceHits, 4);
     EXPECT_LT(faceHits, 16);
+
+    // Rounded bundled models at random turns, moved apart along a random line to where the query
+    // finds them touching, then from 0.2 % across to 3 % apart: the support bounds along the axes
+    // they try must never call an overlapping pair apart, and must end the far ones at the root.
+    for (const char* model : {"mm", "sphere"}) {
+        col::ExtraData_SphereTree round((std::string(DENSEPACK_SOURCE_DIR) + "/models/" + model + ".spheres").c_str());
+        const col::SphereTree& m = *round.tree();
+        int near = 0, farCut = 0;
+        for (int p = 0; p < 8; ++p) {
+            const Matrix4 M1 = randomPose(rng, 0.0f), R2 = randomPose(rng, 0.0f);
+            const Vector3 dir = normalize(Vector3(u(rng), u(rng), u(rng) + 0.01f));
+            auto at = [&](float d) { return Matrix4::translation(d * dir) * R2; };
+            float lo = 0, hi = 2;
+            for (int i = 0; i < 20; ++i) {
+                OverlapResult r;
+                col::queryOverlap(&m, M1, 1.0f, &m, at(0.5f * (lo + hi)), 1.0f, r);
+                (r.intersections.empty() ? hi : lo) = 0.5f * (lo + hi);
+            }
+            for (const float off : {-0.002f, -0.0005f, 0.0005f, 0.01f, 0.03f}) {
+                OverlapResult r;
+                col::queryOverlap(&m, M1, 1.0f, &m, at(hi + off), 1.0f, r);
+                const BruteResult ref = bruteForce(m, M1, 1.0f, m, at(hi + off), 1.0f);
+                ASSERT_TRUE(sameLeafPairs(pairsOf(m, m, r), ref)) << model << " pose " << p << " offset " << off;
+                near += !r.intersections.empty();
+                farCut += off > 0.005f && r.visited == 0;
+            }
+        }
+        EXPECT_GE(near, 16) << model;
+        EXPECT_GE(farCut, 8) << model;
+    }
 }
 
 // The container's clearance grid answers most interior poses without a traversal; it must never
