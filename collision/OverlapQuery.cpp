@@ -320,6 +320,7 @@ bool supportsApart(const CullTree& A, const CullTree& B, const BoxPair& b, float
     }
     // Climb: four directions a step off the best, the step halved when none is better.
     float step = 0.15f;
+    const float reach = A.rootR + b.s * B.rootR;
     for (int it = 0; it < 8 && bestMargin <= eps; ++it) {
         const float len = std::sqrt(best[0] * best[0] + best[1] * best[1] + best[2] * best[2]);
         const float u[3] = {best[0] / len, best[1] / len, best[2] / len};
@@ -336,7 +337,9 @@ bool supportsApart(const CullTree& A, const CullTree& B, const BoxPair& b, float
             const float m = margin(v);
             if (m > bestMargin) bestMargin = m, std::copy(v, v + 3, best), better = true;
         }
-        if (!better) step *= 0.5f;
+        // Turning by the step moves either support by at most the step times the set's reach:
+        // a pair that far from a gap is left to the descent (most such pairs overlap).
+        if (!better && (step *= 0.5f) * reach < -bestMargin) break;
     }
     return bestMargin > eps;
 }
