@@ -261,6 +261,72 @@ void CullTree::build(const std::vector<SphereNode>& file) {
         }
         for (size_t i = children.size(); i-- > 0;) jobs.push_back(children[i]);
     }
+    // Every inner node's box is the one its parent's lane holds; the root's is the whole box.
+    nbox.assign(6 * nodes.size(), 0.0f);
+    auto setBox = [&](size_t n, const float lo[3], const float hi[3]) {
+        for (int a = 0; a < 3; ++a) {
+            const float c = 0.5f * (lo[a] + hi[a]);
+            float h = std::max(hi[a] - c, c - lo[a]);
+            h = std::nextafter(h, std::numeric_limits<float>::infinity());
+            nbox[6 * n + size_t(a)] = c, nbox[6 * n + 3 + size_t(a)] = h;
+        }
+    };
+    setBox(0, rootLo, rootHi);
+    for (const Node& node : nodes)
+        for (int lane = 0; lane < 4; ++lane) {
+            if (node.child[lane] < 0 || std::isnan(node.cx[lane])) continue;
+            const float lo[3] = {node.lo[0][lane], node.lo[1][lane], node.lo[2][lane]};
+            const float hi[3] = {node.hi[0][lane], node.hi[1][lane], node.hi[2][lane]};
+            setBox(size_t(node.child[lane]), lo, hi);
+        }
+    constexpr float kFlat = 0.5f;  // thinnest half extent against the radius
+    nflat.assign(nodes.size(), 0);
+    for (size_t n = 0; n < nodes.size(); ++n)
+        nflat[n] = std::min({nbox[6 * n + 3], nbox[6 * n + 4], nbox[6 * n + 5]}) < kFlat * nr[n];
+
+    constexpr int N = kSupportCells;
+    support.assign(6 * (N + 1) * (N + 1), 0.0f);
+    for (int f = 0; f < 6; ++f)
+        for (int i = 0; i <= N; ++i)
+            for (int j = 0; j <= N; ++j) {
+                double d[3];
+                const int axis = f / 2;
+                d[axis] = f % 2 ? -1.0 : 1.0;
+                d[(axis + 1) % 3] = -1.0 + 2.0 * i / N;
+                d[(axis + 2) % 3] = -1.0 + 2.0 * j / N;
+                const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+                double h = -std::numeric_limits<double>::infinity();
+                for (size_t k = 0; k < lr.size(); ++k)
+                    h = std::max(h, d[0] * lx[k] + d[1] * ly[k] + d[2] * lz[k] + len * lr[k]);
+                float hf = static_cast<float>(h);
+                if (static_cast<double>(hf) < h) hf = std::nextafter(hf, std::numeric_limits<float>::infinity());
+                support[size_t((f * (N + 1) + i) * (N + 1) + j)] = hf;
+            }
+    // Along the diagonal (1, 1, 1) (a corner of face +x) against the box's corner.
+    const float diagonal = supportBound(1, 1, 1);
+    const float boxCorner =
+        std::max(rootHi[0], -rootLo[0]) + std::max(rootHi[1], -rootLo[1]) + std::max(rootHi[2], -rootLo[2]);
+    rounded = diagonal < 0.9f * boxCorner;
+}
+
+float CullTree::supportBound(float x, float y, float z) const {
+    constexpr int N = kSupportCells;
+    const float v[3] = {x, y, z};
+    int axis = 0;
+    for (int a = 1; a < 3; ++a)
+        if (std::fabs(v[a]) > std::fabs(v[axis])) axis = a;
+    const float m = std::fabs(v[axis]);
+    const int face = 2 * axis + (v[axis] < 0 ? 1 : 0);
+    // d = m p with p on the cube face, p a convex combination of three corners of its cell.
+    const float fu = (v[(axis + 1) % 3] / m + 1.0f) * (0.5f * N), fw = (v[(axis + 2) % 3] / m + 1.0f) * (0.5f * N);
+    const int i = std::clamp(static_cast<int>(fu), 0, N - 1), j = std::clamp(static_cast<int>(fw), 0, N - 1);
+    const float a = std::clamp(fu - float(i), 0.0f, 1.0f), b = std::clamp(fw - float(j), 0.0f, 1.0f);
+    const float* h = &support[size_t(face * (N + 1) * (N + 1))];
+    auto at = [&](int ii, int jj) { return h[ii * (N + 1) + jj]; };
+    const float r = a + b <= 1.0f
+                        ? (1.0f - a - b) * at(i, j) + a * at(i + 1, j) + b * at(i, j + 1)
+                        : (a + b - 1.0f) * at(i + 1, j + 1) + (1.0f - b) * at(i + 1, j) + (1.0f - a) * at(i, j + 1);
+    return m * r;
 }
 
 float CullTree::Clearance::at(float x, float y, float z) const {

@@ -35,6 +35,26 @@ struct CullTree {
     /// Largest leaf radius below every inner node: with the node spheres it bounds the lens
     /// volume of any leaf pair below a node pair.
     std::vector<float> nm;
+    /// Box of the leaf spheres below every inner node, model frame: centre then half extents
+    /// (6 floats a node, rounded outwards). Near a flat face the leaves fill a thin slab that
+    /// the node's sphere bulges far beyond; two such boxes bound the depth of any leaf pair.
+    std::vector<float> nbox;
+    /// Inner nodes whose box is thin against their sphere (a patch of a flat face): only there
+    /// does the box pair test pay for itself; round patches are culled as well by the spheres.
+    std::vector<uint8_t> nflat;
+
+    /// Support of all leaf spheres, h(d) = max over leaves of (c.d + |d| r), at the corners of a
+    /// cube map of directions (kSupportCells a side, faces +x -x +y -y +z -z), rounded up; empty
+    /// for a single leaf. The support function is convex and positively homogeneous, so its value
+    /// between corners is bounded by interpolating theirs: supportBound().
+    static constexpr int kSupportCells = 16;
+    std::vector<float> support;
+    /// True when the leaves fill their box no better than a ball does (its corners stick out
+    /// beyond the support along the diagonals): there a separating axis other than the box's
+    /// may prove two trees apart where the boxes cannot.
+    bool rounded = false;
+    /// An upper bound on h(d) for any d != 0 (model frame); needs a non-empty `support`.
+    float supportBound(float x, float y, float z) const;
     /// Leaf spheres in traversal order and the index of each in the file's node array.
     std::vector<float> lx, ly, lz, lr;
     std::vector<int32_t> leafNode;

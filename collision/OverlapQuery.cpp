@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "collision/CullTree.h"
 #if defined(__SSE2__)
@@ -135,11 +136,23 @@ struct F4 {
 };
 #endif
 
+// Upper bound on the lens volume of two spheres of radii r1, r2 penetrating by p, in float and
+// without cancellation: pi p^2 (d^2 + 2d(r1+r2) - 3(r1-r2)^2) / (12 d) <= pi p^2 (r1+r2) / 4 for
+// d <= r1 + r2, and no lens exceeds the smaller ball. Rounding is covered by the factor.
+inline float lensBound(float p, float r1, float r2) {
+    if (!(p > 0)) return 0.0f;
+    const float m = std::min(r1, r2);
+    constexpr float kPi = 3.14159265f;
+    return std::min(4.0f / 3.0f * kPi * m * m * m, 0.25f * kPi * p * p * (r1 + r2)) * (1.0f + 1e-4f);
+}
+
 struct Reporter {
     const SphereTree* t1;
     const SphereTree* t2;
     const int32_t* leafNode1;
     const int32_t* leafNode2;
+    const float* leafRadius1;  // the cull trees' copies of the file radii
+    const float* leafRadius2;
     float scale1, scale2, worldPerFrame1;
     OverlapResult* out;
     bool contactsOnly;
@@ -150,10 +163,13 @@ struct Reporter {
 
     // Leaves by their index in the cull trees; the result names the file's nodes.
     void report(int32_t leaf1, int32_t leaf2, float d2) {
+        const float r1 = leafRadius1[leaf1] * scale1, r2 = leafRadius2[leaf2] * scale2;
+        const float d = worldPerFrame1 * std::sqrt(d2);
+        // Most pairs below the cut fail the cheap bound (its depth padded by a few roundings)
+        // before the exact volume in double and the file's nodes are touched.
+        if (lensBound(r1 + r2 - d + 1e-6f * (r1 + r2), r1, r2) < cut()) return;
         const SphereNode& n1 = t1->node(leafNode1[leaf1]);
         const SphereNode& n2 = t2->node(leafNode2[leaf2]);
-        const float r1 = n1.radius * scale1, r2 = n2.radius * scale2;
-        const float d = worldPerFrame1 * std::sqrt(d2);
         const float lens = lensVolume(d, r1, r2);
         if (lens < cut()) return;
         largest = std::max(largest, lens);
@@ -220,6 +236,115 @@ bool boxesApart(const CullTree& A, const CullTree& B, const float T[12], float e
     return false;
 }
 
+// Node boxes against each other along both trees' axes (tree 2's mapped by T, a rotation times
+// s). Leaf spheres below two node boxes penetrate no deeper than the boxes' overlap along any
+// axis, so this both separates faces that lie side by side, where every node sphere bulges
+// across the gap, and bounds the depth for the contact cut.
+struct BoxPair {
+    const float* T;
+    float s = 0;
+    bool on = false;  ///< boxes hold their leaves and T is a similarity
+    float Rm[9], Ra[9];
+
+    BoxPair(const float T12[12], bool boxesHold) : T(T12) {
+        s = std::sqrt(T[0] * T[0] + T[4] * T[4] + T[8] * T[8]);
+        on = boxesHold && s > 0;
+        for (int j = 0; j < 3 && on; ++j)
+            for (int k = j; k < 3; ++k) {
+                const float dot = T[j] * T[k] + T[4 + j] * T[4 + k] + T[8 + j] * T[8 + k];
+                if (std::fabs(dot - (j == k ? s * s : 0.0f)) > 1e-4f * s * s) on = false;
+            }
+        for (int i = 0; i < 9; ++i) {
+            Rm[i] = on ? T[i / 3 * 4 + i % 3] / s : 0.0f;
+            Ra[i] = std::fabs(Rm[i]) + 1e-6f;  // near-parallel edges: no false axis
+        }
+    }
+
+    /// Smallest overlap of boxes ba (tree 1) and bb (tree 2), centre and half extents each, over
+    /// the six face axes, in tree 1's frame; negative when apart. Kept out of line: the
+    /// traversal's loop runs faster without it.
+    [[gnu::noinline]] float overlap(const float* ba, const float* bb) const {
+        const float hb[3] = {s * bb[3], s * bb[4], s * bb[5]};
+        float d[3], o = std::numeric_limits<float>::infinity();
+        for (int i = 0; i < 3; ++i) {
+            d[i] = T[i * 4] * bb[0] + T[i * 4 + 1] * bb[1] + T[i * 4 + 2] * bb[2] + T[i * 4 + 3] - ba[i];
+            const float* r = &Ra[i * 3];
+            o = std::min(o, ba[3 + i] + r[0] * hb[0] + r[1] * hb[1] + r[2] * hb[2] - std::fabs(d[i]));
+        }
+        for (int j = 0; j < 3; ++j) {
+            const float p = Rm[j] * d[0] + Rm[3 + j] * d[1] + Rm[6 + j] * d[2];
+            o = std::min(o, hb[j] + Ra[j] * ba[3] + Ra[3 + j] * ba[4] + Ra[6 + j] * ba[5] - std::fabs(p));
+        }
+        return o;
+    }
+};
+
+// Whether a plane proves the two trees' leaf sets apart, tree 2's mapped by b.T (a similarity)
+// into tree 1's frame, rA and rB the leaf radius factors there: the support bounds of both sets
+// along an axis, from the centre line and the six box axes, then climbing over nearby directions.
+// Rounded shapes a few hundredths apart pass every box test and cost a hundred node pairs.
+bool supportsApart(const CullTree& A, const CullTree& B, const BoxPair& b, float rA, float rB, float eps) {
+    if (!b.on || A.support.empty() || B.support.empty()) return false;
+    const float* T = b.T;
+    const float t[3] = {T[3], T[7], T[11]};
+    const float maxA = A.nm.empty() ? 0.0f : A.nm[0], maxB = B.nm.empty() ? 0.0f : B.nm[0];
+    // v.t less B's support along -v less A's along v; the tables hold radii at unit scale, so a
+    // radius factor above the direction's length is added on the largest leaf.
+    auto margin = [&](const float v[3]) {
+        const float lv = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        float w[3];
+        for (int j = 0; j < 3; ++j) w[j] = -(T[j] * v[0] + T[4 + j] * v[1] + T[8 + j] * v[2]);
+        const float lw = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+        const float hA = A.supportBound(v[0], v[1], v[2]) + std::max(0.0f, rA - 1.0f) * lv * maxA;
+        const float hB = B.supportBound(w[0], w[1], w[2]) + std::max(0.0f, rB * lv - lw) * maxB;
+        return (v[0] * t[0] + v[1] * t[1] + v[2] * t[2] - hA - hB) / lv;
+    };
+    float c[3];
+    for (int i = 0; i < 3; ++i)
+        c[i] = T[i * 4] * B.rootX + T[i * 4 + 1] * B.rootY + T[i * 4 + 2] * B.rootZ + t[i] -
+               (i == 0   ? A.rootX
+                : i == 1 ? A.rootY
+                         : A.rootZ);
+    float best[3] = {c[0], c[1], c[2]};
+    float bestMargin = margin(best);
+    for (int k = 0; k < 6 && bestMargin <= eps; ++k) {
+        float v[3] = {0, 0, 0};
+        if (k < 3)
+            v[k] = 1;
+        else
+            for (int i = 0; i < 3; ++i) v[i] = b.Rm[i * 3 + k - 3];
+        const float side = v[0] * c[0] + v[1] * c[1] + v[2] * c[2] < 0 ? -1.0f : 1.0f;
+        for (float& x : v) x *= side;
+        const float m = margin(v);
+        if (m > bestMargin) bestMargin = m, std::copy(v, v + 3, best);
+    }
+    // Climb: four directions a step off the best, the step halved when none is better.
+    float step = 0.15f;
+    const float reach = A.rootR + b.s * B.rootR;
+    for (int it = 0; it < 8 && bestMargin <= eps; ++it) {
+        const float len = std::sqrt(best[0] * best[0] + best[1] * best[1] + best[2] * best[2]);
+        const float u[3] = {best[0] / len, best[1] / len, best[2] / len};
+        const float o[3] = {std::fabs(u[0]) < 0.6f ? 1.0f : 0.0f, std::fabs(u[0]) < 0.6f ? 0.0f : 1.0f, 0.0f};
+        float p[3] = {u[1] * o[2] - u[2] * o[1], u[2] * o[0] - u[0] * o[2], u[0] * o[1] - u[1] * o[0]};
+        const float lp = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+        for (float& x : p) x /= lp;
+        const float q[3] = {u[1] * p[2] - u[2] * p[1], u[2] * p[0] - u[0] * p[2], u[0] * p[1] - u[1] * p[0]};
+        bool better = false;
+        for (int k = 0; k < 4; ++k) {
+            const float* d = k < 2 ? p : q;
+            const float sign = k % 2 ? -step : step;
+            const float v[3] = {u[0] + sign * d[0], u[1] + sign * d[1], u[2] + sign * d[2]};
+            const float m = margin(v);
+            if (m > bestMargin) bestMargin = m, std::copy(v, v + 3, best), better = true;
+        }
+        // Near the best axis a turn by the step gains far less than the step times the sets'
+        // reach: a pair still short of a gap by a tenth of that is left to the descent (such
+        // pairs overlap; on the M&M packing no pair proved apart is lost).
+        if (!better && (step *= 0.5f) * 0.1f * reach < -bestMargin) break;
+    }
+    return bestMargin > eps;
+}
+
 }  // namespace
 
 namespace {
@@ -249,16 +374,20 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
     // radii's factor.
     const Side sa{&A, std::max(k1, t1.radiusScale) / k1, t1.radiusScale / k1};
     const Side sb{&B, std::max(k2, t2.radiusScale) / k1, t2.radiusScale / k1};
-    Reporter rep{t1.tree, t2.tree, A.leafNode.data(), B.leafNode.data(), t1.radiusScale, t2.radiusScale,
-                 k1,      &out,    contactsOnly};
+    Reporter rep{t1.tree,     t2.tree,     A.leafNode.data(), B.leafNode.data(),
+                 A.lr.data(), B.lr.data(), t1.radiusScale,    t2.radiusScale,
+                 k1,          &out,        contactsOnly};
 
     // Slack for float rounding in the inner-node tests only; leaf pairs get the exact test.
     const float tlen = std::sqrt(T[3] * T[3] + T[7] * T[7] + T[11] * T[11]);
     const float eps = 1e-5f * (1.0f + tlen + sa.fInner * A.rootR + sb.fInner * B.rootR);
     const F4 EPS = F4::set(eps), ZERO = F4::set(0.0f);
     // A box holds its leaves only while radii grow no faster than centres; otherwise its test is
-    // skipped and the spheres alone cull.
-    const bool boxA = t1.radiusScale <= k1, boxB = t2.radiusScale <= k2;
+    // skipped and the spheres alone cull. An unscaled pose keeps radii of 1 with centres scaled
+    // by up to 1 - kUnitScaleTolerance: its leaves then stick out of the box by at most that
+    // share of a radius, which eps covers.
+    const bool boxA = t1.radiusScale <= k1 * (1.0f + kUnitScaleTolerance);
+    const bool boxB = t2.radiusScale <= k2 * (1.0f + kUnitScaleTolerance);
     const float toB = k1 / k2;  // tree 1 frame lengths into tree 2 frame lengths
 
     const F4 T0 = F4::set(T[0]), T1 = F4::set(T[1]), T2 = F4::set(T[2]), T3 = F4::set(T[3]);
@@ -287,6 +416,7 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
         const F4 ez = F4::max(F4::max(F4::set(n.lo[2][i]) - pz, pz - F4::set(n.hi[2][i])), ZERO);
         return (ex * ex + ey * ey + ez * ez) < rr * rr;
     };
+    const BoxPair boxes(T, boxA && boxB);
     auto centreA = [&](int32_t ref, float& x, float& y, float& z) {
         if (ref < 0)
             x = A.lx[size_t(~ref)], y = A.ly[size_t(~ref)], z = A.lz[size_t(~ref)];
@@ -317,7 +447,9 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
         if (d2 >= (R + eps) * (R + eps)) return;
         // A container's box holds every object: only objects' boxes can prove anything.
         if (boxA && boxB && t1.tree->kind() != SphereTreeKind::Container &&
-            t2.tree->kind() != SphereTreeKind::Container && boxesApart(A, B, T, eps))
+            t2.tree->kind() != SphereTreeKind::Container &&
+            (boxesApart(A, B, T, eps) ||
+             ((A.rounded || B.rounded) && supportsApart(A, B, boxes, sa.fLeaf, sb.fLeaf, eps))))
             return;
         stack[sp++] = {A.root, B.root, bx, by, bz};
     }
@@ -327,15 +459,24 @@ void queryPairs(const PosedTree& t1, const PosedTree& t2, OverlapScratch& scratc
         ++out.visited;
         const int32_t a = e.a, b = e.b;
         const float ra = sa.radius(a), rb = sb.radius(b);
+        float boxDepth = std::numeric_limits<float>::infinity();
+        if (boxes.on && a >= 0 && b >= 0 && (A.nflat[size_t(a)] | B.nflat[size_t(b)])) {
+            boxDepth = boxes.overlap(&A.nbox[6 * size_t(a)], &B.nbox[6 * size_t(b)]);
+            if (boxDepth < -eps) continue;
+        }
         if (rep.largest > 0 && contactsOnly) {
-            // No leaf pair below reaches deeper than the two node spheres do, and the lens of
-            // given depth only grows with the radii: bounded by the largest leaves at that depth.
+            // No leaf pair below reaches deeper than the two node spheres or boxes do, and the
+            // lens of given depth only grows with the radii: bounded by the largest leaves at
+            // that depth.
             float cx, cy, cz;
             centreA(a, cx, cy, cz);
             const float dx = cx - e.bx, dy = cy - e.by, dz = cz - e.bz;
-            const float depth = k1 * (ra + rb + eps - std::sqrt(dx * dx + dy * dy + dz * dz));
+            const float depth = k1 * (std::min(ra + rb - std::sqrt(dx * dx + dy * dy + dz * dz), boxDepth) + eps);
             const float la = k1 * sa.largestLeaf(a), lb = k1 * sb.largestLeaf(b);
-            if (lensVolume(std::max(0.0f, la + lb - depth), la, lb) * (1.0f + 1e-4f) < rep.cut()) continue;
+            const float cut = rep.cut();
+            if (lensBound(depth, la, lb) < cut ||
+                lensVolume(std::max(0.0f, la + lb - depth), la, lb) * (1.0f + 1e-4f) < cut)
+                continue;
         }
         const F4 bx = F4::set(e.bx), by = F4::set(e.by), bz = F4::set(e.bz);
         if (a >= 0 && b >= 0 && ra <= kOpenAlone * rb && rb <= kOpenAlone * ra) {

@@ -151,6 +151,64 @@ TEST(SphereTreeQuery, BoxyTreesAtTouchingPoses) {
     }
     EXPECT_GT(hits, 30);
     EXPECT_GT(cutAtRoot, 30);
+
+    // The bundled cube face to face with another, crossing by up to 1 % of its edge or apart by as
+    // much, turned and tilted a little, every other pose a hair below unit scale (as placement
+    // files give them): the node boxes' pair test and the depth it bounds must keep every pair.
+    col::ExtraData_SphereTree bundled((std::string(DENSEPACK_SOURCE_DIR) + "/models/cube.spheres").c_str());
+    ASSERT_TRUE(bundled.isValid());
+    const col::SphereTree& c = *bundled.tree();
+    std::uniform_real_distribution<float> u(-1, 1);
+    col::OverlapScratch scratch;
+    int faceHits = 0;
+    for (int p = 0; p < 16; ++p) {
+        const Matrix4 M2 = Matrix4::translation(Vector3(0.8f + 0.008f * u(rng), 0.3f * u(rng), 0.3f * u(rng))) *
+                           Matrix4::rotationX(0.1f * u(rng)) * Matrix4::rotationY(0.01f * u(rng)) *
+                           Matrix4::scale(Vector3(1.0f - 8e-6f * float(p % 2)));
+        col::PosedTree p1, p2;
+        p1.set(&c, Matrix4::identity(), 1.0f);
+        p2.set(&c, M2, 1.0f);
+        OverlapResult all, part, a, b;
+        col::queryOverlap(p1, p2, scratch, all);
+        ASSERT_TRUE(sameLeafPairs(pairsOf(c, c, all), bruteForce(c, Matrix4::identity(), 1.0f, c, M2, 1.0f))) << p;
+        col::queryOverlap(p1, p2, scratch, part, col::PairSet::Contacts);
+        col::selectContacts(all, a);
+        col::selectContacts(part, b);
+        ASSERT_EQ(a.lensVolumes, b.lensVolumes) << p;
+        faceHits += !all.intersections.empty();
+    }
+    EXPECT_GT(faceHits, 4);
+    EXPECT_LT(faceHits, 16);
+
+    // Rounded bundled models at random turns, moved apart along a random line to where the query
+    // finds them touching, then from 0.2 % across to 3 % apart: the support bounds along the axes
+    // they try must never call an overlapping pair apart, and must end the far ones at the root.
+    for (const char* model : {"mm", "sphere"}) {
+        col::ExtraData_SphereTree round((std::string(DENSEPACK_SOURCE_DIR) + "/models/" + model + ".spheres").c_str());
+        const col::SphereTree& m = *round.tree();
+        int near = 0, farCut = 0;
+        for (int p = 0; p < 8; ++p) {
+            const Matrix4 M1 = randomPose(rng, 0.0f), R2 = randomPose(rng, 0.0f);
+            const Vector3 dir = normalize(Vector3(u(rng), u(rng), u(rng) + 0.01f));
+            auto at = [&](float d) { return Matrix4::translation(d * dir) * R2; };
+            float lo = 0, hi = 2;
+            for (int i = 0; i < 20; ++i) {
+                OverlapResult r;
+                col::queryOverlap(&m, M1, 1.0f, &m, at(0.5f * (lo + hi)), 1.0f, r);
+                (r.intersections.empty() ? hi : lo) = 0.5f * (lo + hi);
+            }
+            for (const float off : {-0.002f, -0.0005f, 0.0005f, 0.01f, 0.03f}) {
+                OverlapResult r;
+                col::queryOverlap(&m, M1, 1.0f, &m, at(hi + off), 1.0f, r);
+                const BruteResult ref = bruteForce(m, M1, 1.0f, m, at(hi + off), 1.0f);
+                ASSERT_TRUE(sameLeafPairs(pairsOf(m, m, r), ref)) << model << " pose " << p << " offset " << off;
+                near += !r.intersections.empty();
+                farCut += off > 0.005f && r.visited == 0;
+            }
+        }
+        EXPECT_GE(near, 16) << model;
+        EXPECT_GE(farCut, 8) << model;
+    }
 }
 
 // The container's clearance grid answers most interior poses without a traversal; it must never
