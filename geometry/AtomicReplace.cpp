@@ -99,3 +99,19 @@ bool FinishReplace(const ReplaceTarget& target, std::string& outReason) {
 void AbandonReplace(const ReplaceTarget& target) {
     if (!target.inPlace) std::remove(target.writeTo.c_str());
 }
+
+bool ReplaceWithText(const std::string& path, const std::string& text, std::string& outReason) {
+    const ReplaceTarget target = BeginReplace(path);
+    std::FILE* f = std::fopen(target.writeTo.c_str(), "wb");
+    if (f == nullptr) {
+        outReason = std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    ok = std::fflush(f) == 0 && ok;
+    const int savedErrno = errno;
+    ok = std::fclose(f) == 0 && ok;
+    outReason = std::strerror(savedErrno);
+    if (!ok) AbandonReplace(target);
+    return ok && FinishReplace(target, outReason);
+}

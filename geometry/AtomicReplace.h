@@ -29,3 +29,7 @@ bool FinishReplace(const ReplaceTarget& target, std::string& outReason);
 
 /// Removes the temporary after a failed write; the target keeps its previous contents.
 void AbandonReplace(const ReplaceTarget& target);
+
+/// The whole replace for contents already in memory: `text` written to the temporary and put in
+/// place. Returns false with the reason in `outReason`; the target then keeps its contents.
+bool ReplaceWithText(const std::string& path, const std::string& text, std::string& outReason);

@@ -52,19 +52,8 @@ std::string ReportJson(const PackingReport& r) {
 bool WriteReportJson(const PackingReport& report, const std::string& path) {
     const std::string text = ReportJson(report);
     // Replaced like the placement files: synced, renamed into place, keeping the old file's mode.
-    const ReplaceTarget target = BeginReplace(path);
-    std::FILE* f = std::fopen(target.writeTo.c_str(), "wb");
-    if (f == nullptr) {
-        std::cerr << "Cannot write report " << path << ": " << std::strerror(errno) << std::endl;
-        return false;
-    }
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    const int savedErrno = errno;
-    ok = std::fclose(f) == 0 && ok;
-    std::string reason = std::strerror(savedErrno);
-    if (!ok) AbandonReplace(target);
-    if (ok && FinishReplace(target, reason)) return true;
+    std::string reason;
+    if (ReplaceWithText(path, text, reason)) return true;
     std::cerr << "Cannot write report " << path << ": " << reason << std::endl;
     return false;
 }

@@ -217,16 +217,8 @@ std::string WriteSpheresFile(const std::string& path, const std::vector<TreeNode
         col::formatSpheres(container ? col::SphereTreeKind::Container : col::SphereTreeKind::Object, rows);
     // Replaced like every other output: synced and renamed into place, so a failed or killed run
     // leaves the previous tree.
-    const ReplaceTarget target = BeginReplace(path);
-    std::FILE* f = std::fopen(target.writeTo.c_str(), "wb");
-    if (f == nullptr) return "cannot write '" + path + "': " + std::strerror(errno);
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    const int savedErrno = errno;
-    ok = std::fclose(f) == 0 && ok;
-    std::string reason = std::strerror(savedErrno);
-    if (!ok) AbandonReplace(target);
-    if (ok && FinishReplace(target, reason)) return {};
+    std::string reason;
+    if (ReplaceWithText(path, text, reason)) return {};
     return "cannot write '" + path + "': " + reason;
 }
 
